@@ -59,7 +59,7 @@ cleanup() {
 trap cleanup EXIT
 
 start_xvfb() {
-  local n=90
+  local n=${QUILL_DISPLAY_FROM:-90}
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
   Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
   xvfb_pid=$!
