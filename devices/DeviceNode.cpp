@@ -1,0 +1,223 @@
+#include "devices/DeviceNode.h"
+#include "devices/DeviceTree.h"
+
+#include <new>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// A registry property is read as text into 4096 characters; the read is
+// offered one character less, counted in bytes.
+const int PropertyTextCapacity = 4096;
+
+} // namespace
+
+DeviceNode::DeviceNode(DeviceTree* owner, DEVINST devnode) : devnode(devnode), owner(owner)
+{
+}
+
+DeviceNode::~DeviceNode()
+{
+    children.Clear();
+    DestroyIcon();
+}
+
+const DeviceApi& DeviceNode::Api() const
+{
+    return owner->Api();
+}
+
+void DeviceNode::DestroyIcon()
+{
+    if (icon)
+        ::DestroyIcon(icon);
+    icon = nullptr;
+}
+
+DeviceNode* DeviceNode::LoadChildren()
+{
+    children.Clear();
+    DEVINST current = 0;
+    if (Api().GetChild(&current, devnode) != CR_SUCCESS)
+        return nullptr;
+    for (;;) {
+        DeviceNode* child = new (std::nothrow) DeviceNode(owner, current);
+        if (!child)
+            break;
+        children.Append(child);
+        DEVINST sibling = 0;
+        if (Api().GetSibling(&sibling, current) != CR_SUCCESS)
+            break;
+        current = sibling;
+    }
+    return children.First();
+}
+
+int DeviceNode::LoadName()
+{
+    if (RegistryProperty(SPDRP_FRIENDLYNAME, name))
+        return 1;
+    if (RegistryProperty(SPDRP_DEVICEDESC, name))
+        return 1;
+    name.Clear();
+    return 0;
+}
+
+int DeviceNode::RegistryPropertyRaw(DWORD spdrp, void* buffer, ULONG* length, ULONG* type) const
+{
+    ULONG localType = 0;
+    if (!type)
+        type = &localType;
+    return Api().GetRegistryProperty(devnode, spdrp + 1, type, buffer, length) == CR_SUCCESS;
+}
+
+int DeviceNode::RegistryProperty(DWORD spdrp, WideString& text) const
+{
+    if (!text.Reserve(PropertyTextCapacity)) {
+        text.Clear();
+        return 0;
+    }
+    text.Clear();
+    ULONG type = 0;
+    ULONG length = (ULONG)((PropertyTextCapacity - 1) * sizeof(wchar_t));
+    wchar_t* buffer = text.Buffer();
+    if (!RegistryPropertyRaw(spdrp, buffer, &length, &type)) {
+        text.Clear();
+        return 0;
+    }
+    int characters = (int)(length / sizeof(wchar_t));
+    if (characters > PropertyTextCapacity - 1)
+        characters = PropertyTextCapacity - 1;
+    if (type == REG_MULTI_SZ)
+        for (int i = 0; i < characters - 1; ++i)
+            if (buffer[i] == 0)
+                buffer[i] = 1;
+    // The returned length counts the terminator; a value delivered without
+    // one is cut where it ends, never read beyond.
+    text.SetLength(characters > 0 ? characters - 1 : 0);
+    if (characters > 0 && buffer[characters - 1] != 0 && type != REG_MULTI_SZ)
+        text.SetLength(characters);
+    text.Recompute();
+    return 1;
+}
+
+int DeviceNode::LoadStatus()
+{
+    if (!Api().CM_Get_DevNode_Status)
+        return 0;
+    ULONG newStatus = 0, newProblem = 0;
+    if (Api().CM_Get_DevNode_Status(&newStatus, &newProblem, devnode, 0) != CR_SUCCESS)
+        return 0;
+    status = newStatus;
+    problem = newProblem;
+    return 1;
+}
+
+int DeviceNode::InstanceId(WideString& id) const
+{
+    id.Clear();
+    if (Api().GetDeviceId(devnode, id.Buffer(), (ULONG)(id.Capacity() - 1)) != CR_SUCCESS) {
+        id.Clear();
+        return 0;
+    }
+    id.Recompute();
+    return 1;
+}
+
+int DeviceNode::OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const
+{
+    info.Release();
+    const DeviceApi& api = Api();
+    HDEVINFO set = api.GetClassDevs(&classGuid);
+    if (set != INVALID_HANDLE_VALUE && set != nullptr) {
+        SP_DEVINFO_DATA element;
+        memset(&element, 0, sizeof(element));
+        element.cbSize = sizeof(element);
+        for (DWORD index = 0; api.SetupDiEnumDeviceInfo &&
+                              api.SetupDiEnumDeviceInfo(set, index, &element);
+             ++index) {
+            if (element.DevInst == devnode) {
+                info.Adopt(&api, set, element);
+                return 1;
+            }
+            element.cbSize = sizeof(element);
+        }
+        if (api.SetupDiDestroyDeviceInfoList)
+            api.SetupDiDestroyDeviceInfoList(set);
+    }
+    if (!IsEqualGUID(classGuid, GUID_NULL))
+        return 0;
+    WideString classText;
+    GUID ownClass;
+    if (!RegistryProperty(SPDRP_CLASSGUID, classText) ||
+        CLSIDFromString((LPCOLESTR)classText.Text(), &ownClass) != NOERROR ||
+        IsEqualGUID(ownClass, GUID_NULL))
+        return 0;
+    return OpenDeviceInfo(ownClass, info);
+}
+
+int DeviceNode::LoadIcon()
+{
+    if (!Api().SetupDiLoadClassIcon)
+        return 0;
+    DestroyIcon();
+    DeviceInfoSet info;
+    if (!OpenDeviceInfo(GUID_NULL, info))
+        return 0;
+    HICON loaded = nullptr;
+    BOOL ok = Api().SetupDiLoadClassIcon(&info.ClassGuid(), &loaded, nullptr);
+    info.Release();
+    if (!ok || !loaded)
+        return 0;
+    icon = loaded;
+    return 1;
+}
+
+int DeviceNode::PropertyKeys(DEVPROPKEY** keys, DWORD* count) const
+{
+    *keys = nullptr;
+    *count = 0;
+    if (!Api().SetupDiGetDevicePropertyKeys)
+        return 0;
+    DeviceInfoSet info;
+    if (!OpenDeviceInfo(GUID_NULL, info))
+        return 0;
+    DWORD required = 0;
+    Api().SetupDiGetDevicePropertyKeys(info.Handle(), info.Element(), nullptr, 0, &required, 0);
+    if (required == 0 || required > 0x100000)
+        return 0;
+    DEVPROPKEY* array = (DEVPROPKEY*)calloc(required, sizeof(DEVPROPKEY));
+    if (!array)
+        return 0;
+    DWORD delivered = 0;
+    if (!Api().SetupDiGetDevicePropertyKeys(info.Handle(), info.Element(), array, required,
+                                            &delivered, 0)) {
+        free(array);
+        return 0;
+    }
+    *keys = array;
+    *count = delivered && delivered < required ? delivered : required;
+    return 1;
+}
+
+HKEY DeviceNode::OpenRegistryKey(ULONG selector) const
+{
+    const DeviceApi& api = Api();
+    if (selector == CM_REGISTRY_HARDWARE || selector == CM_REGISTRY_SOFTWARE) {
+        HKEY key = nullptr;
+        if (api.OpenDevNodeKey(devnode, selector, &key) != CR_SUCCESS)
+            return nullptr;
+        return key;
+    }
+    if (selector != ClassInstallerKey && selector != ClassInterfaceKey)
+        return nullptr;
+    if (!api.SetupDiOpenClassRegKeyExW)
+        return nullptr;
+    DeviceInfoSet info;
+    if (!OpenDeviceInfo(GUID_NULL, info))
+        return nullptr;
+    DWORD which = selector == ClassInstallerKey ? DIOCR_INSTALLER : DIOCR_INTERFACE;
+    HKEY key = api.SetupDiOpenClassRegKeyExW(&info.ClassGuid(), KEY_READ, which, nullptr, nullptr);
+    return key == INVALID_HANDLE_VALUE ? nullptr : key;
+}

@@ -1,0 +1,243 @@
+#include "devices/DeviceTree.h"
+
+#include <new>
+#include <stdlib.h>
+
+namespace {
+
+// Entry points the enumeration needs, all or nothing, for the local machine
+// and, as _Ex twins, for a named one.
+const char* const CommonEntryPoints[] = {
+    "SetupDiEnumDeviceInterfaces",   "SetupDiDestroyDeviceInfoList",
+    "SetupDiOpenDeviceInfoW",        "SetupDiGetDeviceRegistryPropertyW",
+    "SetupDiSetDeviceRegistryPropertyW", "SetupDiGetDeviceInstanceIdW",
+    "SetupDiEnumDeviceInfo",         "SetupDiGetDeviceInterfaceDetailW",
+};
+const char* const LocalEntryPoints[] = {
+    "SetupDiGetClassDevsW",
+    "CM_Locate_DevNodeW",
+    "CM_Get_Sibling",
+    "CM_Get_Device_IDW",
+    "CM_Get_DevNode_Registry_PropertyW",
+    "CM_Set_DevNode_Registry_PropertyW",
+    "CM_Get_Child",
+    "CM_Get_Parent",
+    "CM_Get_Device_Interface_ListW",
+    "CM_Get_Device_ID_ListA",
+    "CM_Get_Device_ID_ListW",
+    "CM_Get_Device_ID_List_SizeA",
+    "CM_Get_Device_ID_List_SizeW",
+    "CM_Get_Device_Interface_List_SizeW",
+};
+const char* const RemoteEntryPoints[] = {
+    "SetupDiGetClassDevsExW",
+    "CM_Locate_DevNode_ExW",
+    "CM_Get_Sibling_Ex",
+    "CM_Get_Device_ID_ExW",
+    "CM_Get_DevNode_Registry_Property_ExW",
+    "CM_Set_DevNode_Registry_Property_ExW",
+    "CM_Get_Child_Ex",
+    "CM_Get_Parent_Ex",
+    "CM_Get_Device_Interface_List_ExW",
+    "CM_Get_Device_ID_List_ExA",
+    "CM_Get_Device_ID_List_ExW",
+    "CM_Get_Device_ID_List_Size_ExA",
+    "CM_Get_Device_ID_List_Size_ExW",
+    "CM_Get_Device_Interface_List_Size_ExW",
+    "CM_Connect_MachineW",
+    "CM_Disconnect_Machine",
+};
+
+bool SlotBound(const DeviceApi& api, const char* name)
+{
+    for (int i = 0; i < DeviceApi::SlotCount; ++i)
+        if (lstrcmpA(DeviceApi::SlotName(i), name) == 0)
+            return api.Slot(i) != nullptr;
+    return false;
+}
+
+template <int N> bool AllBound(const DeviceApi& api, const char* const (&names)[N])
+{
+    for (const char* name : names)
+        if (!SlotBound(api, name))
+            return false;
+    return true;
+}
+
+// Does `text` contain `filter` at some character position? Only the ASCII
+// letters fold; every other character must be equal.
+bool ContainsFolded(const wchar_t* text, const wchar_t* filter)
+{
+    int length = lstrlenW(filter);
+    for (const wchar_t* p = text; *p; p = CharNextW(p))
+        if (CompareAsciiNoCase(p, filter, length) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+DeviceTree::DeviceTree()
+{
+    api_.AttachNodes(&topLevel_);
+}
+
+DeviceTree::~DeviceTree()
+{
+    Stop();
+}
+
+int DeviceTree::Start()
+{
+    int result = api_.Bind();
+    usable_ = true;
+    return result;
+}
+
+int DeviceTree::Stop()
+{
+    usable_ = false;
+    api_.Unbind();
+    return 1;
+}
+
+bool DeviceTree::HasEnumerationEntryPoints(bool remote) const
+{
+    if (!AllBound(api_, CommonEntryPoints))
+        return false;
+    return remote ? AllBound(api_, RemoteEntryPoints) : AllBound(api_, LocalEntryPoints);
+}
+
+DeviceNode* DeviceTree::Enumerate(bool useCached, const wchar_t* machineName)
+{
+    if (useCached && !topLevel_.IsEmpty())
+        return topLevel_.First();
+    topLevel_.Clear();
+    api_.Disconnect();
+    bool remote = machineName && *machineName;
+    if (!HasEnumerationEntryPoints(remote))
+        return nullptr;
+    if (remote) {
+        HMACHINE machine = nullptr;
+        if (api_.CM_Connect_MachineW(machineName, &machine) != CR_SUCCESS || !machine)
+            return nullptr;
+        api_.machine = machine;
+        api_.machineName = machineName;
+    } else {
+        api_.machineName.Clear();
+    }
+    DEVINST root = 0;
+    if (api_.LocateRoot(&root) == CR_SUCCESS) {
+        DeviceNode* node = new (std::nothrow) DeviceNode(this, root);
+        if (node)
+            topLevel_.Append(node);
+    }
+    return topLevel_.First();
+}
+
+void DeviceTree::Populate(DeviceNode* first)
+{
+    for (DeviceNode* node = first; node; node = node->next) {
+        node->LoadName();
+        node->LoadIcon();
+        node->LoadStatus();
+        Populate(node->LoadChildren());
+    }
+}
+
+void DeviceTree::RebuildTree(TreeSink& tree, const wchar_t* filter)
+{
+    if (filter && !*filter)
+        filter = nullptr;
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    (void)previous;
+    tree.SetRedraw(false);
+    tree.DeleteAllItems();
+    tree.RemoveAllImages();
+    defaultImage_ = tree.AddIconResource(DefaultIconId);
+    if (!filter) {
+        Enumerate(false);
+        for (DeviceNode* node = topLevel_.First(); node; node = node->next)
+            Populate(node);
+    }
+    DeviceNode* root = Enumerate(true);
+    if (root) {
+        root->name = L"Root";
+        InsertItems(tree, filter, TVI_ROOT, root, 2);
+    }
+    tree.SetRedraw(true);
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+}
+
+int DeviceTree::MatchFilter(const wchar_t* filter, const DeviceNode* node)
+{
+    if (!filter || !*filter || ContainsFolded(node->name.Text(), filter))
+        return 0;
+    for (const DeviceNode* child = node->children.First(); child; child = child->next)
+        if (MatchFilter(filter, child) != 2)
+            return 1;
+    return 2;
+}
+
+int DeviceTree::InsertItems(TreeSink& tree, const wchar_t* filter, HTREEITEM parent,
+                            DeviceNode* first, int check)
+{
+    int inserted = 0;
+    for (DeviceNode* node = first; node; node = node->next) {
+        int match = 0;
+        if (check != 0) {
+            match = MatchFilter(filter, node);
+            if (match == 2)
+                continue;
+        }
+        int image = node->icon ? tree.AddIcon(node->icon) : defaultImage_;
+        HTREEITEM item = tree.InsertItem(parent, TVI_LAST, node->name.Text(), image, image, 0,
+                                         (LPARAM)node);
+        if (!item)
+            continue;
+        inserted = 1;
+        if (InsertItems(tree, filter, item, node->children.First(), match))
+            tree.SetItemChildren(item, 1);
+        tree.Expand(item, TVE_EXPAND);
+    }
+    return inserted;
+}
+
+int DeviceTree::ClassPropertyKeys(const GUID& classGuid, int which, DEVPROPKEY** keys,
+                                  DWORD* count) const
+{
+    *keys = nullptr;
+    *count = 0;
+    if (!api_.SetupDiGetClassPropertyKeys)
+        return 0;
+    DWORD flags = which == 1 ? DICLASSPROP_INTERFACE : DICLASSPROP_INSTALLER;
+    DWORD required = 0;
+    api_.SetupDiGetClassPropertyKeys(&classGuid, nullptr, 0, &required, flags);
+    if (required == 0 || required > 0x100000)
+        return 0;
+    DEVPROPKEY* array = (DEVPROPKEY*)calloc(required, sizeof(DEVPROPKEY));
+    if (!array)
+        return 0;
+    DWORD delivered = 0;
+    if (!api_.SetupDiGetClassPropertyKeys(&classGuid, array, required, &delivered, flags)) {
+        free(array);
+        return 0;
+    }
+    *keys = array;
+    *count = delivered && delivered < required ? delivered : required;
+    return 1;
+}
+
+int DeviceTree::ClassNameFromGuid(const GUID& classGuid, WideString& name) const
+{
+    name.Clear();
+    if (!api_.SetupDiClassNameFromGuidW)
+        return 0;
+    if (!api_.SetupDiClassNameFromGuidW(&classGuid, name.Buffer(), (DWORD)(name.Capacity() - 1),
+                                        nullptr)) {
+        name.Clear();
+        return 0;
+    }
+    name.Recompute();
+    return 1;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "devices/DeviceApi.h"
+#include "devices/DeviceNode.h"
+#include "devices/NodeList.h"
+#include "devices/TreeSink.h"
+
+// The program's model of the Plug and Play tree: it binds the device API,
+// reads the devnodes from the root down and fills a tree control from them,
+// optionally filtered. A filtered rebuild only re-displays the nodes the last
+// unfiltered one read, so filtering never queries the system.
+class DeviceTree {
+public:
+    // Icon resource shown for devices without a class icon.
+    static const int DefaultIconId = 101;
+
+    DeviceTree();
+    ~DeviceTree();
+    DeviceTree(const DeviceTree&) = delete;
+    DeviceTree& operator=(const DeviceTree&) = delete;
+
+    int Start();
+    int Stop();
+    bool IsUsable() const { return usable_; }
+
+    // The root node, or none. With `useCached` the last enumeration is kept.
+    DeviceNode* Enumerate(bool useCached, const wchar_t* machineName = nullptr);
+    // Names, icons and status of a sibling chain and, depth first, of
+    // everything below it.
+    void Populate(DeviceNode* first);
+    // Refills `tree`; an empty or missing filter re-reads the device tree.
+    void RebuildTree(TreeSink& tree, const wchar_t* filter);
+
+    // 0: the node itself matches (or no filter); 1: only a descendant does;
+    // 2: nothing in its subtree does.
+    static int MatchFilter(const wchar_t* filter, const DeviceNode* node);
+    // Inserts a sibling chain below `parent`; 1 when it inserted anything.
+    int InsertItems(TreeSink& tree, const wchar_t* filter, HTREEITEM parent, DeviceNode* first,
+                    int check);
+
+    // A newly allocated array of the keys of a setup class (free() it).
+    // `which` 1 asks for the interface class keys, anything else for the
+    // installer class keys.
+    int ClassPropertyKeys(const GUID& classGuid, int which, DEVPROPKEY** keys, DWORD* count) const;
+    int ClassNameFromGuid(const GUID& classGuid, WideString& name) const;
+
+    DeviceApi& Api() { return api_; }
+    const DeviceApi& Api() const { return api_; }
+    NodeList& TopLevel() { return topLevel_; }
+    int DefaultImage() const { return defaultImage_; }
+
+private:
+    bool HasEnumerationEntryPoints(bool remote) const;
+
+    NodeList topLevel_;
+    DeviceApi api_;
+    bool usable_ = false;
+    int defaultImage_ = -1;
+};

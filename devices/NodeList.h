@@ -1,0 +1,44 @@
+#pragma once
+
+#include <windows.h>
+
+class DeviceNode;
+
+// A doubly linked list of owned device nodes, kept in the order they were
+// appended (the configuration manager's order; nothing is sorted). Every
+// operation takes the list's own lock.
+class NodeList {
+public:
+    NodeList();
+    ~NodeList();
+    NodeList(const NodeList&) = delete;
+    NodeList& operator=(const NodeList&) = delete;
+
+    void Append(DeviceNode* node);
+    // Unlinks `node` (found by identity) without deleting it; 1 when found.
+    int Remove(DeviceNode* node);
+    // Deletes every node together with its subtree.
+    void Clear();
+    // Clears the list and creates its lock anew.
+    void Reset();
+
+    DeviceNode* First() const { return first_; }
+    DeviceNode* Last() const { return last_; }
+    bool IsEmpty() const { return first_ == nullptr; }
+    int Count() const;
+
+private:
+    class Guard;
+    void CreateLock();
+    void DestroyLock();
+    void Lock();
+    void Unlock();
+
+    DeviceNode* first_ = nullptr;
+    DeviceNode* last_ = nullptr;
+    CRITICAL_SECTION section_;
+    // Created signalled and never reset: waiting on it never blocks, but it
+    // keeps the lock's shape for callers that may one day pause the list.
+    HANDLE ready_ = nullptr;
+    bool hasLock_ = false;
+};

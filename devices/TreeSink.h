@@ -1,0 +1,24 @@
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+// The operations through which the device model fills a tree control. The
+// tree view wrapper implements them; tests record them.
+class TreeSink {
+public:
+    virtual ~TreeSink() = default;
+
+    // Nests: redrawing resumes when the outermost suspension ends.
+    virtual void SetRedraw(bool on) = 0;
+    virtual void DeleteAllItems() = 0;
+    virtual void RemoveAllImages() = 0;
+    // Adds the icon resource `id` of the sink's module; its index or -1.
+    virtual int AddIconResource(int id) = 0;
+    // Adds a copy of `icon`; its index or -1.
+    virtual int AddIcon(HICON icon) = 0;
+    virtual HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text,
+                                 int image, int selectedImage, int children, LPARAM param) = 0;
+    virtual bool SetItemChildren(HTREEITEM item, int children) = 0;
+    virtual bool Expand(HTREEITEM item, UINT action) = 0;
+};
