@@ -1,5 +1,6 @@
 #include "devices/DeviceNode.h"
 #include "devices/DeviceTree.h"
+#include "properties/ValueFormat.h"
 
 #include <new>
 #include <stdlib.h>
@@ -220,4 +221,78 @@ HKEY DeviceNode::OpenRegistryKey(ULONG selector) const
     DWORD which = selector == ClassInstallerKey ? DIOCR_INSTALLER : DIOCR_INTERFACE;
     HKEY key = api.SetupDiOpenClassRegKeyExW(&info.ClassGuid(), KEY_READ, which, nullptr, nullptr);
     return key == INVALID_HANDLE_VALUE ? nullptr : key;
+}
+
+namespace {
+
+bool IsPlainNumberType(DEVPROPTYPE type)
+{
+    return type == DEVPROP_TYPE_BYTE || type == DEVPROP_TYPE_UINT16 ||
+           type == DEVPROP_TYPE_UINT32 || type == DEVPROP_TYPE_UINT64 ||
+           type == DEVPROP_TYPE_BOOLEAN;
+}
+
+} // namespace
+
+int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
+{
+    value.Clear();
+    const DeviceApi& api = Api();
+    if (!api.SetupDiGetDevicePropertyW)
+        return 0;
+    DeviceInfoSet info;
+    if (!OpenDeviceInfo(GUID_NULL, info))
+        return 0;
+    DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
+    DWORD required = 0;
+    api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type, nullptr, 0,
+                                  &required, 0);
+    if (type == DEVPROP_TYPE_EMPTY)
+        return 0;
+    if (IsPlainNumberType(type)) {
+        unsigned long long number = 0;
+        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+                                           (PBYTE)&number, sizeof(number), nullptr, 0))
+            return 0;
+        return value.Format(L"%I64u", number);
+    }
+    if (type == DEVPROP_TYPE_GUID) {
+        GUID guid;
+        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+                                           (PBYTE)&guid, sizeof(guid), nullptr, 0))
+            return 0;
+        GuidText(guid, value);
+        return 1;
+    }
+    if (type == DEVPROP_TYPE_FILETIME) {
+        FILETIME time;
+        SYSTEMTIME system;
+        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+                                           (PBYTE)&time, sizeof(time), nullptr, 0))
+            return 0;
+        if (FileTimeToSystemTime(&time, &system))
+            FormatDateTime(value, 5, system);
+        return 1;
+    }
+    if (type == DEVPROP_TYPE_STRING) {
+        // Zeroed first, so a string delivered without terminator ends where
+        // its data ends and never runs past the buffer.
+        const int capacity = WideString::InitialCapacity;
+        if (!value.Reserve(capacity))
+            return 0;
+        wchar_t* buffer = value.Buffer();
+        memset(buffer, 0, capacity * sizeof(wchar_t));
+        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+                                           (PBYTE)buffer, capacity * sizeof(wchar_t), nullptr,
+                                           0)) {
+            value.Clear();
+            return 0;
+        }
+        int length = 0;
+        while (length < capacity && buffer[length])
+            ++length;
+        value.SetLength(length < capacity ? length : capacity - 1);
+        return 1;
+    }
+    return value.Format(L"%u Bytes Binary Data", required);
 }

@@ -34,6 +34,9 @@ public:
     int RegistryProperty(DWORD spdrp, WideString& text) const;
     // The same read into the caller's buffer, the data as delivered.
     int RegistryPropertyRaw(DWORD spdrp, void* buffer, ULONG* length, ULONG* type) const;
+    // One device property as the text the property list shows; 0 when the
+    // key is to get no row.
+    int DeviceProperty(const DEVPROPKEY& key, WideString& value) const;
     // A newly allocated array of the node's property keys (free() it).
     int PropertyKeys(DEVPROPKEY** keys, DWORD* count) const;
     // Selectors: CM_REGISTRY_HARDWARE, CM_REGISTRY_SOFTWARE, and the class

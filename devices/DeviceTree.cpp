@@ -1,4 +1,5 @@
 #include "devices/DeviceTree.h"
+#include "properties/PropertyList.h"
 
 #include <new>
 #include <stdlib.h>
@@ -239,5 +240,13 @@ int DeviceTree::ClassNameFromGuid(const GUID& classGuid, WideString& name) const
         return 0;
     }
     name.Recompute();
+    return 1;
+}
+
+int DeviceTree::FillPropertyList(ListSink& list, DeviceNode* node)
+{
+    if (!usable_)
+        return 0;
+    PropertyList::Fill(*this, list, node);
     return 1;
 }

@@ -4,6 +4,7 @@
 #include "devices/DeviceNode.h"
 #include "devices/NodeList.h"
 #include "devices/TreeSink.h"
+#include "properties/ListSink.h"
 
 // The program's model of the Plug and Play tree: it binds the device API,
 // reads the devnodes from the root down and fills a tree control from them,
@@ -30,6 +31,10 @@ public:
     void Populate(DeviceNode* first);
     // Refills `tree`; an empty or missing filter re-reads the device tree.
     void RebuildTree(TreeSink& tree, const wchar_t* filter);
+
+    // Fills the property list for `node`, or only empties it without one;
+    // does nothing once the model has stopped.
+    int FillPropertyList(ListSink& list, DeviceNode* node);
 
     // 0: the node itself matches (or no filter); 1: only a descendant does;
     // 2: nothing in its subtree does.
