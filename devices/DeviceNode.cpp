@@ -95,10 +95,9 @@ int DeviceNode::RegistryProperty(DWORD spdrp, WideString& text) const
             if (buffer[i] == 0)
                 buffer[i] = 1;
     // The returned length counts the terminator; a value delivered without
-    // one is cut where it ends, never read beyond.
-    text.SetLength(characters > 0 ? characters - 1 : 0);
-    if (characters > 0 && buffer[characters - 1] != 0 && type != REG_MULTI_SZ)
-        text.SetLength(characters);
+    // one ends where its data ends, never beyond.
+    bool terminated = characters > 0 && buffer[characters - 1] == 0;
+    text.SetLength(terminated || type == REG_MULTI_SZ ? characters - 1 : characters);
     text.Recompute();
     return 1;
 }

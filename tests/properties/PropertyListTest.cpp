@@ -20,7 +20,7 @@ const char* const RichMachine =
     "    value \"Class\" sz \"Net\"\n"
     "  key interface\n"
     "    value \"Iface\" dword 1\n"
-    "device \"HTREE\\\\ROOT\\\\0\"\n"
+    "device \"HTREE\\\\ROOT\\\\0\" handle=7\n"
     "  device \"PCI\\\\VEN_8086&DEV_15B8\\\\3&1\" handle=4096\n"
     "    class Net\n"
     "    status 0x01802400\n"
@@ -70,11 +70,15 @@ protected:
     {
         model.Start();
         model.RebuildTree(tree, nullptr);
+        ASSERT_EQ(3, tree.ItemCount()) << SimulatedMachine::LastError();
     }
     void TearDown() override
     {
+        int sets = SimulatedMachine::OpenSets();
+        if (sets >= 0) {
+            EXPECT_EQ(0, sets) << "a device information set was leaked";
+        }
         model.Stop();
-        EXPECT_EQ(0, SimulatedMachine::OpenSets());
     }
 
     DeviceNode* Node(const wchar_t* name)
@@ -323,7 +327,7 @@ TEST(PropertyListHostile, RandomPropertiesAndValuesAreAlwaysFormattedSafely)
         EXPECT_GE(list.rows.size(), 31u);
         for (const RecordingListSink::Row& row : list.rows)
             EXPECT_LE(row.cells[2].size(), 300u);
-        model.Stop();
         EXPECT_EQ(0, SimulatedMachine::OpenSets());
+        model.Stop();
     }
 }
