@@ -136,6 +136,7 @@ std::string Machine::Index(int& line)
         deviceByUpperId.emplace(UpperAscii(device.instanceId), i);
         if (!device.setupClassName.empty()) {
             auto match = classByUpperName.find(UpperAscii(device.setupClassName));
+            line = device.setupClassLine;
             if (match == classByUpperName.end())
                 return "no setup class is named " + Narrow(device.setupClassName);
             device.setupClass = classes[match->second].guid;

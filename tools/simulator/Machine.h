@@ -67,6 +67,7 @@ struct Device {
     bool hasSetupClass = false;
     GUID setupClass = {};
     std::wstring setupClassName; // a class given by name, resolved after parsing
+    int setupClassLine = 0;
     ULONG status = 0;
     ULONG problem = 0;
     std::vector<RegistryProperty> registryProperties;

@@ -604,9 +604,14 @@ int Parser::HandleDevice(int indent, const std::vector<Token>& tokens)
         device.handle = handle;
     }
 
-    while (!openDevices_.empty() && openDevices_.back().indent > indent)
+    bool dedented = false;
+    while (!openDevices_.empty() && openDevices_.back().indent > indent) {
         openDevices_.pop_back();
+        dedented = true;
+    }
     int parent = -1;
+    if (dedented && (openDevices_.empty() || openDevices_.back().indent != indent))
+        return Fail("this device's indentation matches no enclosing device");
     if (!openDevices_.empty() && openDevices_.back().indent == indent) {
         parent = machine_->devices[openDevices_.back().device].parent;
         openDevices_.pop_back();
@@ -665,6 +670,7 @@ int Parser::HandleDeviceClass(const std::vector<Token>& tokens)
         return 1;
     }
     size_t pos = 1;
+    device.setupClassLine = line_;
     return ReadText(tokens, pos, device.setupClassName);
 }
 

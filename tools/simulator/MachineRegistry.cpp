@@ -55,10 +55,16 @@ static int WriteKey(const std::wstring& path, const RegistryKeyContent& content)
         ERROR_SUCCESS)
         return 0;
     int written = 1;
+    std::vector<BYTE> buffer;
     for (const RegistryValue& value : content.values) {
         const TypedData& data = value.data;
-        if (RegSetValueExW(key, value.name.c_str(), 0, data.type, data.bytes.empty() ? nullptr : data.bytes.data(),
-                           data.Size()) != ERROR_SUCCESS)
+        // The registry adds a terminator to a string value whose data is not
+        // terminated but is followed by a NUL in memory; a sentinel after the
+        // data keeps hostile values exactly as the file gives them.
+        buffer.assign(data.bytes.begin(), data.bytes.end());
+        buffer.push_back(0xFF);
+        buffer.push_back(0xFF);
+        if (RegSetValueExW(key, value.name.c_str(), 0, data.type, buffer.data(), data.Size()) != ERROR_SUCCESS)
             written = 0;
     }
     RegCloseKey(key);
