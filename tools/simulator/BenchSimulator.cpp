@@ -207,9 +207,14 @@ int wmain(int argc, wchar_t** argv)
     std::vector<DEVINST> nodes;
     Walk(api, root, nodes);
     LARGE_INTEGER walked = Now();
+    typedef long(WINAPI * CallsFn)(const char*);
+    typedef void(WINAPI * ResetFn)(void);
+    CallsFn calls = (CallsFn)(void*)GetProcAddress(module, "SimulatorCalls");
+    ((ResetFn)(void*)GetProcAddress(module, "SimulatorResetCalls"))();
     int found = 0, icons = 0;
     FindElementsAndIcons(api, nodes, false, found, icons);
     LARGE_INTEGER searched = Now();
+    long steps = calls("SetupDiEnumDeviceInfo");
     FindElementsAndIcons(api, nodes, true, found, icons);
     LARGE_INTEGER withIcons = Now();
     double perNode = 1e6 / nodes.size();
@@ -219,6 +224,8 @@ int wmain(int argc, wchar_t** argv)
            1000 * Seconds(loaded, walked), perNode * Seconds(loaded, walked));
     printf("elements found through two sets: %d, %.0f ms (%.1f us per node)\n", found,
            1000 * Seconds(walked, searched), perNode * Seconds(walked, searched));
+    printf("  %ld SetupDiEnumDeviceInfo calls (the search is linear), %.0f ns per call\n", steps,
+           1e9 * Seconds(walked, searched) / steps);
     printf("the same with class icons: %d icons, %.0f ms (%.1f us per node)\n", icons,
            1000 * Seconds(searched, withIcons), perNode * Seconds(searched, withIcons));
     PropertyList(api, L"PCI\\VEN_8086&DEV_15F3&SUBSYS_00008086&REV_03\\4&2F6A1C3B&0&00E4");

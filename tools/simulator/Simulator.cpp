@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <unordered_set>
 
 #include "ClassIcons.h"
@@ -29,7 +30,11 @@ struct FileStamp {
 };
 
 struct State {
-    CRITICAL_SECTION lock;
+    // A spin lock rather than a critical section: a walk of a large machine
+    // makes tens of millions of calls, and this costs one locked instruction
+    // per call instead of two. Entry points never call each other, so it is
+    // never taken twice by one thread.
+    std::atomic_flag lock = ATOMIC_FLAG_INIT;
     HMODULE module = nullptr;
 
     std::shared_ptr<Machine> machine;
@@ -207,14 +212,15 @@ bool ContentChanged(const State& state)
 
 ScopedCall::ScopedCall(Entry entry) : entry_(entry)
 {
-    EnterCriticalSection(&g_state->lock);
+    while (g_state->lock.test_and_set(std::memory_order_acquire))
+        Sleep(0);
     if (entry < Entry::SimulatorCalls) // the test hooks do not count themselves
         ++g_state->calls[(int)entry];
 }
 
 ScopedCall::~ScopedCall()
 {
-    LeaveCriticalSection(&g_state->lock);
+    g_state->lock.clear(std::memory_order_release);
 }
 
 const char* EntryName(Entry entry)
@@ -419,7 +425,6 @@ HICON ClassIcon(const Machine& machine, const SetupClass& setupClass)
 void OnProcessAttach(HMODULE module)
 {
     g_state = new State();
-    InitializeCriticalSection(&g_state->lock);
     g_state->module = module;
 }
 
@@ -431,7 +436,6 @@ void OnProcessDetach(bool processEnding)
     for (DeviceSet* set : g_state->sets)
         delete set;
     ClassIcons::DestroyAll();
-    DeleteCriticalSection(&g_state->lock);
     delete g_state;
     g_state = nullptr;
 }
