@@ -7,6 +7,10 @@
 
 #include "Simulator.h"
 
+#ifndef _WIN64
+static_assert(sizeof(SP_DEVINFO_DATA) == 28, "callers pass cbSize 28 on 32-bit Windows");
+#endif
+
 namespace {
 
 const DWORD kOpenDeviceFlags = DIOD_INHERIT_CLASSDRVS | DIOD_CANCEL_REMOVE;
