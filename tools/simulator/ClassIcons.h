@@ -1,0 +1,16 @@
+#pragma once
+
+#include <windows.h>
+
+// The class icons: one 32x32 glyph per colour, drawn once and kept until the
+// DLL unloads.
+namespace ClassIcons {
+
+// A new icon of the glyph in `colour` that the caller destroys, or null.
+HICON Create(COLORREF colour);
+// The one shared icon of the glyph: DestroyIcon leaves a shared icon alone,
+// so it can be handed out any number of times at no cost.
+HICON Shared(COLORREF colour);
+void DestroyAll();
+
+} // namespace ClassIcons
