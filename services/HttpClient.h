@@ -1,0 +1,96 @@
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "services/ByteBuffer.h"
+#include "services/HttpForm.h"
+#include "services/HttpRequest.h"
+#include "services/LibraryHolder.h"
+#include "services/WideString.h"
+#include "services/WinInetApi.h"
+
+// The program's only network component: synchronous HTTP through WinINet,
+// which is bound when an operation starts and released when the last one
+// ends. One object serves one operation at a time; every operation returns
+// 1 or 0 and reports no error text.
+class HttpClient {
+public:
+    // `libraryName` is the module the WinINet entry points come from.
+    explicit HttpClient(const wchar_t* libraryName = L"wininet.dll");
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // Fetches `url` into `text`, every body byte widened to the code unit of
+    // the same value. 1 when at least one read of the body succeeded. Sets no
+    // time-out: the library's defaults apply.
+    int Get(const wchar_t* url, const wchar_t* agent, WideString& text, DWORD maximum,
+            const wchar_t* proxy, HttpCallback callback, void* data);
+
+    // Fetches `url` into the file `path`. 1 only when the file was written
+    // completely: a body that ends before its announced Content-Length fails.
+    // A failed download deletes the file unless the callback keeps it.
+    int Download(const wchar_t* url, const wchar_t* agent, const wchar_t* path, DWORD maximum,
+                 HttpCallback callback, void* data, const wchar_t* headers, DWORD headersLength,
+                 DWORD* status, DWORD timeout, DWORD downloadLimit, const wchar_t* proxy);
+
+    // 1 when at least one read of the response succeeded; the status code
+    // does not change the result.
+    int Request(HttpRequest& request);
+
+    // The multipart/form-data body of the next Post.
+    int AddField(const wchar_t* name, const wchar_t* value) { return form_.AddField(name, value); }
+    int AddFile(const wchar_t* name, const wchar_t* path) { return form_.AddFile(name, path); }
+    const HttpForm& Form() const { return form_; }
+
+    // Sends the form with verb "POST" (closed first when `close` is 1) and
+    // frees its parts afterwards, whatever the outcome.
+    int Post(const wchar_t* host, const wchar_t* path, const wchar_t* agent, WideString* response,
+             HWND owner, DWORD maximum, const wchar_t* user, const wchar_t* password,
+             const wchar_t* proxyUser, const wchar_t* proxyPassword, INTERNET_PORT port,
+             DWORD service, const wchar_t** acceptTypes, HttpCallback callback, void* data,
+             DWORD* status, DWORD downloadLimit, DWORD uploadLimit, const wchar_t* proxy,
+             DWORD timeout, const wchar_t* headers, int close);
+
+    LONG UseCount() const { return useCount_; }
+
+private:
+    class Operation;
+    struct ResponseSink;
+    struct DownloadJob;
+
+    int Bind();
+    void Unbind();
+    int OpenRoot(const wchar_t* agent, const wchar_t* proxy, DWORD timeout);
+    void CloseRoot();
+    void SetTimeouts(HINTERNET handle, DWORD timeout);
+
+    int QueryStatus(HINTERNET request, DWORD& status);
+    int QueryHeader(HINTERNET request, DWORD query, const wchar_t* name, DWORD bytes,
+                    WideString& text);
+    long long QueryContentLength(HINTERNET request);
+    int QueryFinalUrl(HINTERNET request, WideString& url);
+    int AskForProxyCredentials(HWND owner, HINTERNET request);
+
+    int ReadText(HINTERNET request, DWORD maximum, WideString& text);
+    int FetchToFile(const DownloadJob& job, DWORD& error);
+    int ReceiveBody(HINTERNET request, HANDLE file, const DownloadJob& job, long long& length,
+                    DWORD& error);
+
+    int ChooseSink(HttpRequest& request, ResponseSink& sink);
+    HINTERNET OpenRequestHandle(const HttpRequest& request, HINTERNET connection, DWORD service,
+                                bool secure);
+    int Send(const HttpRequest& request, HINTERNET handle, DWORD& error);
+    int SendParts(const HttpRequest& request, HINTERNET handle, DWORD& error);
+    int SendAgainWithProxyCredentials(const HttpRequest& request, HINTERNET handle);
+    int OfferCookies(const HttpRequest& request, HINTERNET handle);
+    int ReadResponse(const HttpRequest& request, HINTERNET handle, ResponseSink& sink);
+
+    WideString libraryName_;
+    LibraryHolder library_;
+    WinInetApi api_ = {};
+    volatile LONG useCount_ = 0;
+    HINTERNET root_ = nullptr;
+    HttpForm form_;
+};

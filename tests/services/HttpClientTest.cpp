@@ -1,0 +1,500 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "HttpTestSupport.h"
+#include "common/ScratchFile.h"
+
+namespace {
+
+const wchar_t Agent[] = L"AutoUpdate";
+const wchar_t AcceptAll[] = L"Accept: */*\r\n\r\n";
+
+int Download(HttpClient& client, const std::wstring& url, const ScratchFile& file,
+             DWORD* status, CallbackRecorder* recorder = nullptr, DWORD maximum = 0,
+             const wchar_t* headers = AcceptAll, DWORD limit = 0)
+{
+    return client.Download(url.c_str(), Agent, file.Path(), maximum,
+                           recorder ? &CallbackRecorder::Callback : nullptr, recorder, headers,
+                           (DWORD)-1, status, (DWORD)-1, limit, nullptr);
+}
+
+bool WinInetLoaded()
+{
+    return GetModuleHandleW(L"wininet.dll") != nullptr;
+}
+
+} // namespace
+
+// --- Get ----------------------------------------------------------------
+
+TEST(HttpClientGet, WidensEveryByteOfABodyLargerThanOneChunk)
+{
+    LoopbackServer server;
+    ASSERT_TRUE(server.IsRunning());
+    std::string body = PatternBytes(200000) + "\xE9";
+    server.Script(HttpAnswer(200, body, "Content-Type: text/xml; charset=utf-8\r\n"));
+    HttpClient client;
+    WideString text;
+    text = L"left over";
+    ASSERT_EQ(1, client.Get(server.Url(L"/common/update.php?p=quillmere").c_str(), Agent, text, 0,
+                            nullptr, nullptr, nullptr));
+    ASSERT_EQ((int)body.size(), text.Length());
+    EXPECT_TRUE(TextOf(text) == Widened(body)); // 0xE9 arrives as U+00E9, 0x00 as U+0000
+    EXPECT_EQ(L'\x00E9', text.At(text.Length() - 1));
+
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ(0u, requests[0].find("GET /common/update.php?p=quillmere HTTP/1.1\r\n"));
+    EXPECT_EQ("AutoUpdate", RequestHeader(requests[0], "User-Agent"));
+    EXPECT_NE(std::string::npos, RequestHeader(requests[0], "Accept").find("*/*"));
+}
+
+TEST(HttpClientGet, StopsAtTheMaximumAndTakesUpperCaseSchemes)
+{
+    LoopbackServer server;
+    server.Script(HttpAnswer(200, PatternBytes(100000)));
+    HttpClient client;
+    WideString text;
+    ASSERT_EQ(1, client.Get(server.Url(L"/big").c_str(), Agent, text, 1000, nullptr, nullptr,
+                            nullptr));
+    EXPECT_TRUE(TextOf(text) == Widened(PatternBytes(1000)));
+
+    server.Script(HttpAnswer(200, "upper"));
+    std::wstring url = server.Url(L"/x");
+    url.replace(0, 4, L"HTTP");
+    ASSERT_EQ(1, client.Get(url.c_str(), Agent, text, 0, nullptr, nullptr, nullptr));
+    EXPECT_EQ(L"upper", TextOf(text));
+}
+
+TEST(HttpClientGet, StatusDecidesTheResult)
+{
+    struct Case {
+        int status;
+        std::string body;
+        int result;
+    } cases[] = {
+        {404, "not here", 0},
+        {500, "broken", 0},
+        {302, "moved", 0},
+        {206, "part", 1},
+        {200, "", 1}, // an empty body is still a successful read
+    };
+    LoopbackServer server;
+    HttpClient client;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        // A redirect without a Location stays a plain 302 answer.
+        server.Script(HttpAnswer(c.status, c.body));
+        WideString text;
+        text = L"stale";
+        EXPECT_EQ(c.result, client.Get(server.Url(L"/s").c_str(), Agent, text, 0, nullptr, nullptr,
+                                       nullptr));
+        EXPECT_EQ(c.result ? Wide(c.body) : std::wstring(), TextOf(text));
+    }
+}
+
+TEST(HttpClientGet, CookiesPassOnlyWhenCodeNineAllowsThem)
+{
+    LoopbackServer server;
+    std::string name = "quill" + std::to_string(GetTickCount()) + "_" +
+                       std::to_string(GetCurrentProcessId());
+    server.Script(HttpAnswer(200, "set", "Set-Cookie: " + name + "=1; path=/\r\n"));
+    server.Script(HttpAnswer(200, "again"));
+    HttpClient client;
+    WideString text;
+    CallbackRecorder allow;
+    std::wstring url = server.Url(L"/cookie");
+    ASSERT_EQ(1, client.Get(url.c_str(), Agent, text, 0, nullptr, &CallbackRecorder::Callback,
+                            &allow));
+    ASSERT_EQ(1, client.Get(url.c_str(), Agent, text, 0, nullptr, &CallbackRecorder::Callback,
+                            &allow));
+    EXPECT_EQ(std::vector<int>({HttpGetAllowCookies, HttpGetAllowCookies}), allow.codes);
+    ASSERT_EQ(1, client.Get(url.c_str(), Agent, text, 0, nullptr, nullptr, nullptr));
+    CallbackRecorder refuse;
+    refuse.answers[HttpGetAllowCookies] = 0;
+    ASSERT_EQ(1, client.Get(url.c_str(), Agent, text, 0, nullptr, &CallbackRecorder::Callback,
+                            &refuse));
+
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(4u, requests.size());
+    EXPECT_NE(std::string::npos, RequestHeader(requests[1], "Cookie").find(name));
+    EXPECT_EQ(std::string::npos, RequestHeader(requests[2], "Cookie").find(name));
+    EXPECT_EQ(std::string::npos, RequestHeader(requests[3], "Cookie").find(name));
+}
+
+namespace {
+
+// Presses a button in every dialog this process shows, from a thread of its
+// own, and counts the dialogs.
+class DialogClicker {
+public:
+    explicit DialogClicker(int button) : button_(button), thread_([this] { Run(); }) {}
+    ~DialogClicker()
+    {
+        running_ = false;
+        thread_.join();
+    }
+    int Count() const { return count_; }
+
+private:
+    static BOOL CALLBACK Visit(HWND window, LPARAM self)
+    {
+        DialogClicker* clicker = (DialogClicker*)self;
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        wchar_t name[16] = {};
+        GetClassNameW(window, name, 16);
+        if (process == GetCurrentProcessId() && lstrcmpW(name, L"#32770") == 0 &&
+            IsWindowVisible(window) && clicker->clicked_.insert(window).second) {
+            ++clicker->count_;
+            PostMessageW(window, WM_COMMAND, clicker->button_, 0);
+        }
+        return TRUE;
+    }
+
+    void Run()
+    {
+        while (running_) {
+            EnumWindows(&Visit, (LPARAM)this);
+            Sleep(20);
+        }
+    }
+
+    int button_;
+    std::atomic<bool> running_{true};
+    std::atomic<int> count_{0};
+    std::set<HWND> clicked_;
+    std::thread thread_;
+};
+
+// A visible top-level window that holds the foreground, as the update
+// check's caller would.
+class ForegroundWindow {
+public:
+    ForegroundWindow()
+    {
+        window_ = CreateWindowExW(0, L"STATIC", L"Quillmere", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                  0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+        SetForegroundWindow(window_);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    ~ForegroundWindow() { DestroyWindow(window_); }
+    HWND Handle() const { return window_; }
+
+private:
+    HWND window_;
+};
+
+} // namespace
+
+// The loopback server stands in for a proxy that wants credentials: Wine's
+// dialog needs a proxy to name, and a real one is how 407 arises. (Each
+// dialog costs two seconds under Xvfb, where Wine waits in vain for a window
+// manager to confirm the hidden window.)
+TEST(HttpClientGet, ProxyCredentialsDialogShowsAtMostTwice)
+{
+    ForegroundWindow owner;
+    ASSERT_EQ(owner.Handle(), GetForegroundWindow());
+    LoopbackServer proxy;
+    proxy.Script(HttpAnswer(407, "who are you", "Proxy-Authenticate: Basic realm=\"Tollbrook\"\r\n"));
+    std::wstring proxyName = L"127.0.0.1:" + std::to_wstring(proxy.Port());
+    HttpClient client;
+    WideString text;
+    {
+        DialogClicker clicker(IDOK); // every OK asks for another attempt
+        EXPECT_EQ(0, client.Get(L"http://updates.quillmere.invalid/common/update.php", Agent,
+                                text, 0, proxyName.c_str(), nullptr, nullptr));
+        EXPECT_EQ(2, clicker.Count());
+    }
+    EXPECT_TRUE(text.IsEmpty());
+    ASSERT_GE(proxy.RequestCount(), 2u);
+    EXPECT_EQ(0u, proxy.Requests()[0].find("GET http://updates.quillmere.invalid"));
+    {
+        DialogClicker clicker(IDCANCEL);
+        EXPECT_EQ(0, client.Get(L"http://updates.quillmere.invalid/common/update.php", Agent,
+                                text, 0, proxyName.c_str(), nullptr, nullptr));
+        EXPECT_EQ(1, clicker.Count());
+    }
+}
+
+// --- Download -------------------------------------------------------------
+
+TEST(HttpClientDownload, WritesTheFileWithAndWithoutAContentLength)
+{
+    LoopbackServer server;
+    std::string body = PatternBytes(70000);
+    server.Script(HttpAnswer(200, body,
+                             "Content-Type: application/zip\r\n"
+                             "Content-Disposition: attachment; filename=\"quillmere.zip\"\r\n"));
+    server.Script(LoopbackReply().Send(HttpHead(200, "Transfer-Encoding: chunked\r\n") +
+                                       Chunked(body, 3000)));
+    server.Script(LoopbackReply().Send(HttpHead(200, "") + body)); // ends with the connection
+    HttpClient client;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ScratchFile file(L".zip");
+        DWORD status = 0;
+        CallbackRecorder recorder;
+        std::wstring disposition, type, finalUrl;
+        long long announced = -2, total = -2;
+        recorder.inspect = [&](int code, void* value) {
+            if (code == HttpDownloadDisposition)
+                disposition = ((HttpFileHeader*)value)->value;
+            if (code == HttpDownloadContentType)
+                type = ((HttpFileHeader*)value)->value;
+            if (code == HttpDownloadLength)
+                announced = *(const long long*)value;
+            if (code == HttpDownloadFinalUrl)
+                finalUrl = (const wchar_t*)value;
+            if (code == HttpDownloadTotal)
+                total = *(long long*)value;
+        };
+        std::wstring url = server.Url(L"/files/quillmere.zip");
+        ASSERT_EQ(1, Download(client, url, file, &status, &recorder));
+        EXPECT_EQ(200u, status);
+        EXPECT_TRUE(file.Read() == body);
+        EXPECT_EQ((long long)body.size(), total);
+        EXPECT_EQ(url, finalUrl);
+        if (round == 0) {
+            EXPECT_EQ(L"attachment; filename=\"quillmere.zip\"", disposition);
+            EXPECT_EQ(L"application/zip", type);
+            EXPECT_EQ((long long)body.size(), announced);
+        } else {
+            EXPECT_EQ(L"", disposition);
+            EXPECT_EQ(-1, announced);
+        }
+        // The order of the questions, with one progress pair per 1024 bytes.
+        std::vector<int> expected = {10, 11, 0, 1, 2, 4, 5, 6};
+        for (size_t i = 0; i < (body.size() + 1023) / 1024; ++i) {
+            expected.push_back(7);
+            expected.push_back(8);
+        }
+        expected.push_back(9);
+        expected.push_back(3);
+        EXPECT_EQ(expected, recorder.codes);
+    }
+}
+
+TEST(HttpClientDownload, ResumesOnlyWhenTheServerSendsTheRest)
+{
+    LoopbackServer server;
+    HttpClient client;
+    ScratchFile file;
+    ASSERT_TRUE(file.Write("Hello, "));
+    CallbackRecorder resume;
+    resume.inspect = [](int code, void* value) {
+        if (code == HttpDownloadResume)
+            *(int*)value = 1;
+    };
+    server.Script(HttpAnswer(206, "world", "Content-Range: bytes 7-11/12\r\n"));
+    DWORD status = 0;
+    ASSERT_EQ(1, Download(client, server.Url(L"/r"), file, &status, &resume, 0,
+                          L"Range: bytes=7-\r\n"));
+    EXPECT_EQ(206u, status);
+    EXPECT_EQ("Hello, world", file.Read());
+    EXPECT_EQ("bytes=7-", RequestHeader(server.Requests()[0], "Range"));
+
+    // A server that ignores the range sends the whole file: it replaces the
+    // old one instead of being appended to it.
+    server.Script(HttpAnswer(200, "Hello, world"));
+    ASSERT_EQ(1, Download(client, server.Url(L"/r"), file, &status, &resume, 0,
+                          L"Range: bytes=12-\r\n"));
+    EXPECT_EQ("Hello, world", file.Read());
+}
+
+TEST(HttpClientDownload, FailuresLeaveNoFileBehind)
+{
+    LoopbackServer server;
+    HttpClient client;
+    std::string head = HttpHead(200, "Content-Length: 10000\r\n");
+    struct Case {
+        const char* what;
+        LoopbackReply reply;
+        DWORD status;
+    } cases[] = {
+        {"404", HttpAnswer(404, "gone"), 404},
+        {"empty body", HttpAnswer(200, ""), 200},
+        {"closed mid-body", LoopbackReply().Send(head + PatternBytes(5000)), 200},
+        {"reset mid-body", LoopbackReply().Send(head + PatternBytes(5000)).Pause(100).Reset(), 200},
+        {"closed before the head", LoopbackReply(), 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFile file;
+        ASSERT_TRUE(file.Write("an older file at the target path"));
+        server.Script(c.reply);
+        DWORD status = 0;
+        CallbackRecorder recorder;
+        EXPECT_EQ(0, Download(client, server.Url(L"/f"), file, &status, &recorder));
+        if (c.status != 200) {
+            EXPECT_EQ(c.status, status);
+        }
+        EXPECT_FALSE(file.Exists());
+        EXPECT_FALSE(recorder.Asked(HttpDownloadTotal));
+        ASSERT_FALSE(recorder.codes.empty());
+        EXPECT_EQ(HttpDownloadFinished, recorder.codes.back());
+    }
+}
+
+TEST(HttpClientDownload, CodeThreeKeepsTheBytesThatArrived)
+{
+    LoopbackServer server;
+    server.Script(LoopbackReply().Send(HttpHead(200, "Content-Length: 10000\r\n") +
+                                       PatternBytes(5000)));
+    HttpClient client;
+    ScratchFile file;
+    CallbackRecorder keep;
+    HttpDownloadOutcome seen = {};
+    keep.inspect = [&](int code, void* value) {
+        if (code == HttpDownloadFinished) {
+            HttpDownloadOutcome* outcome = (HttpDownloadOutcome*)value;
+            seen = *outcome;
+            outcome->deleteFile = 0;
+        }
+    };
+    DWORD status = 0;
+    EXPECT_EQ(0, Download(client, server.Url(L"/partial"), file, &status, &keep));
+    EXPECT_EQ(0, seen.result);
+    EXPECT_EQ(1, seen.deleteFile);
+    EXPECT_EQ((DWORD)ERROR_INTERNET_CONNECTION_ABORTED, seen.error);
+    // Exactly what came, not the announced size the file was first given.
+    EXPECT_TRUE(file.Read() == PatternBytes(5000));
+}
+
+TEST(HttpClientDownload, CallbackAnswersAbortAndMaximumEndsEarly)
+{
+    LoopbackServer server;
+    HttpClient client;
+    for (int code : {0, 1, 4, 5, 6, 7, 8, 9}) {
+        SCOPED_TRACE(code);
+        server.Script(HttpAnswer(200, PatternBytes(3000)));
+        ScratchFile file;
+        CallbackRecorder recorder;
+        recorder.answers[code] = 0;
+        DWORD status = 0;
+        EXPECT_EQ(0, Download(client, server.Url(L"/a"), file, &status, &recorder));
+        EXPECT_FALSE(file.Exists());
+    }
+    server.Script(HttpAnswer(200, PatternBytes(3000)));
+    ScratchFile file;
+    DWORD status = 0;
+    ASSERT_EQ(1, Download(client, server.Url(L"/m"), file, &status, nullptr, 2500));
+    EXPECT_TRUE(file.Read() == PatternBytes(2500)); // cut back from the announced 3000
+}
+
+TEST(HttpClientDownload, TargetThatCannotBeOpenedGivesStatus999)
+{
+    LoopbackServer server;
+    server.Script(HttpAnswer(200, "body"));
+    HttpClient client;
+    DWORD status = 0;
+    CallbackRecorder recorder;
+    EXPECT_EQ(0, client.Download(server.Url(L"/x").c_str(), Agent,
+                                 L"C:\\quillmere-no-such-folder\\sub\\file.bin", 0,
+                                 &CallbackRecorder::Callback, &recorder, AcceptAll, (DWORD)-1,
+                                 &status, (DWORD)-1, 0, nullptr));
+    EXPECT_EQ(999u, status);
+    EXPECT_EQ(HttpDownloadFinished, recorder.codes.back());
+}
+
+TEST(HttpClientDownload, SpeedLimitHoldsTheRate)
+{
+    LoopbackServer server;
+    std::string body = PatternBytes(64 * 1024);
+    server.Script(HttpAnswer(200, body));
+    HttpClient client;
+    ScratchFile fast, slow;
+    DWORD status = 0;
+    DWORD start = GetTickCount();
+    ASSERT_EQ(1, Download(client, server.Url(L"/fast"), fast, &status));
+    DWORD unlimited = Milliseconds(start);
+    start = GetTickCount();
+    ASSERT_EQ(1, Download(client, server.Url(L"/slow"), slow, &status, nullptr, 0, AcceptAll, 32));
+    DWORD limited = Milliseconds(start);
+    EXPECT_TRUE(slow.Read() == body);
+    // 64 KiB at 32 KiB/s is two seconds; loaded machines may add to it.
+    EXPECT_GE(limited, 1700u);
+    EXPECT_LE(limited, 4500u);
+    EXPECT_LT(unlimited, 1500u);
+}
+
+// --- binding ----------------------------------------------------------------
+
+TEST(HttpClientBinding, HeldOnlyWhileAnOperationRuns)
+{
+    bool loadedBefore = WinInetLoaded();
+    LoopbackServer server;
+    server.Script(HttpAnswer(200, "x"));
+    HttpClient client;
+    EXPECT_EQ(0, client.UseCount());
+    CallbackRecorder recorder;
+    LONG countInside = -1;
+    bool loadedInside = false;
+    recorder.inspect = [&](int, void*) {
+        countInside = client.UseCount();
+        loadedInside = WinInetLoaded();
+    };
+    WideString text;
+    ASSERT_EQ(1, client.Get(server.Url(L"/").c_str(), Agent, text, 0, nullptr,
+                            &CallbackRecorder::Callback, &recorder));
+    EXPECT_EQ(1, countInside);
+    EXPECT_TRUE(loadedInside);
+    EXPECT_EQ(0, client.UseCount());
+    if (!loadedBefore) {
+        EXPECT_FALSE(WinInetLoaded());
+    }
+}
+
+TEST(HttpClientBinding, AModuleWithoutTheEntryPointsFailsEveryOperation)
+{
+    HttpClient client(L"kernel32.dll");
+    WideString text;
+    text = L"stale";
+    EXPECT_EQ(0, client.Get(L"http://127.0.0.1:1/", Agent, text, 0, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(text.IsEmpty());
+    ScratchFile file;
+    ASSERT_TRUE(file.Write("old"));
+    DWORD status = 0;
+    EXPECT_EQ(0, Download(client, L"http://127.0.0.1:1/", file, &status));
+    EXPECT_EQ(200u, status);
+    EXPECT_FALSE(file.Exists());
+    HttpRequest request;
+    request.host = L"127.0.0.1";
+    request.object = L"/";
+    EXPECT_EQ(0, client.Request(request));
+    ASSERT_EQ(1, client.AddField(L"a", L"b"));
+    EXPECT_EQ(0, client.Post(L"127.0.0.1", L"/", L"", nullptr, nullptr, 0, nullptr, nullptr,
+                             nullptr, nullptr, 80, 3, nullptr, nullptr, nullptr, nullptr, 0, 0,
+                             nullptr, (DWORD)-1, nullptr, 1));
+    EXPECT_TRUE(client.Form().IsEmpty());
+    EXPECT_EQ(0, client.UseCount());
+    HttpClient missing(L"quillmere-no-such-library.dll");
+    EXPECT_EQ(0, missing.Get(L"http://127.0.0.1:1/", Agent, text, 0, nullptr, nullptr, nullptr));
+}
+
+TEST(HttpClientBinding, ClientsOnSeveralThreadsBindAndUnbindIndependently)
+{
+    LoopbackServer server;
+    server.Script(HttpAnswer(200, "same answer for all"));
+    std::atomic<int> successes{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            HttpClient client;
+            for (int i = 0; i < 3; ++i) {
+                WideString text;
+                if (client.Get(server.Url(L"/t").c_str(), Agent, text, 0, nullptr, nullptr,
+                               nullptr) &&
+                    text == L"same answer for all")
+                    ++successes;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(12, successes.load());
+}
