@@ -1,6 +1,7 @@
 #include "ui/DarkMode.h"
 
 #include "services/RegistryKey.h"
+#include "services/WindowsVersion.h"
 
 namespace {
 
@@ -12,30 +13,9 @@ const DWORD DefaultColour = 0xFFFFFFFF; // DWMWA_COLOR_DEFAULT
 
 int RunningWindows10Build(int* windows10OrLater, DWORD* build)
 {
-    *windows10OrLater = 0;
-    *build = 0;
-    // RtlGetVersion tells the truth whatever the manifest declares;
-    // GetVersionExW stays at 6.2 for programs not declared for Windows 10.
-    typedef LONG(WINAPI * RtlGetVersionFunction)(OSVERSIONINFOW*);
-    RtlGetVersionFunction rtlGetVersion =
-        (RtlGetVersionFunction)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
-    OSVERSIONINFOW version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    bool known = rtlGetVersion ? rtlGetVersion(&version) == 0 : false;
-#ifdef __GNUC__
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#endif
-    if (!known)
-        known = GetVersionExW(&version) != 0;
-#ifdef __GNUC__
-#pragma GCC diagnostic pop
-#endif
-    if (!known || version.dwPlatformId != VER_PLATFORM_WIN32_NT)
-        return 0;
-    *windows10OrLater = version.dwMajorVersion >= 10;
-    *build = version.dwBuildNumber;
-    return 1;
+    *windows10OrLater = IsWindowsAtLeast(0x100000, 0) ? 1 : 0;
+    *build = GetWindowsBuildNumber();
+    return GetWindowsVersion() != 0;
 }
 
 int DarkModeWantedOn(int windows10OrLater, DWORD build, int appsUseDarkTheme)

@@ -39,6 +39,5 @@ int ChooseTitleBarAttribute(DWORD colorPrevalence, int dark, int caption, TitleB
 // attribute was sent.
 int SetTitleBarColour(HWND window, int dark, int caption, OptionalApi& api = OptionalApi::Shared());
 
-// The running Windows version as the dark-mode rules need it. Kept here
-// until the shared Windows version service exists.
+// The running Windows version as the dark-mode rules need it.
 int RunningWindows10Build(int* windows10OrLater, DWORD* build);

@@ -371,19 +371,4 @@ PSECURITY_DESCRIPTOR OptionalApi::BuildSecurityDescriptor(const wchar_t* descrip
     return (PSECURITY_DESCRIPTOR)copy;
 }
 
-// --- COM ----------------------------------------------------------------
 
-HRESULT InitializeCom(DWORD flags)
-{
-    typedef HRESULT(WINAPI * CoInitializeExFunction)(void*, DWORD);
-    LibraryHolder ole32;
-    CoInitializeExFunction initializeEx = nullptr;
-    if (ole32.Load(L"ole32.dll"))
-        initializeEx = (CoInitializeExFunction)ole32.Lookup("CoInitializeEx");
-    if (initializeEx) {
-        HRESULT result = initializeEx(nullptr, flags | COINIT_DISABLE_OLE1DDE);
-        if (SUCCEEDED(result) || result == RPC_E_CHANGED_MODE)
-            return result;
-    }
-    return CoInitialize(nullptr);
-}

@@ -171,8 +171,5 @@ private:
     bool loadTried_[LibraryCount] = {};
 };
 
-// COM for the calling thread: CoInitializeEx with `flags` plus
-// COINIT_DISABLE_OLE1DDE, looked up in ole32.dll; when it is missing or fails
-// other than with RPC_E_CHANGED_MODE, CoInitialize. Returns the result; pair
-// each success (S_OK or S_FALSE) with CoUninitialize.
-HRESULT InitializeCom(DWORD flags);
+// COM initialisation lives with the common services.
+#include "services/ComInit.h"
