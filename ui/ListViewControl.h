@@ -50,23 +50,23 @@ struct ListViewCallbacks {
 class ListViewControl : public ListSink {
 public:
     // Options of Init.
-    static const DWORD SystemImageLists = 0x02;
-    static const DWORD SortOnColumnClick = 0x04;
-    static const DWORD SortArrows = 0x08;
-    static const DWORD NoImageLists = 0x10;
-    static const DWORD GroupView = 0x80;
-    static const DWORD NoSelectedColumn = 0x100;
-    static const DWORD ColumnMenu = 0x200;
-    static const DWORD FollowDarkMode = 0x400;
+    static constexpr DWORD SystemImageLists = 0x02;
+    static constexpr DWORD SortOnColumnClick = 0x04;
+    static constexpr DWORD SortArrows = 0x08;
+    static constexpr DWORD NoImageLists = 0x10;
+    static constexpr DWORD GroupView = 0x80;
+    static constexpr DWORD NoSelectedColumn = 0x100;
+    static constexpr DWORD ColumnMenu = 0x200;
+    static constexpr DWORD FollowDarkMode = 0x400;
     // State kept in the same word.
-    static const DWORD DarkModeActive = 0x02000000;
-    static const DWORD GroupViewAccepted = 0x10000000;
+    static constexpr DWORD DarkModeActive = 0x02000000;
+    static constexpr DWORD GroupViewAccepted = 0x10000000;
 
     // The saved layout refuses widths above this (96-DPI pixels).
-    static const int MaximumStoredWidth = 10000;
+    static constexpr int MaximumStoredWidth = 10000;
     // Columns of the header menu: command 1000 + column.
-    static const UINT ColumnMenuFirstId = 1000;
-    static const UINT ColumnMenuLastId = 2000;
+    static constexpr UINT ColumnMenuFirstId = 1000;
+    static constexpr UINT ColumnMenuLastId = 2000;
 
     ListViewControl() = default;
     ~ListViewControl() override;

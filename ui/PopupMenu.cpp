@@ -302,6 +302,12 @@ int PopupMenu::SetItemText(UINT item, int byCommand, const wchar_t* text)
     return 1;
 }
 
+const wchar_t* PopupMenu::ItemText(UINT item, int byCommand) const
+{
+    Record* record = Find(item, byCommand);
+    return record ? record->text : nullptr;
+}
+
 int PopupMenu::InsertItem(UINT position, int byPosition, const wchar_t* text, UINT state,
                           UINT commandId, int iconId, HICON icon, HMENU submenu)
 {

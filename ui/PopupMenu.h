@@ -39,16 +39,16 @@ struct MenuSystemColours {
 class PopupMenu {
 public:
     // Options.
-    static const DWORD ExtraHeight = 0x01;   // every item 8 pixels (at 96 DPI) taller
-    static const DWORD ForceDark = 0x02;     // the dark scheme with the program's colours
-    static const DWORD KeepLightTint = 0x04; // light tints even when dark
-    static const DWORD FollowDarkMode = 0x08;
+    static constexpr DWORD ExtraHeight = 0x01;   // every item 8 pixels (at 96 DPI) taller
+    static constexpr DWORD ForceDark = 0x02;     // the dark scheme with the program's colours
+    static constexpr DWORD KeepLightTint = 0x04; // light tints even when dark
+    static constexpr DWORD FollowDarkMode = 0x08;
 
     // The first field of every item record: the characters "menx".
-    static const DWORD RecordMarker = 0x6D656E78;
+    static constexpr DWORD RecordMarker = 0x6D656E78;
     // Item selectors: by command id, otherwise by position.
-    static const int ByCommand = 1;
-    static const int ByPosition = 0;
+    static constexpr int ByCommand = 1;
+    static constexpr int ByPosition = 0;
 
     explicit PopupMenu(DWORD options = 0) : options_(options) {}
     ~PopupMenu() { Destroy(); }
@@ -79,6 +79,8 @@ public:
                    int iconId, HICON icon, HMENU submenu);
     int DeleteItem(UINT item, int byCommand);
     int EnableItem(UINT commandId, int byCommand, bool disabled);
+    // The text the item is drawn with; nullptr for items without a record.
+    const wchar_t* ItemText(UINT item, int byCommand) const;
     // GetMenuState of the popup; 0xFFFFFFFF when there is no such item.
     UINT ItemState(UINT item, int byCommand) const;
 

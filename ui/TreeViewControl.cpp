@@ -115,18 +115,20 @@ int TreeViewControl::OnDpiChanged()
     if (!tree_)
         return 0;
     scale_ = WindowScale();
-    SendMessageW(tree_, TVM_SETITEMHEIGHT, (WPARAM)(int)(itemHeight_ * scale_), 0);
-    SendMessageW(tree_, TVM_SETINDENT, (WPARAM)(int)(indent_ * scale_), 0);
+    int recreated = 1;
     if (!(flags_ & SystemImageList)) {
         UINT dpi = api_->WindowDpi(tree_);
         // Recreated with the same images so that the items keep their icons
         // until the next refresh adds them again.
-        if (!images_.Recreate(api_->SystemMetricForDpi(SM_CXSMICON, dpi),
-                              api_->SystemMetricForDpi(SM_CYSMICON, dpi)))
-            return 0;
+        recreated = images_.Recreate(api_->SystemMetricForDpi(SM_CXSMICON, dpi),
+                                     api_->SystemMetricForDpi(SM_CYSMICON, dpi));
     }
+    // The list first: a new image list makes the control work out its own
+    // item height and indent, which the stored ones must then replace.
     SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)images_.Handle());
-    return 1;
+    SendMessageW(tree_, TVM_SETITEMHEIGHT, (WPARAM)(int)(itemHeight_ * scale_), 0);
+    SendMessageW(tree_, TVM_SETINDENT, (WPARAM)(int)(indent_ * scale_), 0);
+    return recreated;
 }
 
 void TreeViewControl::SetRedraw(bool on)

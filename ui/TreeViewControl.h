@@ -53,13 +53,13 @@ struct TreeInputCallbacks {
 class TreeViewControl : public TreeSink {
 public:
     // Options of Init.
-    static const DWORD SystemImageList = 0x01;
-    static const DWORD CheckBoxes = 0x02;
-    static const DWORD KeepChildrenOnCollapse = 0x04;
-    static const DWORD KeepImagesOnClear = 0x08;
-    static const DWORD FollowDarkMode = 0x10;
+    static constexpr DWORD SystemImageList = 0x01;
+    static constexpr DWORD CheckBoxes = 0x02;
+    static constexpr DWORD KeepChildrenOnCollapse = 0x04;
+    static constexpr DWORD KeepImagesOnClear = 0x08;
+    static constexpr DWORD FollowDarkMode = 0x10;
     // State kept in the same word.
-    static const DWORD DarkModeActive = 0x8000;
+    static constexpr DWORD DarkModeActive = 0x8000;
 
     TreeViewControl() = default;
     ~TreeViewControl() override;
