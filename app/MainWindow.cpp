@@ -1,0 +1,316 @@
+#include "app/MainWindow.h"
+#include "app/Clipboard.h"
+#include "properties/PropertyList.h"
+#include "resources/resource.h"
+#include "ui/VersionText.h"
+
+#include <commctrl.h>
+#include <wchar.h>
+
+namespace {
+
+struct GroupTitle {
+    const wchar_t* title;
+    int id;
+};
+
+// The groups in the order they are shown.
+const GroupTitle Groups[] = {
+    {L"Miscellaneous", GroupMiscellaneous},
+    {L"Class Properties", GroupClassProperties},
+    {L"Device Properties", GroupDeviceProperties},
+    {L"Registry Properties", GroupRegistryProperties},
+    {L"Device Registry", GroupDeviceRegistry},
+    {L"Driver Registry", GroupDriverRegistry},
+    {L"Installer Registry", GroupInstallerRegistry},
+    {L"Interface Registry", GroupInterfaceRegistry},
+};
+
+struct ColumnTitle {
+    const wchar_t* title;
+    int width;
+};
+
+const ColumnTitle Columns[] = {
+    {L"Key", 300},
+    {L"Key Details", 200},
+    {L"Value", 300},
+    {L"Value Details", 200},
+};
+
+const DWORD TreeOptions = TreeViewControl::KeepChildrenOnCollapse;
+const DWORD ListOptions = ListViewControl::SortOnColumnClick | ListViewControl::SortArrows |
+                          ListViewControl::NoSelectedColumn;
+const DWORD TreeExtendedStyle = TVS_EX_DOUBLEBUFFER | TVS_EX_FADEINOUTEXPANDOS;
+const DWORD ListExtendedStyle = LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
+const UINT GroupAlignLeft = 1;    // LVGA_HEADER_LEFT
+const UINT GroupCollapsible = 8;  // LVGS_COLLAPSIBLE
+const int CompareTextCapacity = 260;
+
+MainWindow* Self(void* userData)
+{
+    return static_cast<MainWindow*>(userData);
+}
+
+} // namespace
+
+namespace {
+
+// Exists before the entry point runs, like the rest of the process's state.
+MainWindow TheMainWindow;
+
+} // namespace
+
+MainWindow& MainWindow::Current()
+{
+    return TheMainWindow;
+}
+
+void MainWindow::UseSettingsKey(HKEY root, const wchar_t* path)
+{
+    settingsRoot_ = root;
+    settingsPath_ = path;
+}
+
+int MainWindow::OnInitDialog()
+{
+    SetIcon(IDI_PROGRAM);
+    WideString caption;
+    SetCaption(CaptionWithVersion(L"Quillmere", nullptr, caption));
+    // The crash handler and the settings are set up here.
+    SetUpTree();
+    SetUpList();
+    filterBox_ = Item(IDC_FILTER);
+    PlaceDivider();
+    // Filter box icon, link, anchors, placement and size grip come here.
+    model_.Start();
+    // The update check starts here.
+    StartRefresh(StartRefreshDelay);
+    return 1;
+}
+
+void MainWindow::SetUpTree()
+{
+    tree_.Init(Item(IDC_TREE), Instance(), TreeOptions);
+    tree_.SetExtendedStyle(TreeExtendedStyle, TreeExtendedStyle);
+    TreeItemCallbacks items = {};
+    items.selectionChanged = OnTreeSelectionChanged;
+    tree_.RegisterItemCallbacks(items, this);
+    TreeInputCallbacks input = {};
+    input.keyDown = OnTreeKeyDown;
+    input.customDraw = OnTreeCustomDraw;
+    tree_.RegisterInputCallbacks(input, this);
+}
+
+void MainWindow::PlaceDivider()
+{
+    // The template's divider lies over the tree; it belongs in the gap
+    // between tree and list, as tall as the tree.
+    HWND divider = Item(IDC_SPLITTER);
+    RECT tree, list;
+    if (!divider || !GetWindowRect(tree_.Window(), &tree) || !GetWindowRect(list_.Window(), &list))
+        return;
+    MapWindowPoints(nullptr, Window(), (POINT*)&tree, 2);
+    MapWindowPoints(nullptr, Window(), (POINT*)&list, 2);
+    SetWindowPos(divider, nullptr, tree.right, tree.top, list.left - tree.right,
+                 tree.bottom - tree.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    ShowWindow(divider, SW_HIDE);
+}
+
+void MainWindow::SetUpList()
+{
+    list_.Init(Item(IDC_LIST), Instance(), ListOptions, IDI_SORT_DOWN, IDI_SORT_UP, 0, 0);
+    list_.SetExtendedStyle(ListExtendedStyle, ListExtendedStyle);
+    ListViewCallbacks callbacks = {};
+    callbacks.keyDown = OnListKeyDown;
+    callbacks.compare = OnListCompare;
+    list_.RegisterCallbacks(callbacks, this);
+    list_.AddIcon(IDI_PROPERTY);
+    for (int i = 0; i < (int)(sizeof(Columns) / sizeof(Columns[0])); ++i)
+        list_.InsertColumn(Columns[i].title, i, Columns[i].width, 0, 0);
+    list_.EnableGroupView(true);
+    for (const GroupTitle& group : Groups)
+        list_.AddGroup(group.title, group.id, GroupAlignLeft, -1, GroupCollapsible);
+    list_.SortBy(0, true);
+    list_.LoadColumns(settingsRoot_, settingsPath_.Text(), L"ListView");
+}
+
+int MainWindow::CanClose(INT_PTR result)
+{
+    // Placement and splitter are saved here, before the columns.
+    list_.SaveColumns(settingsRoot_, settingsPath_.Text(), L"ListView");
+    // The flags are saved here.
+    Show(SW_HIDE);
+    model_.Stop();
+    tree_.Detach();
+    list_.Detach();
+    filterBox_ = nullptr;
+    // The update check stops here.
+    return 1;
+}
+
+int MainWindow::OnCommand(int id, WPARAM wParam, LPARAM lParam)
+{
+    switch (id) {
+    case IDC_EXIT:
+        Close(1);
+        return 1;
+    case IDC_FILTER:
+        if (HIWORD(wParam) == EN_UPDATE)
+            Refilter();
+        return 1;
+    case IDC_AUTO_UPDATE:
+        return 1;
+    case ID_LIST_COPY:
+        CopyListRows();
+        return 1;
+    case ID_TREE_COPY:
+        CopyTreeItem();
+        return 1;
+    case ID_LIST_REFRESH:
+    case ID_TREE_REFRESH:
+        StartRefresh(StartRefreshDelay);
+        return 1;
+    default:
+        return DialogWindow::OnCommand(id, wParam, lParam);
+    }
+}
+
+INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_NOTIFY: {
+        LRESULT result = 0;
+        if (tree_.OnNotify(Window(), wParam, lParam, &result) ||
+            list_.OnNotify(wParam, lParam, &result))
+            return Handled(result);
+        break;
+    }
+    case WM_TIMER:
+        Refresh();
+        return 1;
+    case WM_DEVICECHANGE:
+        StartRefresh(DeviceChangeDelay);
+        break;
+    case WM_DPICHANGED:
+        tree_.OnDpiChanged();
+        break;
+    }
+    return DialogWindow::OnMessage(message, wParam, lParam);
+}
+
+INT_PTR MainWindow::Handled(LRESULT result)
+{
+    SetWindowLongPtrW(Window(), DWLP_MSGRESULT, result);
+    return 1;
+}
+
+void MainWindow::StartRefresh(UINT delay)
+{
+    // Setting the timer again restarts it, so a burst of broadcasts ends in
+    // one refresh after the last.
+    SetTimer(Window(), RefreshTimer, delay, nullptr);
+}
+
+void MainWindow::Refresh()
+{
+    KillTimer(Window(), RefreshTimer);
+    Refilter();
+}
+
+void MainWindow::Refilter()
+{
+    WideString filter;
+    if (filterBox_)
+        GetItemText(IDC_FILTER, filter);
+    model_.RebuildTree(tree_, filter.Text());
+    model_.FillPropertyList(list_, nullptr);
+}
+
+bool MainWindow::ControlKeyDown() const
+{
+    return (GetKeyState(VK_CONTROL) & 0x8000) != 0;
+}
+
+void MainWindow::CopyListRows()
+{
+    WideString text;
+    Clipboard::ListSelection(list_.Window(), text);
+    Clipboard::SetText(text.Text());
+}
+
+void MainWindow::CopyTreeItem()
+{
+    WideString text;
+    if (Clipboard::TreeSelection(tree_.Window(), text))
+        Clipboard::SetText(text.Text());
+}
+
+int MainWindow::CompareRows(int first, int second, int* declined)
+{
+    int column = list_.SortColumn();
+    if (column != 0 && column != 2) {
+        *declined = 1;
+        return 0;
+    }
+    WideString a, b;
+    if (!list_.GetItemText(first, column, a) || !list_.GetItemText(second, column, b))
+        return 0;
+    a.Truncate(CompareTextCapacity - 1);
+    b.Truncate(CompareTextCapacity - 1);
+    int order = CompareAsciiNoCase(a.Text(), b.Text());
+    return list_.SortAscending() ? order : -order;
+}
+
+void MainWindow::OnTreeSelectionChanged(const TVITEMW* item, void* self)
+{
+    MainWindow* window = Self(self);
+    window->model_.FillPropertyList(window->list_, item ? (DeviceNode*)item->lParam : nullptr);
+}
+
+void MainWindow::OnTreeKeyDown(WORD key, void* self)
+{
+    MainWindow* window = Self(self);
+    if (key == 'C' && window->ControlKeyDown())
+        window->CopyTreeItem();
+    else if (key == VK_F5)
+        window->StartRefresh(StartRefreshDelay);
+}
+
+int MainWindow::OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* self)
+{
+    MainWindow* window = Self(self);
+    switch (draw->nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+        *result = CDRF_NOTIFYITEMDRAW;
+        window->Handled(CDRF_NOTIFYITEMDRAW);
+        return 1;
+    case CDDS_ITEMPREPAINT: {
+        const DeviceNode* node = (const DeviceNode*)draw->nmcd.lItemlParam;
+        if (node && (node->status & DN_HAS_PROBLEM)) {
+            draw->clrText = ProblemColour;
+            *result = CDRF_DODEFAULT;
+            window->Handled(CDRF_DODEFAULT);
+            return 1;
+        }
+        return 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+void MainWindow::OnListKeyDown(int item, LPARAM param, WORD key, void* self)
+{
+    MainWindow* window = Self(self);
+    if (key == 'C' && window->ControlKeyDown())
+        window->CopyListRows();
+    else if (key == VK_F5)
+        window->StartRefresh(StartRefreshDelay);
+}
+
+int MainWindow::OnListCompare(int first, int second, int* declined, ListViewControl* list,
+                              void* self)
+{
+    return Self(self)->CompareRows(first, second, declined);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <windows.h>
+
+#include "devices/DeviceTree.h"
+#include "ui/DialogWindow.h"
+#include "ui/ListViewControl.h"
+#include "ui/TreeViewControl.h"
+
+// The whole visible program: the device tree on the left, the property list
+// of the selected device on the right, the filter box below. Refreshes run
+// through timer 1, so that start-up, F5, the Refresh commands and bursts of
+// device-change broadcasts all end in one rebuild.
+class MainWindow : public DialogWindow {
+public:
+    static const UINT_PTR RefreshTimer = 1;
+    static const UINT StartRefreshDelay = 1;
+    static const UINT DeviceChangeDelay = 500;
+    // Text colour of devices with a problem.
+    static const COLORREF ProblemColour = 0x0000EC;
+
+    MainWindow() = default;
+
+    // The one main window of the process.
+    static MainWindow& Current();
+
+    int OnInitDialog() override;
+    int CanClose(INT_PTR result) override;
+    int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    DeviceTree& Model() { return model_; }
+    TreeViewControl& Tree() { return tree_; }
+    ListViewControl& List() { return list_; }
+
+    // The list's comparison: columns 0 and 2 by text, ASCII letters folded;
+    // the other columns are left to the list's own rules.
+    int CompareRows(int first, int second, int* declined);
+    // Where the list's column layout lives (tests point it elsewhere).
+    void UseSettingsKey(HKEY root, const wchar_t* path);
+
+private:
+    void SetUpTree();
+    void SetUpList();
+    void PlaceDivider();
+    void StartRefresh(UINT delay);
+    void Refresh();
+    void Refilter();
+    void CopyListRows();
+    void CopyTreeItem();
+    bool ControlKeyDown() const;
+    // Message results of handled notifications go to DWLP_MSGRESULT.
+    INT_PTR Handled(LRESULT result);
+
+    static void OnTreeSelectionChanged(const TVITEMW* item, void* self);
+    static void OnTreeKeyDown(WORD key, void* self);
+    static int OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* self);
+    static void OnListKeyDown(int item, LPARAM param, WORD key, void* self);
+    static int OnListCompare(int first, int second, int* declined, ListViewControl* list,
+                             void* self);
+
+    DeviceTree model_;
+    TreeViewControl tree_;
+    ListViewControl list_;
+    HWND filterBox_ = nullptr;
+    HKEY settingsRoot_ = HKEY_CURRENT_USER;
+    WideString settingsPath_{L"Software\\Tollbrook\\Quillmere"};
+};

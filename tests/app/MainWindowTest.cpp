@@ -1,0 +1,534 @@
+#include <gtest/gtest.h>
+
+#include "app/Clipboard.h"
+#include "app/MainWindow.h"
+#include "common/ScopedTestKey.h"
+#include "common/SimulatedMachine.h"
+#include "properties/PropertyList.h"
+#include "resources/resource.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Runs the real main window modally and plays a script inside its message
+// loop: each step runs on a thread timer until it reports that it is done.
+class WindowScript {
+public:
+    typedef std::function<bool()> Step;
+
+    WindowScript(MainWindow& window) : window_(window) {}
+    void Then(Step step) { steps_.push_back(step); }
+    // A step that waits `ms` milliseconds.
+    void Wait(DWORD ms)
+    {
+        DWORD* until = new DWORD(0);
+        owned_.push_back(until);
+        Then([until, ms]() {
+            if (!*until)
+                *until = GetTickCount() + ms;
+            return (int)(GetTickCount() - *until) >= 0;
+        });
+    }
+
+    INT_PTR Run()
+    {
+        current_ = this;
+        UINT_PTR timer = SetTimer(nullptr, 0, 20, Tick);
+        deadline_ = GetTickCount() + 60000;
+        INT_PTR result = window_.Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
+        KillTimer(nullptr, timer);
+        current_ = nullptr;
+        for (DWORD* p : owned_)
+            delete p;
+        return result;
+    }
+
+    bool Finished() const { return next_ >= steps_.size(); }
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
+    {
+        WindowScript* script = current_;
+        if (!script || script->busy_ || !script->window_.Window())
+            return;
+        script->busy_ = true;
+        if ((int)(GetTickCount() - script->deadline_) >= 0) {
+            ADD_FAILURE() << "the script timed out at step " << script->next_;
+            script->next_ = script->steps_.size();
+        }
+        if (script->next_ < script->steps_.size()) {
+            if (script->steps_[script->next_]())
+                ++script->next_;
+        } else if (script->window_.Window()) {
+            script->window_.Close(42); // the test's own end
+        }
+        script->busy_ = false;
+    }
+
+    static WindowScript* current_;
+    MainWindow& window_;
+    std::vector<Step> steps_;
+    std::vector<DWORD*> owned_;
+    size_t next_ = 0;
+    bool busy_ = false;
+    DWORD deadline_ = 0;
+};
+
+WindowScript* WindowScript::current_ = nullptr;
+
+int TreeCount(HWND tree)
+{
+    return (int)SendMessageW(tree, TVM_GETCOUNT, 0, 0);
+}
+
+std::wstring TreeText(HWND tree, HTREEITEM item)
+{
+    wchar_t text[260] = {};
+    TVITEMW request = {};
+    request.mask = TVIF_TEXT;
+    request.hItem = item;
+    request.pszText = text;
+    request.cchTextMax = 259;
+    SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)&request);
+    return text;
+}
+
+// Depth first: every item, calling `visit` until it returns false.
+void WalkTree(HWND tree, HTREEITEM item, const std::function<bool(HTREEITEM)>& visit)
+{
+    for (; item; item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item)) {
+        if (!visit(item))
+            return;
+        WalkTree(tree, (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)item),
+                 visit);
+    }
+}
+
+
+HTREEITEM FindTreeNode(HWND tree, const std::function<bool(const DeviceNode*)>& match)
+{
+    HTREEITEM found = nullptr;
+    WalkTree(tree, (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0),
+             [&](HTREEITEM item) {
+                 TVITEMW request = {};
+                 request.mask = TVIF_PARAM;
+                 request.hItem = item;
+                 SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)&request);
+                 if (match((const DeviceNode*)request.lParam))
+                     found = item;
+                 return found == nullptr;
+             });
+    return found;
+}
+
+std::wstring ListCell(HWND list, int item, int column)
+{
+    wchar_t text[260] = {};
+    LVITEMW request = {};
+    request.iSubItem = column;
+    request.pszText = text;
+    request.cchTextMax = 259;
+    SendMessageW(list, LVM_GETITEMTEXTW, item, (LPARAM)&request);
+    return text;
+}
+
+int ListGroup(HWND list, int item)
+{
+    LVITEMW request = {};
+    request.mask = LVIF_GROUPID;
+    request.iItem = item;
+    SendMessageW(list, LVM_GETITEMW, 0, (LPARAM)&request);
+    return request.iGroupId;
+}
+
+int ListCount(HWND list)
+{
+    return (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+}
+
+std::wstring ClipboardText()
+{
+    std::wstring text;
+    if (!OpenClipboard(nullptr))
+        return L"<no clipboard>";
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (data) {
+        const wchar_t* p = (const wchar_t*)GlobalLock(data);
+        if (p)
+            text = p;
+        GlobalUnlock(data);
+    } else {
+        text = L"<nothing>";
+    }
+    CloseClipboard();
+    return text;
+}
+
+void PressWithControl(HWND control, WORD key)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageW(control, WM_KEYDOWN, key, 0);
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+}
+
+void SelectListRows(HWND list, std::initializer_list<int> rows)
+{
+    LVITEMW state = {};
+    state.stateMask = LVIS_SELECTED;
+    state.state = 0;
+    SendMessageW(list, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)&state);
+    state.state = LVIS_SELECTED;
+    for (int row : rows)
+        SendMessageW(list, LVM_SETITEMSTATE, row, (LPARAM)&state);
+}
+
+// +1 for an ascending arrow, -1 for a descending one, 0 for none; older
+// common controls show the arrow as a header image instead of a format bit.
+int HeaderArrow(HWND list, int column)
+{
+    HWND header = (HWND)SendMessageW(list, LVM_GETHEADER, 0, 0);
+    HDITEMW item = {};
+    item.mask = HDI_FORMAT | HDI_IMAGE;
+    SendMessageW(header, HDM_GETITEMW, column, (LPARAM)&item);
+    if (item.fmt & HDF_SORTUP)
+        return 1;
+    if (item.fmt & HDF_SORTDOWN)
+        return -1;
+    if (item.fmt & HDF_IMAGE)
+        return item.iImage == 1 ? 1 : -1;
+    return 0;
+}
+
+// What the list sends its parent when a column header is clicked.
+void ClickHeader(HWND dialog, HWND list, int column)
+{
+    NMLISTVIEW click = {};
+    click.hdr.hwndFrom = list;
+    click.hdr.idFrom = GetDlgCtrlID(list);
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iItem = -1;
+    click.iSubItem = column;
+    SendMessageW(dialog, WM_NOTIFY, click.hdr.idFrom, (LPARAM)&click);
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() : settings(L"MainWindow"), script(window)
+    {
+        window.UseSettingsKey(settings.Root(), settings.Path());
+    }
+
+    HWND Tree() { return window.Item(IDC_TREE); }
+    HWND List() { return window.Item(IDC_LIST); }
+    HWND Filter() { return window.Item(IDC_FILTER); }
+
+    void WaitForTree()
+    {
+        script.Then([this]() { return TreeCount(Tree()) > 1; });
+    }
+
+    void TypeInFilter(const wchar_t* text)
+    {
+        for (const wchar_t* p = text; *p; ++p)
+            SendMessageW(Filter(), WM_CHAR, *p, 0);
+    }
+
+    SimulatedMachine machine; // the default machine
+    ScopedTestKey settings;
+    MainWindow window;
+    WindowScript script;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, ShowsTheWholeMachineExpandedUnderRoot)
+{
+    int devnodes = 0;
+    WaitForTree();
+    script.Then([&]() {
+        HTREEITEM root = (HTREEITEM)SendMessageW(Tree(), TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        EXPECT_EQ(L"Root", TreeText(Tree(), root));
+        EXPECT_EQ(nullptr, (HTREEITEM)SendMessageW(Tree(), TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)root));
+        WalkTree(Tree(), root, [&](HTREEITEM item) {
+            ++devnodes;
+            TVITEMW request = {};
+            request.mask = TVIF_STATE | TVIF_CHILDREN;
+            request.hItem = item;
+            request.stateMask = TVIS_EXPANDED;
+            SendMessageW(Tree(), TVM_GETITEMW, 0, (LPARAM)&request);
+            if (request.cChildren) {
+                EXPECT_TRUE(request.state & TVIS_EXPANDED);
+            }
+            return true;
+        });
+        EXPECT_EQ(nullptr, (HTREEITEM)SendMessageW(Tree(), TVM_GETNEXTITEM, TVGN_CARET, 0));
+        EXPECT_EQ(0, ListCount(List()));
+        WideString caption;
+        GetWindowTextW(window.Window(), caption.Buffer(), caption.Capacity() - 1);
+        caption.Recompute();
+        EXPECT_STREQ(L"Quillmere [1.00]", caption.Text());
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+    EXPECT_TRUE(script.Finished());
+    EXPECT_EQ(78, devnodes) << "the default machine has 78 devnodes";
+}
+
+TEST_F(MainWindowTest, SelectingADeviceFillsTheListInItsGroups)
+{
+    WaitForTree();
+    script.Then([&]() {
+        HTREEITEM ethernet = FindTreeNode(Tree(), [](const DeviceNode* n) { return n->devnode == 43; });
+        EXPECT_NE(nullptr, ethernet);
+        SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)ethernet);
+        return true;
+    });
+    script.Then([&]() {
+        int rows = ListCount(List());
+        EXPECT_GT(rows, 30);
+        std::vector<std::wstring> keys;
+        for (int i = 0; i < rows; ++i)
+            keys.push_back(ListCell(List(), i, 0));
+        for (const wchar_t* key : {L"DevInstance", L"Device Id", L"Status", L"CM_DRP_DEVICEDESC",
+                                   L"CM_DRP_CLASSGUID"})
+            EXPECT_NE(keys.end(), std::find(keys.begin(), keys.end(), key)) << "missing a row";
+        for (int i = 0; i < rows; ++i) {
+            if (keys[i] == L"DevInstance") {
+                EXPECT_EQ(L"0x2B", ListCell(List(), i, 2));
+            }
+            if (keys[i] == L"CM_DRP_CLASSGUID") {
+                EXPECT_EQ(L"Net", ListCell(List(), i, 3));
+            }
+        }
+        // Wine's list view refuses group view and so keeps no group ids;
+        // where the control accepts groups, every row must carry its own.
+        if (!(window.List().Flags() & ListViewControl::GroupViewAccepted))
+            return true;
+        bool sawGroup[9] = {};
+        for (int i = 0; i < rows; ++i) {
+            int group = ListGroup(List(), i);
+            EXPECT_TRUE(group >= 1 && group <= 8) << "row " << i;
+            if (group < 1 || group > 8)
+                continue;
+            sawGroup[group] = true;
+            if (ListCell(List(), i, 0) == L"DevInstance") {
+                EXPECT_EQ(GroupMiscellaneous, group);
+                EXPECT_EQ(L"0x2B", ListCell(List(), i, 2));
+            }
+            if (ListCell(List(), i, 0) == L"CM_DRP_CLASSGUID") {
+                EXPECT_EQ(GroupRegistryProperties, group);
+                EXPECT_EQ(L"Net", ListCell(List(), i, 3));
+            }
+        }
+        for (int g : {GroupMiscellaneous, GroupRegistryProperties, GroupDeviceProperties,
+                      GroupDriverRegistry})
+            EXPECT_TRUE(sawGroup[g]) << "group " << g;
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
+
+TEST_F(MainWindowTest, FilteringAtEveryKeystrokeAndEmptyingRereads)
+{
+    int all = 0, locates = 0;
+    std::vector<int> counts;
+    WaitForTree();
+    script.Then([&]() {
+        all = TreeCount(Tree());
+        locates = SimulatedMachine::Calls("CM_Locate_DevNodeW");
+        for (const wchar_t* step : {L"U", L"S", L"B"}) {
+            TypeInFilter(step);
+            counts.push_back(TreeCount(Tree()));
+        }
+        EXPECT_EQ(locates, SimulatedMachine::Calls("CM_Locate_DevNodeW"));
+        EXPECT_LT(counts.back(), all);
+        EXPECT_GE(counts[0], counts[1]);
+        EXPECT_GE(counts[1], counts[2]);
+        EXPECT_GT(counts.back(), 1);
+        // F5 with a filter only filters again
+        SendMessageW(Tree(), WM_KEYDOWN, VK_F5, 0);
+        return true;
+    });
+    script.Wait(200);
+    script.Then([&]() {
+        EXPECT_EQ(locates, SimulatedMachine::Calls("CM_Locate_DevNodeW"));
+        EXPECT_EQ(counts.back(), TreeCount(Tree()));
+        SetWindowTextW(Filter(), L"");
+        EXPECT_EQ(locates + 1, SimulatedMachine::Calls("CM_Locate_DevNodeW"));
+        EXPECT_EQ(all, TreeCount(Tree()));
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
+
+TEST_F(MainWindowTest, ABurstOfDeviceChangesGivesOneRefreshAfterTheLast)
+{
+    int locates = 0;
+    DWORD lastBroadcast = 0;
+    int sent = 0;
+    WaitForTree();
+    script.Then([&]() {
+        locates = SimulatedMachine::Calls("CM_Locate_DevNodeW");
+        return true;
+    });
+    script.Then([&]() {
+        SendMessageW(window.Window(), WM_DEVICECHANGE, 7 /* DBT_DEVNODES_CHANGED */, 0);
+        lastBroadcast = GetTickCount();
+        return ++sent == 5;
+    });
+    script.Wait(300);
+    script.Then([&]() {
+        EXPECT_EQ(locates, SimulatedMachine::Calls("CM_Locate_DevNodeW"))
+            << "no refresh before 500 ms have passed since the last broadcast";
+        return true;
+    });
+    script.Wait(500);
+    script.Then([&]() {
+        EXPECT_EQ(locates + 1, SimulatedMachine::Calls("CM_Locate_DevNodeW"));
+        EXPECT_GE(GetTickCount() - lastBroadcast, 500u);
+        EXPECT_EQ(0, ListCount(List()));
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
+
+TEST_F(MainWindowTest, CopiesTreeItemsAndListRows)
+{
+    WaitForTree();
+    script.Then([&]() {
+        Clipboard::SetText(L"untouched");
+        PressWithControl(Tree(), 'C'); // nothing selected
+        EXPECT_EQ(L"untouched", ClipboardText());
+
+        HTREEITEM item = FindTreeNode(Tree(), [](const DeviceNode* n) { return n->devnode == 43; });
+        SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
+        std::wstring text = TreeText(Tree(), item);
+        PressWithControl(Tree(), 'C');
+        EXPECT_EQ(text, ClipboardText());
+
+        SelectListRows(List(), {0, 2, 5});
+        PressWithControl(List(), 'C');
+        std::wstring rows = ClipboardText();
+        std::wstring expected;
+        for (int row : {0, 2, 5}) {
+            for (int column = 0; column < 4; ++column) {
+                if (column)
+                    expected += L"\t";
+                expected += ListCell(List(), row, column);
+            }
+            expected += L"\r\n";
+        }
+        EXPECT_EQ(expected, rows);
+        EXPECT_EQ(3, (int)std::count(rows.begin(), rows.end(), L'\n'));
+
+        SelectListRows(List(), {});
+        SendMessageW(window.Window(), WM_COMMAND, ID_LIST_COPY, 0);
+        EXPECT_EQ(L"", ClipboardText());
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
+
+TEST_F(MainWindowTest, EscapeClosesWithZeroAndEnterDoesNothing)
+{
+    bool stillOpen = false;
+    WaitForTree();
+    script.Then([&]() {
+        SendMessageW(window.Window(), WM_COMMAND, IDOK, 0);
+        return true;
+    });
+    script.Wait(100);
+    script.Then([&]() {
+        stillOpen = IsWindow(window.Window()) && IsWindowVisible(window.Window());
+        PostMessageW(Tree(), WM_KEYDOWN, VK_ESCAPE, 0);
+        return true;
+    });
+    script.Wait(5000); // the escape ends the dialog long before
+    EXPECT_EQ(0, script.Run());
+    EXPECT_TRUE(stillOpen);
+}
+
+TEST_F(MainWindowTest, ExitClosesWithOne)
+{
+    WaitForTree();
+    script.Then([&]() {
+        PostMessageW(window.Item(IDC_EXIT), BM_CLICK, 0, 0);
+        return true;
+    });
+    script.Wait(5000);
+    EXPECT_EQ(1, script.Run());
+}
+
+TEST_F(MainWindowTest, ClickingTheKeyHeaderTwiceSortsUpThenDown)
+{
+    WaitForTree();
+    script.Then([&]() {
+        HTREEITEM item = FindTreeNode(Tree(), [](const DeviceNode* n) { return n->devnode == 43; });
+        SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
+        EXPECT_EQ(1, HeaderArrow(List(), 0)) << "sorted by Key ascending at start";
+        ClickHeader(window.Window(), List(), 2);
+        EXPECT_EQ(1, HeaderArrow(List(), 2));
+        EXPECT_EQ(0, HeaderArrow(List(), 0));
+        ClickHeader(window.Window(), List(), 0);
+        EXPECT_EQ(1, HeaderArrow(List(), 0));
+        EXPECT_EQ(0, HeaderArrow(List(), 2));
+        EXPECT_EQ(0, window.List().SortColumn());
+        EXPECT_TRUE(window.List().SortAscending());
+        ClickHeader(window.Window(), List(), 0);
+        EXPECT_EQ(-1, HeaderArrow(List(), 0));
+        EXPECT_FALSE(window.List().SortAscending());
+
+        // The comparison itself, on rows of the list as it stands.
+        int a = -1, b = -1;
+        for (int i = 0; i < ListCount(List()); ++i) {
+            if (ListCell(List(), i, 0) == L"DevInstance")
+                a = i;
+            if (ListCell(List(), i, 0) == L"CM_DRP_CLASS")
+                b = i;
+        }
+        int declined = 0;
+        EXPECT_GT(0, window.CompareRows(a, b, &declined)) << "descending puts D before C";
+        EXPECT_EQ(0, declined);
+        ClickHeader(window.Window(), List(), 1);
+        window.CompareRows(a, b, &declined);
+        EXPECT_EQ(1, declined) << "Key Details is left to the list's own comparison";
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
+
+TEST_F(MainWindowTest, AProblemDeviceIsDrawnRed)
+{
+    int redPixels = -1;
+    WaitForTree();
+    script.Then([&]() {
+        HTREEITEM problem =
+            FindTreeNode(Tree(), [](const DeviceNode* n) { return n && (n->status & 0x400); });
+        EXPECT_NE(nullptr, problem);
+        SendMessageW(Tree(), TVM_ENSUREVISIBLE, 0, (LPARAM)problem);
+        UpdateWindow(Tree());
+        RECT rect;
+        memcpy(&rect, &problem, sizeof(problem));
+        SendMessageW(Tree(), TVM_GETITEMRECT, TRUE, (LPARAM)&rect);
+        HDC dc = GetDC(Tree());
+        redPixels = 0;
+        for (int y = rect.top; y < rect.bottom; ++y)
+            for (int x = rect.left; x < rect.right; ++x)
+                if (GetPixel(dc, x, y) == MainWindow::ProblemColour)
+                    ++redPixels;
+        ReleaseDC(Tree(), dc);
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+    EXPECT_GT(redPixels, 5) << "the item's text is drawn in red";
+}
