@@ -138,7 +138,7 @@ int ListViewControl::Init(HWND list, HINSTANCE instance, DWORD options, int firs
     instance_ = instance;
     flags_ = options & ~(DarkModeActive | GroupViewAccepted);
     header_ = (HWND)SendMessageW(list_, LVM_GETHEADER, 0, 0);
-    comctlVersion_ = CommonControlsVersion();
+    comctlVersion_ = assumedVersion_ ? assumedVersion_ : CommonControlsVersion(list_);
     atLeastXp_ = WindowsAtLeast(5, 1);
     atLeastVista_ = WindowsAtLeast(6, 0);
     scale_ = WindowScale();
