@@ -198,6 +198,12 @@ void ListViewControl::Detach()
         ImageList_Destroy(headerImages_);
         headerImages_ = nullptr;
     }
+    // A suspension its owner never ended must not leave the control frozen.
+    if (redrawDepth_ > 0) {
+        SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+        if (header_)
+            SendMessageW(header_, WM_SETREDRAW, TRUE, 0);
+    }
     list_ = nullptr;
     header_ = nullptr;
     instance_ = nullptr;

@@ -84,6 +84,9 @@ int TreeViewControl::Detach()
     // one that is gone.
     SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, 0);
     images_.Destroy();
+    // A suspension its owner never ended must not leave the control frozen.
+    if (redrawDepth_ > 0)
+        SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
     tree_ = nullptr;
     instance_ = nullptr;
     redrawDepth_ = 0;
