@@ -6,13 +6,11 @@
 
 namespace {
 
-DWORD ReadCommonControlsVersion()
+DWORD ModuleVersion(HMODULE module)
 {
-    LibraryHolder library;
-    if (!library.Load(L"comctl32.dll"))
-        return 0;
     typedef HRESULT (CALLBACK* DllGetVersionFunction)(DLLVERSIONINFO* info);
-    DllGetVersionFunction getVersion = (DllGetVersionFunction)library.Lookup("DllGetVersion");
+    DllGetVersionFunction getVersion =
+        module ? (DllGetVersionFunction)GetProcAddress(module, "DllGetVersion") : nullptr;
     if (!getVersion)
         return 0;
     DLLVERSIONINFO info = {};
@@ -22,10 +20,24 @@ DWORD ReadCommonControlsVersion()
     return (info.dwMajorVersion & 0xFFFF) << 16 | (info.dwMinorVersion & 0xFFFF);
 }
 
+DWORD LoadedLibraryVersion()
+{
+    LibraryHolder library;
+    if (!library.Load(L"comctl32.dll"))
+        return 0;
+    return ModuleVersion(library.Handle());
+}
+
 } // namespace
 
-DWORD CommonControlsVersion()
+DWORD CommonControlsVersion(HWND control)
 {
-    static DWORD version = ReadCommonControlsVersion();
+    if (control) {
+        // The module that registered the control's window class.
+        DWORD version = ModuleVersion((HMODULE)GetClassLongPtrW(control, GCLP_HMODULE));
+        if (version)
+            return version;
+    }
+    static DWORD version = LoadedLibraryVersion();
     return version;
 }

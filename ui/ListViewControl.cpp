@@ -138,7 +138,7 @@ int ListViewControl::Init(HWND list, HINSTANCE instance, DWORD options, int firs
     instance_ = instance;
     flags_ = options & ~(DarkModeActive | GroupViewAccepted);
     header_ = (HWND)SendMessageW(list_, LVM_GETHEADER, 0, 0);
-    comctlVersion_ = CommonControlsVersion();
+    comctlVersion_ = assumedVersion_ ? assumedVersion_ : CommonControlsVersion(list_);
     atLeastXp_ = WindowsAtLeast(5, 1);
     atLeastVista_ = WindowsAtLeast(6, 0);
     scale_ = WindowScale();
@@ -197,6 +197,12 @@ void ListViewControl::Detach()
             SendMessageW(header_, HDM_SETIMAGELIST, 0, 0);
         ImageList_Destroy(headerImages_);
         headerImages_ = nullptr;
+    }
+    // A suspension its owner never ended must not leave the control frozen.
+    if (redrawDepth_ > 0) {
+        SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+        if (header_)
+            SendMessageW(header_, WM_SETREDRAW, TRUE, 0);
     }
     list_ = nullptr;
     header_ = nullptr;

@@ -75,6 +75,11 @@ public:
     // process's table unless replaced); set before Init.
     void UseOptionalApi(OptionalApi& api);
 
+    // Takes `version` (major << 16 | minor) for the comctl32 the control
+    // comes from instead of asking the library; set before Init. Wine's
+    // version 6 reports itself as 5.81.
+    void AssumeCommonControlsVersion(DWORD version) { assumedVersion_ = version; }
+
     // The main window passes 0x10C, 104, 105, 0, 0. An icon width of 0
     // means the system's icon sizes for the window's DPI.
     int Init(HWND list, HINSTANCE instance, DWORD options, int firstArrowId, int secondArrowId,
@@ -182,6 +187,7 @@ private:
     int redrawDepth_ = 0;
     double scale_ = 1.0;
     DWORD comctlVersion_ = 0;
+    DWORD assumedVersion_ = 0;
     bool atLeastXp_ = true;
     bool atLeastVista_ = true;
     WideString thousands_;

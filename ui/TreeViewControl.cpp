@@ -51,7 +51,7 @@ int TreeViewControl::Init(HWND tree, HINSTANCE instance, DWORD options)
     redrawDepth_ = 0;
     // From 6.16 on, the Explorer look tracks the item under the mouse and
     // draws no lines.
-    if (CommonControlsVersion() > 0x6000F)
+    if (CommonControlsVersion(tree_) > 0x6000F)
         ChangeStyle(tree_, TVS_TRACKSELECT, TVS_HASLINES);
     CreateImageList();
     SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)images_.Handle());
@@ -84,6 +84,9 @@ int TreeViewControl::Detach()
     // one that is gone.
     SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, 0);
     images_.Destroy();
+    // A suspension its owner never ended must not leave the control frozen.
+    if (redrawDepth_ > 0)
+        SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
     tree_ = nullptr;
     instance_ = nullptr;
     redrawDepth_ = 0;
