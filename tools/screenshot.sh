@@ -15,6 +15,6 @@ cd "$build/bin"
 QUILL_SCREENSHOT_HOLD=6000 wine app_tests.exe --gtest_filter='*SelectingADevice*' </dev/null >/dev/null 2>&1 &
 sleep 5
 mkdir -p "$here/docs"
-import -window root -crop 760x480+260+160 "$here/docs/screenshot.png"
+import -window root -crop 724x462+278+279 "$here/docs/screenshot.png"
 wait || true
 echo "written: docs/screenshot.png"

@@ -1,4 +1,5 @@
 #include "ui/ListViewControl.h"
+#include "services/WindowsVersion.h"
 
 #include <stdlib.h>
 #include <wchar.h>
@@ -11,19 +12,6 @@ namespace {
 
 const int ItemTextCapacity = 260;
 const int MaximumColumns = 256;
-
-// Until the shared Windows version service is part of this tree: the two
-// facts the list needs, from the system's own version test.
-bool WindowsAtLeast(DWORD major, DWORD minor)
-{
-    OSVERSIONINFOEXW wanted = {};
-    wanted.dwOSVersionInfoSize = sizeof wanted;
-    wanted.dwMajorVersion = major;
-    wanted.dwMinorVersion = minor;
-    DWORDLONG mask = VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL);
-    mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
-    return VerifyVersionInfoW(&wanted, VER_MAJORVERSION | VER_MINORVERSION, mask) != FALSE;
-}
 
 struct ByteUnit {
     const wchar_t* text;
@@ -139,8 +127,8 @@ int ListViewControl::Init(HWND list, HINSTANCE instance, DWORD options, int firs
     flags_ = options & ~(DarkModeActive | GroupViewAccepted);
     header_ = (HWND)SendMessageW(list_, LVM_GETHEADER, 0, 0);
     comctlVersion_ = assumedVersion_ ? assumedVersion_ : CommonControlsVersion(list_);
-    atLeastXp_ = WindowsAtLeast(5, 1);
-    atLeastVista_ = WindowsAtLeast(6, 0);
+    atLeastXp_ = IsWindowsAtLeast(0x200, 0);
+    atLeastVista_ = IsWindowsAtLeast(0x2000, 0);
     scale_ = WindowScale();
     redrawDepth_ = 0;
     iconWidth_ = iconWidth;

@@ -202,8 +202,9 @@ TEST_F(ListViewControlTest, RowsInsertedThroughTheSinkReadBackWithTheirGroups)
     item.mask = LVIF_GROUPID;
     item.iGroupId = -5;
     ASSERT_TRUE(SendMessageW(list, LVM_GETITEMW, 0, (LPARAM)&item));
-    if (item.iGroupId != -5 && item.iGroupId != 0)
+    if (item.iGroupId != -5 && item.iGroupId != 0) {
         EXPECT_EQ(7, item.iGroupId);
+    }
 
     // No image: the item takes none.
     int plain = control.InsertItem(0x7FFFFFFF, -2, L"plain", 5, 8);
@@ -521,8 +522,9 @@ TEST_F(ListViewControlTest, DamagedLayoutsAreRefusedWithoutHarm)
             ASSERT_FALSE(seen[column]);
             seen[column] = true;
         }
-        if (loaded)
+        if (loaded) {
             EXPECT_EQ((int)block[4], (int)SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0));
+        }
     }
     EXPECT_EQ(0, control.RedrawDepth());
 }
