@@ -78,3 +78,10 @@ int SetTitleBarColour(HWND window, int dark, int caption, OptionalApi& api)
     api.DwmSetWindowAttribute(window, chosen.attribute, &chosen.value, sizeof chosen.value);
     return 1;
 }
+
+DWORD FollowDarkMode(DWORD flags, DWORD follow, DWORD active, OptionalApi& api)
+{
+    if (!(flags & follow))
+        return flags;
+    return IsDarkModeWanted(api) ? (flags | active) : (flags & ~active);
+}

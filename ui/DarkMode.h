@@ -41,3 +41,8 @@ int SetTitleBarColour(HWND window, int dark, int caption, OptionalApi& api = Opt
 
 // The running Windows version as the dark-mode rules need it.
 int RunningWindows10Build(int* windows10OrLater, DWORD* build);
+
+// A window's flag word after re-reading the system: `active` set or cleared
+// by the dark-mode test when the window follows the system (`follow` set),
+// left alone otherwise.
+DWORD FollowDarkMode(DWORD flags, DWORD follow, DWORD active, OptionalApi& api = OptionalApi::Shared());

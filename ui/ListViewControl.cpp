@@ -202,12 +202,7 @@ void ListViewControl::ApplyTheme()
 {
     if (!list_)
         return;
-    if (flags_ & FollowDarkMode) {
-        if (IsDarkModeWanted(*api_))
-            flags_ |= DarkModeActive;
-        else
-            flags_ &= ~DarkModeActive;
-    }
+    flags_ = ::FollowDarkMode(flags_, FollowDarkMode, DarkModeActive, *api_);
     bool dark = (flags_ & DarkModeActive) != 0;
     theme_.SetWindowTheme(list_, dark ? L"DarkMode_Explorer" : L"Explorer");
     if (header_)

@@ -97,12 +97,7 @@ void TreeViewControl::ApplyTheme()
 {
     if (!tree_)
         return;
-    if (flags_ & FollowDarkMode) {
-        if (IsDarkModeWanted(*api_))
-            flags_ |= DarkModeActive;
-        else
-            flags_ &= ~DarkModeActive;
-    }
+    flags_ = ::FollowDarkMode(flags_, FollowDarkMode, DarkModeActive, *api_);
     bool dark = (flags_ & DarkModeActive) != 0;
     const wchar_t* theme = dark ? L"DarkMode_Explorer" : L"Explorer";
     theme_.SetWindowTheme(tree_, theme);
