@@ -536,3 +536,92 @@ TEST_F(MainWindowTest, AProblemDeviceIsDrawnRed)
     EXPECT_EQ(42, script.Run());
     EXPECT_GT(redPixels, 5) << "the item's text is drawn in red";
 }
+
+namespace {
+
+struct TemplateItem {
+    DWORD style;
+    short x, y, cx, cy;
+    WORD id;
+    std::wstring windowClass;
+    std::wstring text;
+};
+
+// Reads a string or ordinal field of a classic dialog template.
+const WORD* ReadField(const WORD* p, std::wstring& text)
+{
+    text.clear();
+    if (*p == 0xFFFF) {
+        static const wchar_t* const Classes[] = {L"Button", L"Edit", L"Static"};
+        WORD atom = p[1];
+        if (atom >= 0x80 && atom <= 0x82)
+            text = Classes[atom - 0x80];
+        return p + 2;
+    }
+    while (*p)
+        text += (wchar_t)*p++;
+    return p + 1;
+}
+
+} // namespace
+
+TEST(MainWindowTemplate, DialogIsBuiltAsTabled)
+{
+    HRSRC found = FindResourceExW(nullptr, RT_DIALOG, MAKEINTRESOURCEW(IDD_MAIN),
+                                  MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
+    ASSERT_NE(nullptr, found) << "template 102 has one language block, German";
+    const BYTE* bytes = (const BYTE*)LockResource(LoadResource(nullptr, found));
+    const DLGTEMPLATE* dialog = (const DLGTEMPLATE*)bytes;
+    EXPECT_EQ(0x82CF0840u, dialog->style);
+    EXPECT_EQ(476, dialog->cx);
+    EXPECT_EQ(289, dialog->cy);
+    ASSERT_EQ(7, dialog->cdit);
+
+    const WORD* p = (const WORD*)(dialog + 1);
+    std::wstring field;
+    p = ReadField(p, field); // menu
+    p = ReadField(p, field); // class
+    p = ReadField(p, field);
+    EXPECT_EQ(L"Dialog", field);
+    EXPECT_EQ(8, *p++);
+    p = ReadField(p, field);
+    EXPECT_EQ(L"MS Sans Serif", field);
+
+    const TemplateItem expected[] = {
+        {0x50810027, 5, 5, 175, 260, 1004, L"SysTreeView32", L"Tree1"},
+        {0x50810009, 185, 5, 285, 260, 1005, L"SysListView32", L"List1"},
+        {0x50810080, 5, 270, 205, 14, 1006, L"Edit", L""},
+        {0x50010003, 220, 270, 120, 14, 1008, L"Button", L"Automatically check for updates"},
+        {0x50020202, 350, 270, 60, 14, 1009, L"Static", L"Static"},
+        {0x50010000, 421, 270, 50, 14, 1000, L"Button", L"Exit"},
+        {0x50000004, 160, 70, 46, 152, 1007, L"Static", L""},
+    };
+    for (const TemplateItem& want : expected) {
+        p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
+        const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)p;
+        SCOPED_TRACE(want.id);
+        EXPECT_EQ(want.style, item->style);
+        EXPECT_EQ(want.x, item->x);
+        EXPECT_EQ(want.y, item->y);
+        EXPECT_EQ(want.cx, item->cx);
+        EXPECT_EQ(want.cy, item->cy);
+        EXPECT_EQ(want.id, item->id);
+        p = (const WORD*)(item + 1);
+        p = ReadField(p, field);
+        EXPECT_EQ(0, CompareAsciiNoCase(want.windowClass.c_str(), field.c_str()));
+        p = ReadField(p, field);
+        EXPECT_EQ(want.text, field);
+        WORD extra = *p++;
+        p = (const WORD*)((const BYTE*)p + extra);
+    }
+
+    // Menus and strings the context menus are built from.
+    EXPECT_NE(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDM_LIST_MENU), RT_MENU));
+    EXPECT_NE(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDM_TREE_MENU), RT_MENU));
+    for (int icon = IDI_PROGRAM; icon <= IDI_REFRESH; ++icon)
+        EXPECT_NE(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(icon), RT_GROUP_ICON)) << icon;
+    EXPECT_NE(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDC_HAND_CURSOR), RT_GROUP_CURSOR));
+    wchar_t text[64];
+    LoadStringW(nullptr, IDS_COPY, text, 64);
+    EXPECT_STREQ(L"Copy", text);
+}

@@ -16,7 +16,6 @@ import sys
 import zlib
 
 SIZES = [16, 20, 24, 32, 48, 256]
-SMALL_SIZES = [16, 20, 24, 32]  # header arrows and menu glyphs
 
 # Palette (RGBA)
 INK = (38, 50, 72, 255)
@@ -169,8 +168,8 @@ GLYPHS = {
     101: ("program", program_glyph, SIZES),
     102: ("device", lambda: chip_glyph(BLUE), SIZES),
     103: ("problem", problem_glyph, SIZES),
-    104: ("sortdown", lambda: arrow_glyph(False), SMALL_SIZES),
-    105: ("sortup", lambda: arrow_glyph(True), SMALL_SIZES),
+    104: ("sortdown", lambda: arrow_glyph(False), SIZES),
+    105: ("sortup", lambda: arrow_glyph(True), SIZES),
     106: ("filter", filter_glyph, SIZES),
     107: ("property", property_glyph, SIZES),
     108: ("list", list_glyph, SIZES),
