@@ -392,8 +392,12 @@ TEST_F(MainWindowTest, ABurstOfDeviceChangesGivesOneRefreshAfterTheLast)
     });
     script.Wait(300);
     script.Then([&]() {
-        EXPECT_EQ(locates, SimulatedMachine::Calls("CM_Locate_DevNodeW"))
-            << "no refresh before 500 ms have passed since the last broadcast";
+        // Only meaningful while the 500 ms have surely not passed yet; a
+        // machine busy enough to delay this step beyond them proves nothing.
+        if (GetTickCount() - lastBroadcast < 450) {
+            EXPECT_EQ(locates, SimulatedMachine::Calls("CM_Locate_DevNodeW"))
+                << "no refresh before 500 ms have passed since the last broadcast";
+        }
         return true;
     });
     script.Wait(500);
