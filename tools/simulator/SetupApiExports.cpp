@@ -161,6 +161,19 @@ const SetupClass* FindClass(Entry entry, const GUID* classGuid, Machine*& machin
     return error ? nullptr : setupClass;
 }
 
+// The size protocol of the property reads: the (possibly lying) size is
+// reported, the data copied only when the whole of it fits.
+BOOL Deliver(const TypedData& data, PBYTE buffer, DWORD bufferSize, PDWORD required)
+{
+    if (required)
+        *required = data.ReportedSize();
+    if (bufferSize < data.Size())
+        return FailWith(ERROR_INSUFFICIENT_BUFFER);
+    if (data.Size())
+        memcpy(buffer, data.bytes.data(), data.Size());
+    return Succeed();
+}
+
 BOOL NotImplemented()
 {
     return FailWith(ERROR_CALL_NOT_IMPLEMENTED);
@@ -305,13 +318,7 @@ WINBOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEV
     const TypedData& data = property->data;
     if (PropertyRegDataType)
         *PropertyRegDataType = data.type;
-    if (RequiredSize)
-        *RequiredSize = data.ReportedSize();
-    if (PropertyBufferSize < data.Size())
-        return FailWith(ERROR_INSUFFICIENT_BUFFER);
-    if (data.Size())
-        memcpy(PropertyBuffer, data.bytes.data(), data.Size());
-    return Succeed();
+    return Deliver(data, PropertyBuffer, PropertyBufferSize, RequiredSize);
 }
 
 WINBOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
@@ -338,13 +345,7 @@ WINBOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DAT
     }
     const TypedData& data = property->data;
     *PropertyType = data.type;
-    if (RequiredSize)
-        *RequiredSize = data.ReportedSize();
-    if (PropertyBufferSize < data.Size())
-        return FailWith(ERROR_INSUFFICIENT_BUFFER);
-    if (data.Size())
-        memcpy(PropertyBuffer, data.bytes.data(), data.Size());
-    return Succeed();
+    return Deliver(data, PropertyBuffer, PropertyBufferSize, RequiredSize);
 }
 
 WINBOOL WINAPI SetupDiGetDevicePropertyKeys(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
