@@ -1,0 +1,53 @@
+#include "services/ProgramLaunch.h"
+#include "services/ComInit.h"
+#include "services/WideString.h"
+
+#include <objbase.h>
+
+namespace {
+
+ShellExecuteExProc Launcher = nullptr;
+
+BOOL Execute(SHELLEXECUTEINFOW* info)
+{
+    return Launcher ? Launcher(info) : ShellExecuteExW(info);
+}
+
+} // namespace
+
+ShellExecuteExProc UseShellExecute(ShellExecuteExProc launcher)
+{
+    ShellExecuteExProc previous = Launcher ? Launcher : &ShellExecuteExW;
+    Launcher = launcher;
+    return previous;
+}
+
+int LaunchProgram(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory,
+                  int elevate)
+{
+    if (!file || !*file)
+        return 0;
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = elevate ? L"runas" : L"open";
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.lpDirectory = directory;
+    info.nShow = SW_SHOWDEFAULT;
+    return Execute(&info) ? 1 : 0;
+}
+
+int OpenUrl(const wchar_t* target)
+{
+    if (!target || !*target)
+        return 0;
+    WideString parameters;
+    if (!parameters.Format(L"url.dll,FileProtocolHandler %s", target))
+        return 0;
+    HRESULT com = InitializeCom(COINIT_APARTMENTTHREADED);
+    int started = LaunchProgram(L"rundll32.exe", parameters.Text(), nullptr, 0);
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return started;
+}
