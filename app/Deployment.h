@@ -1,0 +1,16 @@
+#pragma once
+
+// Where Tollbrook's services live. These are deployment values, kept in this
+// one place; tests talk to loopback servers instead.
+namespace Deployment {
+
+// The update check's endpoint, with the product in its query.
+constexpr wchar_t UpdateEndpoint[] = L"https://www.tollbrook.example/common/update.php?p=quillmere";
+// Where problem reports are posted.
+constexpr wchar_t ReportHost[] = L"www.tollbrook.example";
+constexpr wchar_t ReportPath[] = L"/services/lumeri/report.php";
+// The link at the bottom of the main window: its text and its target.
+constexpr wchar_t WebAddress[] = L"www.tollbrook.example";
+constexpr wchar_t HomePage[] = L"https://www.tollbrook.example/";
+
+} // namespace Deployment
