@@ -1,4 +1,5 @@
 #include "ui/DialogWindow.h"
+#include "ui/GdiObject.h"
 
 #include <commctrl.h>
 #include <stdlib.h>
@@ -223,9 +224,8 @@ INT_PTR DialogWindow::PaintDarkBackground(HDC dc)
     if (Api().SetDCBrushColor(dc, DarkBackground) != CLR_INVALID) {
         FillRect(dc, &client, (HBRUSH)GetStockObject(DC_BRUSH));
     } else {
-        HBRUSH brush = CreateSolidBrush(DarkBackground);
+        BrushObject brush(CreateSolidBrush(DarkBackground));
         FillRect(dc, &client, brush);
-        DeleteObject(brush);
     }
     // The dialog manager answers WM_ERASEBKGND with the message result:
     // non-zero tells BeginPaint the background is done.

@@ -4,34 +4,12 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "services/RegistryKey.h"
 #include "ui/CommonControlsVersion.h"
 #include "ui/DarkMode.h"
 
 namespace {
 
 const int ItemTextCapacity = 260;
-const int MaximumColumns = 256;
-
-struct ByteUnit {
-    const wchar_t* text;
-    double factor;
-};
-
-// Tested in this order; the first unit found in the text wins.
-const ByteUnit ByteUnits[] = {
-    {L" PByte", 1125899906842624.0}, {L" PB", 1125899906842624.0},
-    {L" TByte", 1099511627776.0},    {L" TB", 1099511627776.0},
-    {L" GByte", 1073741824.0},       {L" GB", 1073741824.0},
-    {L" MByte", 1048576.0},          {L" MB", 1048576.0},
-    {L" kByte", 1024.0},             {L" kB", 1024.0},
-    {L" Byte", 1.0},
-};
-
-int Sign(double difference)
-{
-    return difference < 0 ? -1 : difference > 0 ? 1 : 0;
-}
 
 } // namespace
 
@@ -152,13 +130,7 @@ int ListViewControl::Init(HWND list, HINSTANCE instance, DWORD options, int firs
     if ((flags_ & GroupView) && SendMessageW(list_, LVM_ENABLEGROUPVIEW, TRUE, 0) > 0)
         flags_ |= GroupViewAccepted;
 
-    thousands_.Reserve(8);
-    int length = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, thousands_.Buffer(),
-                                thousands_.Capacity() - 1);
-    if (length > 0)
-        thousands_.Recompute();
-    else
-        thousands_ = L".";
+    comparison_.ReadThousandsSeparator();
 
     lightText_ = (COLORREF)SendMessageW(list_, LVM_GETTEXTCOLOR, 0, 0);
     lightBackground_ = (COLORREF)SendMessageW(list_, LVM_GETBKCOLOR, 0, 0);
@@ -515,38 +487,9 @@ int ListViewControl::CompareItems(int first, int second)
     return CompareTexts(a.Text(), b.Text());
 }
 
-int ListViewControl::ParseByteSize(const wchar_t* text, double* bytes)
-{
-    *bytes = 0;
-    if (!text)
-        return 0;
-    for (const ByteUnit& unit : ByteUnits) {
-        if (wcsstr(text, unit.text)) {
-            // The leading number, as "%lf" reads it; none counts as 0.
-            wchar_t* end = nullptr;
-            double value = wcstod(text, &end);
-            *bytes = end == text ? 0 : value * unit.factor;
-            return 1;
-        }
-    }
-    return 0;
-}
-
 int ListViewControl::CompareTexts(const wchar_t* first, const wchar_t* second) const
 {
-    double a = 0;
-    double b = 0;
-    if (ParseByteSize(first, &a) && ParseByteSize(second, &b))
-        return sortAscending_ ? Sign(a - b) : Sign(b - a);
-    WideString left(sortAscending_ ? first : second);
-    WideString right(sortAscending_ ? second : first);
-    if (!thousands_.IsEmpty()) {
-        left.RemoveAll(thousands_.Text());
-        right.RemoveAll(thousands_.Text());
-    }
-    left.RemoveAll(L":");
-    right.RemoveAll(L":");
-    return left.CompareLogical(right.Text());
+    return comparison_.Compare(first, second, sortAscending_ != 0);
 }
 
 int ListViewControl::HeaderItemCount() const
@@ -567,20 +510,9 @@ int ListViewControl::ColumnLayout(DWORD* block, int count) const
 
 int ListViewControl::ApplyColumnLayout(const DWORD* block, int count)
 {
-    if (!list_ || count <= 0 || count != HeaderItemCount() || count > MaximumColumns)
+    if (!list_ || count != HeaderItemCount() || !SavedColumnLayout::IsSensible(block, count))
         return 0;
-    // A damaged value must not hide columns or give the header an order it
-    // cannot show: every index once, every width sensible, or nothing.
-    bool seen[MaximumColumns] = {};
-    for (int i = 0; i < count; ++i) {
-        DWORD column = block[i];
-        if (column >= (DWORD)count || seen[column])
-            return 0;
-        seen[column] = true;
-        if (block[count + i] > (DWORD)MaximumStoredWidth)
-            return 0;
-    }
-    int order[MaximumColumns];
+    int order[SavedColumnLayout::MaximumColumns];
     for (int i = 0; i < count; ++i)
         order[i] = (int)block[i];
     SetRedraw(false);
@@ -595,35 +527,18 @@ int ListViewControl::SaveColumns(HKEY root, const wchar_t* path, const wchar_t* 
 {
     if (!list_ || !header_ || View() != LV_VIEW_DETAILS)
         return 0;
-    int count = HeaderItemCount();
-    if (count < 1 || count > MaximumColumns)
-        return 0;
-    DWORD* block = (DWORD*)calloc((size_t)count * 2, sizeof(DWORD));
-    if (!block)
-        return 0;
-    int saved = 0;
-    if (ColumnLayout(block, count)) {
-        RegistryKey key;
-        saved = key.CreateWrite(root, path) &&
-                key.WriteBlock(valueName, block, (DWORD)count * 8, REG_BINARY);
-    }
-    free(block);
-    return saved;
+    SavedColumnLayout layout(HeaderItemCount());
+    return layout.Count() && ColumnLayout(layout.Block(), layout.Count()) &&
+           layout.Save(root, path, valueName);
 }
 
 int ListViewControl::LoadColumns(HKEY root, const wchar_t* path, const wchar_t* valueName)
 {
-    int count = HeaderItemCount();
-    if (!list_ || count < 1 || count > MaximumColumns)
+    if (!list_)
         return 0;
-    DWORD* block = (DWORD*)calloc((size_t)count * 2, sizeof(DWORD));
-    if (!block)
-        return 0;
-    RegistryKey key;
-    int loaded = key.OpenRead(root, path) && key.ReadBlock(valueName, block, (DWORD)count * 8) &&
-                 ApplyColumnLayout(block, count);
-    free(block);
-    return loaded;
+    SavedColumnLayout layout(HeaderItemCount());
+    return layout.Count() && layout.Load(root, path, valueName) &&
+           ApplyColumnLayout(layout.Block(), layout.Count());
 }
 
 COLORREF ListViewControl::SetTextColour(COLORREF colour)

@@ -6,8 +6,10 @@
 #include "properties/ListSink.h"
 #include "services/WideString.h"
 #include "ui/ImageList.h"
+#include "ui/ListRowComparison.h"
 #include "ui/OptionalApi.h"
 #include "ui/PopupMenu.h"
+#include "ui/SavedColumnLayout.h"
 #include "ui/SubclassHook.h"
 #include "ui/ThemeHandle.h"
 
@@ -63,7 +65,7 @@ public:
     static constexpr DWORD GroupViewAccepted = 0x10000000;
 
     // The saved layout refuses widths above this (96-DPI pixels).
-    static constexpr int MaximumStoredWidth = 10000;
+    static constexpr int MaximumStoredWidth = SavedColumnLayout::MaximumStoredWidth;
     // Columns of the header menu: command 1000 + column.
     static constexpr UINT ColumnMenuFirstId = 1000;
     static constexpr UINT ColumnMenuLastId = 2000;
@@ -127,7 +129,10 @@ public:
     // The list's own comparison of two texts, without the owner's callback.
     int CompareTexts(const wchar_t* first, const wchar_t* second) const;
     // The value of a text like "1.5 kB" in bytes; 0 when it names no unit.
-    static int ParseByteSize(const wchar_t* text, double* bytes);
+    static int ParseByteSize(const wchar_t* text, double* bytes)
+    {
+        return ListRowComparison::ParseByteSize(text, bytes);
+    }
 
     // The column order and widths as the value `valueName` under `path`.
     int SaveColumns(HKEY root, const wchar_t* path, const wchar_t* valueName);
@@ -153,7 +158,7 @@ public:
     int RedrawDepth() const { return redrawDepth_; }
     double Scale() const { return scale_; }
     DWORD ComctlVersion() const { return comctlVersion_; }
-    const wchar_t* ThousandsSeparator() const { return thousands_.Text(); }
+    const wchar_t* ThousandsSeparator() const { return comparison_.ThousandsSeparator(); }
     const ImageList& SmallImages() const { return smallImages_; }
     const ImageList& NormalImages() const { return normalImages_; }
     HIMAGELIST HeaderImages() const { return headerImages_; }
@@ -190,7 +195,7 @@ private:
     DWORD assumedVersion_ = 0;
     bool atLeastXp_ = true;
     bool atLeastVista_ = true;
-    WideString thousands_;
+    ListRowComparison comparison_;
     int iconWidth_ = 0;
     int iconHeight_ = 0;
     ImageList smallImages_;

@@ -45,9 +45,8 @@ COLORREF Blend(COLORREF from, COLORREF to, int step, int steps)
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF colour)
 {
-    HBRUSH brush = CreateSolidBrush(colour);
+    BrushObject brush(CreateSolidBrush(colour));
     FillRect(dc, &rect, brush);
-    DeleteObject(brush);
 }
 
 // A top-to-bottom gradient, one row at a time.
@@ -410,9 +409,9 @@ void PopupMenu::PrepareMetrics()
         metrics.cbSize = sizeof metrics;
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     }
-    font_ = CreateFontIndirectW(&metrics.lfMenuFont);
+    font_.Reset(CreateFontIndirectW(&metrics.lfMenuFont));
     metrics.lfMenuFont.lfWeight = FW_BOLD;
-    boldFont_ = CreateFontIndirectW(&metrics.lfMenuFont);
+    boldFont_.Reset(CreateFontIndirectW(&metrics.lfMenuFont));
 }
 
 void PopupMenu::PrepareColours()
@@ -422,10 +421,10 @@ void PopupMenu::PrepareColours()
                                 GetSysColor(COLOR_HIGHLIGHT)};
     int darkWanted = (options_ & FollowDarkMode) ? IsDarkModeWanted(*api_) : 0;
     colours_ = ChooseColours(system, darkWanted, options_);
-    backgroundBrush_ = CreateSolidBrush(colours_.background);
-    iconColumnBrush_ = colours_.fixed ? CreateSolidBrush(colours_.iconColumn) : nullptr;
-    selectionBrush_ = CreateSolidBrush(colours_.selection);
-    highlightPen_ = CreatePen(PS_SOLID, 1, colours_.highlight);
+    backgroundBrush_.Reset(CreateSolidBrush(colours_.background));
+    iconColumnBrush_.Reset(colours_.fixed ? CreateSolidBrush(colours_.iconColumn) : nullptr);
+    selectionBrush_.Reset(CreateSolidBrush(colours_.selection));
+    highlightPen_.Reset(CreatePen(PS_SOLID, 1, colours_.highlight));
     MENUINFO info = {};
     info.cbSize = sizeof info;
     info.fMask = MIM_BACKGROUND;
@@ -435,15 +434,12 @@ void PopupMenu::PrepareColours()
 
 void PopupMenu::ReleaseGdiObjects()
 {
-    HGDIOBJ objects[] = {font_, boldFont_, backgroundBrush_, iconColumnBrush_, selectionBrush_,
-                         highlightPen_};
-    for (HGDIOBJ object : objects) {
-        if (object)
-            DeleteObject(object);
-    }
-    font_ = boldFont_ = nullptr;
-    backgroundBrush_ = iconColumnBrush_ = selectionBrush_ = nullptr;
-    highlightPen_ = nullptr;
+    font_.Reset();
+    boldFont_.Reset();
+    backgroundBrush_.Reset();
+    iconColumnBrush_.Reset();
+    selectionBrush_.Reset();
+    highlightPen_.Reset();
 }
 
 void PopupMenu::Destroy()
@@ -577,17 +573,16 @@ void PopupMenu::DrawCheck(HDC dc, const RECT& cell, bool radio)
         int size = (cell.right - cell.left) / 2;
         int x = (cell.left + cell.right - size) / 2;
         int y = (cell.top + cell.bottom - size) / 2;
-        HBRUSH brush = CreateSolidBrush(colours_.radioDot);
+        BrushObject brush(CreateSolidBrush(colours_.radioDot));
         HGDIOBJ oldBrush = SelectObject(dc, brush);
         HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
         Ellipse(dc, x, y, x + size + 1, y + size + 1);
         SelectObject(dc, oldPen);
         SelectObject(dc, oldBrush);
-        DeleteObject(brush);
         return;
     }
     FillRect(dc, &cell, selectionBrush_);
-    HBITMAP check = LoadBitmapW(nullptr, MAKEINTRESOURCEW(SystemCheckBitmap));
+    BitmapObject check(LoadBitmapW(nullptr, MAKEINTRESOURCEW(SystemCheckBitmap)));
     BITMAP info = {};
     if (check && GetObjectW(check, sizeof info, &info)) {
         HDC memory = CreateCompatibleDC(dc);
@@ -604,8 +599,6 @@ void PopupMenu::DrawCheck(HDC dc, const RECT& cell, bool radio)
         SelectObject(memory, old);
         DeleteDC(memory);
     }
-    if (check)
-        DeleteObject(check);
     FrameRect(dc, &cell, GetSysColorBrush(COLOR_HIGHLIGHT));
 }
 
@@ -616,15 +609,13 @@ void PopupMenu::DrawArrow(HDC dc, const RECT& item, COLORREF colour)
     int tip = item.right - 9;
     int middle = (item.top + item.bottom) / 2;
     POINT points[3] = {{tip - width, middle - height / 2}, {tip, middle}, {tip - width, middle + height / 2}};
-    HBRUSH brush = CreateSolidBrush(colour);
-    HPEN pen = CreatePen(PS_SOLID, 1, colour);
+    BrushObject brush(CreateSolidBrush(colour));
+    PenObject pen(CreatePen(PS_SOLID, 1, colour));
     HGDIOBJ oldBrush = SelectObject(dc, brush);
     HGDIOBJ oldPen = SelectObject(dc, pen);
     Polygon(dc, points, 3);
     SelectObject(dc, oldPen);
     SelectObject(dc, oldBrush);
-    DeleteObject(pen);
-    DeleteObject(brush);
 }
 
 int PopupMenu::Draw(WPARAM wParam, LPARAM lParam)
@@ -639,7 +630,7 @@ int PopupMenu::Draw(WPARAM wParam, LPARAM lParam)
     const RECT item = draw->rcItem;
     int iconRight = item.left + iconWidth_ + 2 * cellMargin_;
     RECT iconColumn = {item.left, item.top, iconRight, item.bottom};
-    FillRect(dc, &iconColumn, iconColumnBrush_ ? iconColumnBrush_ : GetSysColorBrush(COLOR_BTNFACE));
+    FillRect(dc, &iconColumn, iconColumnBrush_.Get() ? iconColumnBrush_.Get() : GetSysColorBrush(COLOR_BTNFACE));
 
     if (record->separator) {
         RECT rest = {iconRight, item.top, item.right, item.bottom};

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "ui/GdiObject.h"
 #include "ui/ImageList.h"
 #include "ui/OptionalApi.h"
 
@@ -164,10 +165,10 @@ private:
     int separatorHeight_ = 6;
     int widest_ = 0;
     MenuColours colours_ = {};
-    HFONT font_ = nullptr;
-    HFONT boldFont_ = nullptr;
-    HBRUSH backgroundBrush_ = nullptr;
-    HBRUSH iconColumnBrush_ = nullptr;
-    HBRUSH selectionBrush_ = nullptr;
-    HPEN highlightPen_ = nullptr;
+    FontObject font_;
+    FontObject boldFont_;
+    BrushObject backgroundBrush_;
+    BrushObject iconColumnBrush_;
+    BrushObject selectionBrush_;
+    PenObject highlightPen_;
 };
