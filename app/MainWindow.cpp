@@ -77,16 +77,26 @@ int MainWindow::OnInitDialog()
     SetIcon(IDI_PROGRAM);
     WideString caption;
     SetCaption(CaptionWithVersion(L"Quillmere", nullptr, caption));
-    // The crash handler and the settings are set up here.
+    // The crash handler is configured here.
+    ReadFlags();
     SetUpTree();
     SetUpList();
     filterBox_ = Item(IDC_FILTER);
     PlaceDivider();
-    // Filter box icon, link, anchors, placement and size grip come here.
+    // Filter box icon, link, anchors and placement come here.
+    grip_.Attach(Window());
     model_.Start();
-    // The update check starts here.
+    CheckButton(IDC_AUTO_UPDATE, (flags_ & UpdateCheckOff) ? 0 : 1);
+    // The update check starts here unless it is switched off.
     StartRefresh(StartRefreshDelay);
     return 1;
+}
+
+void MainWindow::ReadFlags()
+{
+    settings_.Open(SettingsStore::StoreRegistry, settingsRoot_, settingsPath_.Text());
+    // Only bit 0 means something here; the others go back as they came.
+    flags_ = (DWORD)settings_.ReadNumber(L"Flags", 0);
 }
 
 void MainWindow::SetUpTree()
@@ -98,6 +108,7 @@ void MainWindow::SetUpTree()
     tree_.RegisterItemCallbacks(items, this);
     TreeInputCallbacks input = {};
     input.keyDown = OnTreeKeyDown;
+    input.contextMenu = OnTreeContextMenu;
     input.customDraw = OnTreeCustomDraw;
     tree_.RegisterInputCallbacks(input, this);
 }
@@ -123,6 +134,7 @@ void MainWindow::SetUpList()
     list_.SetExtendedStyle(ListExtendedStyle, ListExtendedStyle);
     ListViewCallbacks callbacks = {};
     callbacks.keyDown = OnListKeyDown;
+    callbacks.contextMenu = OnListContextMenu;
     callbacks.compare = OnListCompare;
     list_.RegisterCallbacks(callbacks, this);
     list_.AddIcon(IDI_PROPERTY);
@@ -139,9 +151,12 @@ int MainWindow::CanClose(INT_PTR result)
 {
     // Placement and splitter are saved here, before the columns.
     list_.SaveColumns(settingsRoot_, settingsPath_.Text(), L"ListView");
-    // The flags are saved here.
+    settings_.WriteNumber(L"Flags", flags_);
+    settings_.Close();
     Show(SW_HIDE);
     model_.Stop();
+    menu_.Destroy();
+    grip_.Detach();
     tree_.Detach();
     list_.Detach();
     filterBox_ = nullptr;
@@ -160,6 +175,11 @@ int MainWindow::OnCommand(int id, WPARAM wParam, LPARAM lParam)
             Refilter();
         return 1;
     case IDC_AUTO_UPDATE:
+        // Takes effect at the next start; a check under way runs on.
+        if (IsButtonChecked(IDC_AUTO_UPDATE))
+            flags_ &= ~UpdateCheckOff;
+        else
+            flags_ |= UpdateCheckOff;
         return 1;
     case ID_LIST_COPY:
         CopyListRows();
@@ -192,7 +212,21 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DEVICECHANGE:
         StartRefresh(DeviceChangeDelay);
         break;
+    case WM_SIZE:
+        grip_.OnSize();
+        break;
+    case WM_PAINT:
+        if (grip_.OnPaint())
+            return 1;
+        break;
+    case WM_MEASUREITEM:
+        return menu_.Measure(wParam, lParam);
+    case WM_DRAWITEM:
+        return menu_.Draw(wParam, lParam);
+    case WM_NCHITTEST:
+        return Handled(grip_.HitTest(lParam));
     case WM_DPICHANGED:
+        grip_.OnDpiChanged();
         tree_.OnDpiChanged();
         break;
     }
@@ -266,6 +300,49 @@ void MainWindow::OnTreeSelectionChanged(const TVITEMW* item, void* self)
 {
     MainWindow* window = Self(self);
     window->model_.FillPropertyList(window->list_, item ? (DeviceNode*)item->lParam : nullptr);
+}
+
+int MainWindow::LoadMenu(int menuId, UINT copyId, UINT refreshId)
+{
+    if (!menu_.Load(menuId, Window(), Instance()))
+        return 0;
+    WideString text;
+    menu_.SetItemIcon(copyId, PopupMenu::ByCommand, IDI_COPY);
+    menu_.SetItemText(copyId, PopupMenu::ByCommand, strings_.Get(IDS_COPY, &text));
+    menu_.SetItemIcon(refreshId, PopupMenu::ByCommand, IDI_REFRESH);
+    menu_.SetItemText(refreshId, PopupMenu::ByCommand, strings_.Get(IDS_REFRESH, &text));
+    return 1;
+}
+
+void MainWindow::ShowTreeMenu(HTREEITEM item)
+{
+    if (!LoadMenu(IDM_TREE_MENU, ID_TREE_COPY, ID_TREE_REFRESH))
+        return;
+    // Selecting the item fills the list, so the menu acts on what it shows.
+    if (item)
+        SendMessageW(tree_.Window(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
+    else
+        menu_.EnableItem(ID_TREE_COPY, PopupMenu::ByCommand, true);
+    menu_.Show();
+}
+
+void MainWindow::ShowListMenu(int item)
+{
+    if (!LoadMenu(IDM_LIST_MENU, ID_LIST_COPY, ID_LIST_REFRESH))
+        return;
+    if (item < 0)
+        menu_.EnableItem(ID_LIST_COPY, PopupMenu::ByCommand, true);
+    menu_.Show();
+}
+
+void MainWindow::OnTreeContextMenu(HTREEITEM item, void* self)
+{
+    Self(self)->ShowTreeMenu(item);
+}
+
+void MainWindow::OnListContextMenu(int item, LPARAM, void* self)
+{
+    Self(self)->ShowListMenu(item);
 }
 
 void MainWindow::OnTreeKeyDown(WORD key, void* self)

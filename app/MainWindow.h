@@ -3,8 +3,12 @@
 #include <windows.h>
 
 #include "devices/DeviceTree.h"
+#include "services/SettingsStore.h"
 #include "ui/DialogWindow.h"
 #include "ui/ListViewControl.h"
+#include "ui/PopupMenu.h"
+#include "ui/SizeGrip.h"
+#include "ui/StringTable.h"
 #include "ui/TreeViewControl.h"
 
 // The whole visible program: the device tree on the left, the property list
@@ -18,6 +22,8 @@ public:
     static const UINT DeviceChangeDelay = 500;
     // Text colour of devices with a problem.
     static const COLORREF ProblemColour = 0x0000EC;
+    // Bit of "Flags": the automatic update check is switched off.
+    static const DWORD UpdateCheckOff = 0x01;
 
     MainWindow() = default;
 
@@ -32,16 +38,24 @@ public:
     DeviceTree& Model() { return model_; }
     TreeViewControl& Tree() { return tree_; }
     ListViewControl& List() { return list_; }
+    PopupMenu& Menu() { return menu_; }
+    SizeGrip& Grip() { return grip_; }
+    DWORD Flags() const { return flags_; }
 
     // The list's comparison: columns 0 and 2 by text, ASCII letters folded;
     // the other columns are left to the list's own rules.
     int CompareRows(int first, int second, int* declined);
-    // Where the list's column layout lives (tests point it elsewhere).
+    // Where the window keeps what it remembers between runs (tests point
+    // it elsewhere).
     void UseSettingsKey(HKEY root, const wchar_t* path);
 
 private:
     void SetUpTree();
     void SetUpList();
+    void ReadFlags();
+    void ShowTreeMenu(HTREEITEM item);
+    void ShowListMenu(int item);
+    int LoadMenu(int menuId, UINT copyId, UINT refreshId);
     void PlaceDivider();
     void StartRefresh(UINT delay);
     void Refresh();
@@ -54,6 +68,8 @@ private:
 
     static void OnTreeSelectionChanged(const TVITEMW* item, void* self);
     static void OnTreeKeyDown(WORD key, void* self);
+    static void OnTreeContextMenu(HTREEITEM item, void* self);
+    static void OnListContextMenu(int item, LPARAM param, void* self);
     static int OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* self);
     static void OnListKeyDown(int item, LPARAM param, WORD key, void* self);
     static int OnListCompare(int first, int second, int* declined, ListViewControl* list,
@@ -63,6 +79,11 @@ private:
     TreeViewControl tree_;
     ListViewControl list_;
     HWND filterBox_ = nullptr;
+    PopupMenu menu_;
+    StringTable strings_;
+    SizeGrip grip_;
+    SettingsStore settings_;
+    DWORD flags_ = 0;
     HKEY settingsRoot_ = HKEY_CURRENT_USER;
     WideString settingsPath_{L"Software\\Tollbrook\\Quillmere"};
 };
