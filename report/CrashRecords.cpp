@@ -45,17 +45,21 @@ int ReadMemory(ULONG_PTR address, void* buffer, SIZE_T size)
            read == size;
 }
 
+// The thread's information block. Its address as the kernel states it comes
+// first: Wine gives every thread the same FS selector, whose descriptor then
+// names the block of whichever thread asks.
 ULONG_PTR ThreadBlockAddress(HANDLE thread, WORD fsSelector, NtQueryInformationThreadProc query)
 {
+    ThreadBasicInfo info = {};
+    if (query && query(thread, ThreadBasicInformation, &info, sizeof(info), nullptr) >= 0 &&
+        info.tebBaseAddress)
+        return (ULONG_PTR)info.tebBaseAddress;
 #if defined(__i386__) || defined(_M_IX86)
     LDT_ENTRY entry = {};
     if (fsSelector && GetThreadSelectorEntry(thread, fsSelector, &entry))
         return (ULONG_PTR)entry.BaseLow | ((ULONG_PTR)entry.HighWord.Bytes.BaseMid << 16) |
                ((ULONG_PTR)entry.HighWord.Bytes.BaseHi << 24);
 #endif
-    ThreadBasicInfo info = {};
-    if (query && query(thread, ThreadBasicInformation, &info, sizeof(info), nullptr) >= 0)
-        return (ULONG_PTR)info.tebBaseAddress;
     return 0;
 }
 

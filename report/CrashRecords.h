@@ -64,9 +64,8 @@ private:
 };
 
 // The name a thread has put into its information block (the pointer at
-// byte offset 20, found through the thread's FS selector, or through the
-// block's address from `query` when the selector cannot be read), cut to
-// `size` bytes with its terminator. An unreadable pointer gives an empty
+// byte offset 20; the block found through `query`, else through the
+// thread's FS selector), cut to `size` bytes with its terminator. An unreadable pointer gives an empty
 // name: the text is read with ReadProcessMemory, never touched directly.
 void ReadThreadName(HANDLE thread, WORD fsSelector, NtQueryInformationThreadProc query,
                     char* name, int size);

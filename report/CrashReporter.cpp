@@ -146,8 +146,10 @@ int CrashReporter::WriteCrashReport(EXCEPTION_POINTERS* exception)
     textPath_ = FirstName(primaryText_, fallbackText_);
     // The capture runs on a thread of its own: it has the stack that an
     // overflowing thread lacks, and it sees the crashing thread from outside.
-    bool finished;
-    if (capture_.Start(CaptureRoutine, this)) {
+    bool finished = false;
+    if (capture_.IsRunning()) {
+        // An earlier capture never ended and still owns the buffers.
+    } else if (capture_.Start(CaptureRoutine, this)) {
         bool overflow =
             exception_ && exception_->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
         // Dispatching messages needs stack, which an overflow has used up.

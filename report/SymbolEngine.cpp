@@ -92,7 +92,10 @@ int SymbolEngine::Start(const wchar_t* executableDirectory)
         Stop();
         return 0;
     }
-    api_.symSetOptions(SYMOPT_LOAD_LINES);
+    // Symbols are read for the modules a report names, not for every
+    // loaded one: a symbol server in _NT_SYMBOL_PATH would otherwise be
+    // asked for all of them while the crashed program waits.
+    api_.symSetOptions(SYMOPT_LOAD_LINES | SYMOPT_DEFERRED_LOADS);
     BuildSymbolSearchPath(executableDirectory, searchPath_, sizeof(searchPath_));
     if (!api_.symInitialize(GetCurrentProcess(), searchPath_, TRUE)) {
         Stop();

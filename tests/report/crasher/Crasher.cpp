@@ -92,7 +92,7 @@ __attribute__((noinline)) int OverflowTheStack(int depth)
 DWORD WINAPI CrashingThread(void*)
 {
     // NT_TIB's ArbitraryUserPointer, where the report looks for a thread's name.
-    __writefsdword(0x14, (DWORD)(ULONG_PTR)LongThreadName);
+    __asm__ volatile("movl %0, %%fs:0x14" : : "r"(LongThreadName) : "memory");
     CrashByWritingToAddress16();
     return 0;
 }
