@@ -46,20 +46,39 @@ void RegisterWithErrorReporting(const wchar_t* path)
     typedef HRESULT(WINAPI * WerRegisterFileProc)(PCWSTR, int, DWORD);
     const int WerRegFileTypeOther = 2;
     const DWORD WerFileAnonymousData = 2;
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     WerRegisterFileProc registerFile =
-        kernel ? (WerRegisterFileProc)GetProcAddress(kernel, "WerRegisterFile") : nullptr;
+        (WerRegisterFileProc)SystemFunction(L"kernel32.dll", "WerRegisterFile");
     if (registerFile)
         registerFile(path, WerRegFileTypeOther, WerFileAnonymousData);
+}
+
+// The name tried first: the primary one, unless it could not be made.
+const wchar_t* FirstTried(const wchar_t* primary, const wchar_t* fallback)
+{
+    return *primary ? primary : fallback;
+}
+
+// Creates the primary file, else the fallback, and registers the one made
+// with Windows Error Reporting; `tried` names the last one tried.
+HANDLE CreateBesideOrInTemp(const wchar_t* primary, const wchar_t* fallback,
+                            const wchar_t* volatile& tried)
+{
+    tried = FirstTried(primary, fallback);
+    HANDLE file = CreateReportFile(primary);
+    if (file == INVALID_HANDLE_VALUE) {
+        tried = fallback;
+        file = CreateReportFile(fallback);
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        RegisterWithErrorReporting(tried);
+    return file;
 }
 
 void ReserveHandlerStack()
 {
     typedef BOOL(WINAPI * SetThreadStackGuaranteeProc)(PULONG);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     SetThreadStackGuaranteeProc guarantee =
-        kernel ? (SetThreadStackGuaranteeProc)GetProcAddress(kernel, "SetThreadStackGuarantee")
-               : nullptr;
+        (SetThreadStackGuaranteeProc)SystemFunction(L"kernel32.dll", "SetThreadStackGuarantee");
     ULONG size = HandlerStackGuarantee;
     if (guarantee)
         guarantee(&size);
@@ -142,8 +161,8 @@ int CrashReporter::WriteCrashReport(EXCEPTION_POINTERS* exception)
     exception_ = exception && exception->ExceptionRecord && exception->ContextRecord ? exception
                                                                                      : nullptr;
     crashingThreadId_ = GetCurrentThreadId();
-    dumpPath_ = FirstName(primaryDump_, fallbackDump_);
-    textPath_ = FirstName(primaryText_, fallbackText_);
+    dumpPath_ = FirstTried(primaryDump_, fallbackDump_);
+    textPath_ = FirstTried(primaryText_, fallbackText_);
     // The capture runs on a thread of its own: it has the stack that an
     // overflowing thread lacks, and it sees the crashing thread from outside.
     bool finished = false;
@@ -164,11 +183,6 @@ int CrashReporter::WriteCrashReport(EXCEPTION_POINTERS* exception)
         engine_.Stop();
     exception_ = nullptr;
     return result;
-}
-
-const wchar_t* CrashReporter::FirstName(const wchar_t* primary, const wchar_t* fallback) const
-{
-    return *primary ? primary : fallback;
 }
 
 int CrashReporter::WaitForCapture(bool canDispatch)
@@ -203,14 +217,9 @@ DWORD CrashReporter::Capture()
 
 void CrashReporter::WriteDump()
 {
-    HANDLE file = CreateReportFile(primaryDump_);
-    if (file == INVALID_HANDLE_VALUE) {
-        dumpPath_ = fallbackDump_;
-        file = CreateReportFile(fallbackDump_);
-    }
+    HANDLE file = CreateBesideOrInTemp(primaryDump_, fallbackDump_, dumpPath_);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    RegisterWithErrorReporting(dumpPath_);
     if (engine_.IsLoaded()) {
         MINIDUMP_EXCEPTION_INFORMATION information;
         information.ThreadId = crashingThreadId_;
@@ -226,14 +235,9 @@ void CrashReporter::WriteDump()
 
 void CrashReporter::WriteText()
 {
-    HANDLE file = CreateReportFile(primaryText_);
-    if (file == INVALID_HANDLE_VALUE) {
-        textPath_ = fallbackText_;
-        file = CreateReportFile(fallbackText_);
-    }
+    HANDLE file = CreateBesideOrInTemp(primaryText_, fallbackText_, textPath_);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    RegisterWithErrorReporting(textPath_);
     ReportFile report;
     report.Attach(file);
     bool nt = IsNtFamily();

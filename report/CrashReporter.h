@@ -63,7 +63,6 @@ private:
     void WriteDump();
     void WriteText();
     int WaitForCapture(bool canDispatch);
-    const wchar_t* FirstName(const wchar_t* primary, const wchar_t* fallback) const;
 
     // Set by the first crash; a later one goes straight to the system.
     volatile LONG handling_ = 0;

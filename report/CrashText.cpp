@@ -143,10 +143,8 @@ DWORD ProcessorClock(const RegistryKey& key)
         megahertz = 0;
     DWORD clock = (DWORD)megahertz;
     typedef LONG(WINAPI * NtQuerySystemInformationProc)(int, PVOID, ULONG, PULONG);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    NtQuerySystemInformationProc query =
-        ntdll ? (NtQuerySystemInformationProc)GetProcAddress(ntdll, "NtQuerySystemInformation")
-              : nullptr;
+    NtQuerySystemInformationProc query = (NtQuerySystemInformationProc)SystemFunction(
+        L"ntdll.dll", "NtQuerySystemInformation");
     BYTE speed[15] = {};
     ULONG returned = 0;
     if (query && query(43, speed, sizeof(speed), &returned) >= 0) {
@@ -240,6 +238,12 @@ int ReportFile::Print(const char* format, ...)
     return Write(line_);
 }
 
+FARPROC SystemFunction(const wchar_t* module, const char* name)
+{
+    HMODULE handle = GetModuleHandleW(module);
+    return handle ? GetProcAddress(handle, name) : nullptr;
+}
+
 const char* ExceptionName(DWORD code)
 {
     for (const ExceptionNameEntry& entry : ExceptionNames)
@@ -330,9 +334,8 @@ void WriteUptimeSection(ReportFile& file)
 {
     typedef BOOL(WINAPI * GetProcessTimesProc)(HANDLE, FILETIME*, FILETIME*, FILETIME*,
                                                FILETIME*);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     GetProcessTimesProc getProcessTimes =
-        kernel ? (GetProcessTimesProc)GetProcAddress(kernel, "GetProcessTimes") : nullptr;
+        (GetProcessTimesProc)SystemFunction(L"kernel32.dll", "GetProcessTimes");
     FILETIME created, exited, kernelTime, userTime, now;
     if (!getProcessTimes ||
         !getProcessTimes(GetCurrentProcess(), &created, &exited, &kernelTime, &userTime))
@@ -435,9 +438,8 @@ int FormatDuration(ULONGLONG duration, wchar_t* text, int size)
                                                   LPCWSTR, LPWSTR, int);
     if (!text || size <= 0)
         return 0;
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     GetDurationFormatExProc format =
-        kernel ? (GetDurationFormatExProc)GetProcAddress(kernel, "GetDurationFormatEx") : nullptr;
+        (GetDurationFormatExProc)SystemFunction(L"kernel32.dll", "GetDurationFormatEx");
     if (format && format(nullptr, 0, nullptr, duration, nullptr, text, size) > 0)
         return 1;
     return FormatDurationFallback(duration, text, size);

@@ -31,6 +31,10 @@ private:
     char line_[LineMax];
 };
 
+// An entry point of a module the process has loaded already (kernel32.dll,
+// ntdll.dll), found without loading anything; nullptr when it is missing.
+FARPROC SystemFunction(const wchar_t* module, const char* name);
+
 // The report's name for an exception code: "Access Violation", ...,
 // "Exception" for codes it does not know.
 const char* ExceptionName(DWORD code);
