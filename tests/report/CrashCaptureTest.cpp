@@ -119,11 +119,6 @@ TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
              line.address, line.thread);
     EXPECT_EQ(0u, run.text.find(head)) << run.text;
     EXPECT_EQ(line.address, RegisterValue(run.text, "EIP"));
-    EXPECT_TRUE(std::regex_search(
-        run.text, std::regex(R"(\r\nEAX=0x[0-9A-F]{8}, CS=0x[0-9A-F]{4}, EIP=0x[0-9A-F]{8}, Flags=0x[0-9A-F]{8}\r\n)"
-                             R"(EBX=0x[0-9A-F]{8}, SS=0x[0-9A-F]{4}, ESP=0x[0-9A-F]{8}, EBP=0x[0-9A-F]{8}\r\n)"
-                             R"(ECX=0x[0-9A-F]{8}, DS=0x[0-9A-F]{4}, ESI=0x[0-9A-F]{8}, FS=0x[0-9A-F]{4}\r\n)"
-                             R"(EDX=0x[0-9A-F]{8}, ES=0x[0-9A-F]{4}, EDI=0x[0-9A-F]{8}, GS=0x[0-9A-F]{4}\r\n)")));
     EXPECT_NE(std::string::npos, run.text.find(" Mhz\r\nWindows "));
     EXPECT_NE(std::string::npos, run.text.find("\r\nx86 Unicode, Wine\r\n\r\nProcess Uptime: "));
 
@@ -136,7 +131,6 @@ TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
     ExpectNamedFrame(FrameOf(stack, "CrashByWritingToAddress16"), "crash line: access",
                      line.address, base);
     EXPECT_NE(std::string::npos, FrameOf(stack, "main").find("[crasher@0x")) << stack;
-    EXPECT_EQ(0u, modules.find("    Size TimeStamp                      Checksum   ImageBase  Versions\r\n"));
     EXPECT_EQ(0u, threads.find("Id         StackBase  StackEnd   StartAddress\r\n"));
     char threadLine[32];
     snprintf(threadLine, sizeof(threadLine), "\r\n%-8u   0x", line.thread);
@@ -201,12 +195,8 @@ TEST_F(CrashCapture, StackOverflowStillWritesBothFiles)
     EXPECT_EQ(0u, stack.find("OverflowTheStack(")) << stack;
     ExpectNamedFrame(FrameOf(stack, "OverflowTheStack", 1), "crash line: overflow", 0,
                      HelperBase(Section(run.text, "ModuleList:")));
-    // The recursion shows, up to the limit of frames a report keeps.
-    size_t frames = 0;
-    for (size_t at = stack.find("OverflowTheStack("); at != std::string::npos;
-         at = stack.find("OverflowTheStack(", at + 1))
-        ++frames;
-    EXPECT_GT(frames, 100u);
+    // The recursion shows, not just its first two frames.
+    EXPECT_NE("", FrameOf(stack, "OverflowTheStack", 100));
     EXPECT_NE(std::string::npos, run.text.find("\r\nThreadList:\r\n"));
     DumpFacts dump = ReadDump(run.dump);
     ASSERT_TRUE(dump.valid);

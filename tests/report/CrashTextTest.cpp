@@ -64,21 +64,6 @@ const char RegisterLines[] = "\r\nEAX=0x00000010, CS=0x0023, EIP=0x004015BF, Fla
                              "ECX=0x00000012, DS=0x002B, ESI=0x00000014, FS=0x006B\r\n"
                              "EDX=0x00000013, ES=0x002B, EDI=0x00000015, GS=0x0063\r\n";
 
-struct NamedThread {
-    HANDLE ready;
-    HANDLE stop;
-    const char* name;
-};
-
-DWORD WINAPI HoldName(void* argument)
-{
-    NamedThread* thread = static_cast<NamedThread*>(argument);
-    __asm__ volatile("movl %0, %%fs:0x14" : : "r"(thread->name) : "memory");
-    SetEvent(thread->ready);
-    WaitForSingleObject(thread->stop, 60000);
-    return 0;
-}
-
 std::wstring Fallback(ULONGLONG seconds)
 {
     wchar_t text[64] = L"unchanged";
@@ -88,7 +73,7 @@ std::wstring Fallback(ULONGLONG seconds)
 
 } // namespace
 
-TEST(CrashText, AccessViolationNamesTheAccessAndTheRegisters)
+TEST(CrashText, ExceptionLinesNameTheExceptionTheAccessAndTheRegisters)
 {
     EXCEPTION_RECORD exception = Exception(0xC0000005, 0x004015BF);
     exception.NumberParameters = 2;
@@ -104,70 +89,29 @@ TEST(CrashText, AccessViolationNamesTheAccessAndTheRegisters)
     exception.ExceptionInformation[0] = 0;
     ReportText read;
     WriteExceptionSection(read.File(), exception, Registers(), 0x24, false);
-    EXPECT_EQ(std::string("Access Violation [0xC0000005] at 0x004015BF in Thread 0x00000024.\r\n"
-                          "Read from location 0x00000010.\r\n") +
-                  RegisterLines,
-              read.Text());
+    EXPECT_EQ(0u, read.Text().find("Access Violation [0xC0000005] at 0x004015BF in Thread 0x00000024.\r\n"
+                                   "Read from location 0x00000010.\r\n\r\nEAX="));
 
-    // With one parameter the location is unknown.
-    exception.NumberParameters = 1;
     ReportText unknown;
-    WriteExceptionSection(unknown.File(), exception, Registers(), 36, true);
-    EXPECT_EQ(0u, unknown.Text().find("Access Violation [0xC0000005] at 0x004015BF in Thread 36.\r\n\r\nEAX="));
-}
-
-TEST(CrashText, ExceptionCodesHaveTheirNamesAndOthersAreExceptions)
-{
-    EXPECT_STREQ("Integer Divide by Zero", ExceptionName(0xC0000094));
-    EXPECT_STREQ("Stack Overflow", ExceptionName(0xC00000FD));
-    EXPECT_STREQ("Control-C", ExceptionName(0x40010005));
-    EXPECT_STREQ("Microsoft C++ Exception", ExceptionName(0xE06D7363));
-    EXPECT_STREQ("Exception", ExceptionName(0xE1234567));
-    EXPECT_STREQ("Exception", ExceptionName(0));
-
-    ReportText write;
-    WriteExceptionSection(write.File(), Exception(0xE1234567, 0x7B012866), Registers(), 268, true);
+    WriteExceptionSection(unknown.File(), Exception(0xE1234567, 0x7B012866), Registers(), 268, true);
     EXPECT_EQ(std::string("Exception [0xE1234567] at 0x7B012866 in Thread 268.\r\n") + RegisterLines,
-              write.Text());
+              unknown.Text());
+    EXPECT_STREQ("Integer Divide by Zero", ExceptionName(0xC0000094));
+    EXPECT_STREQ("Microsoft C++ Exception", ExceptionName(0xE06D7363));
 }
 
 TEST(CrashText, DurationsWithoutTheSystemFormat)
 {
-    EXPECT_EQ(L"0 sec", Fallback(0));
     EXPECT_EQ(L"59 sec", Fallback(59));
     EXPECT_EQ(L"1:30", Fallback(90));
     EXPECT_EQ(L"1:01:01", Fallback(3661));
-    EXPECT_EQ(L"23:59:59", Fallback(86399));
     // From a day on the hours go on counting instead of starting again.
     EXPECT_EQ(L"24:00:00", Fallback(86400));
     EXPECT_EQ(L"49:00:05", Fallback(2 * 86400 + 3600 + 5));
-    EXPECT_EQ(L"2400:00:00", Fallback(100 * 86400ull));
 
     wchar_t text[64];
     ASSERT_EQ(1, FormatDuration(90 * 10000000ull, text, 64));
     EXPECT_NE(std::wstring::npos, std::wstring(text).find(L"1:30")) << text;
-    wchar_t tiny[3];
-    EXPECT_EQ(0, FormatDurationFallback(3661 * 10000000ull, tiny, 0));
-    FormatDurationFallback(3661 * 10000000ull, tiny, 3);
-    EXPECT_EQ(L'\0', tiny[2]) << "a short buffer is cut, never overrun";
-}
-
-TEST(CrashText, SystemSectionsHaveTheirLineShapes)
-{
-    ReportText write;
-    WriteProcessorSection(write.File(), true);
-    WriteSystemSection(write.File(), true);
-    WriteUptimeSection(write.File());
-    std::string text = write.Text();
-    // Every processor line starts on a line of its own and ends in its clock.
-    ASSERT_EQ(0u, text.find("\r\n"));
-    size_t system = text.find("\r\nWindows ");
-    ASSERT_NE(std::string::npos, system) << text;
-    EXPECT_NE(std::string::npos, text.rfind(" Mhz", system)) << text;
-    size_t build = text.find("] Build ", system);
-    EXPECT_NE(std::string::npos, build);
-    EXPECT_NE(std::string::npos, text.find("\r\nx86 Unicode, Wine\r\n", build)) << text;
-    EXPECT_NE(std::string::npos, text.find("\r\n\r\nProcess Uptime: ")) << text;
 }
 
 TEST(CrashText, ModuleLinesKeepTheirColumns)
@@ -201,12 +145,6 @@ TEST(CrashText, ModuleLinesKeepTheirColumns)
     EXPECT_EQ(std::string(" 0x000D92F4 0x00400000    1.0002.00003.000004    1.0000.00000.000000 - "
                           "C:\\Program Files\\Quillmere\\Quillmere.exe\r\n"),
               line.substr(39));
-
-    CrashRecords none;
-    none.Clear();
-    ReportText empty;
-    WriteModuleSection(empty.File(), none);
-    EXPECT_EQ("", empty.Text());
 }
 
 TEST(CrashText, ThreadNamesAreCutAndNeverTouchedDirectly)
@@ -221,18 +159,17 @@ TEST(CrashText, ThreadNamesAreCutAndNeverTouchedDirectly)
     HANDLE self = GetCurrentThread();
     WORD fs = 0;
     __asm__ volatile("mov %%fs, %0" : "=r"(fs));
-    auto nameFor = [&](const void* pointer, int size = ThreadRecord::NameMax) {
+    auto nameFor = [&](const void* pointer) {
         tib->ArbitraryUserPointer = (PVOID)pointer;
-        char name[200];
+        char name[ThreadRecord::NameMax];
         memset(name, 'x', sizeof(name));
-        ReadThreadName(self, fs, nullptr, name, size);
+        ReadThreadName(self, fs, nullptr, name, sizeof(name));
         tib->ArbitraryUserPointer = saved;
         return std::string(name);
     };
 
     std::string longName(120, 'n');
     EXPECT_EQ(std::string(87, 'n'), nameFor(longName.c_str()));
-    EXPECT_EQ("Update check", nameFor("Update check"));
     EXPECT_EQ("a?b?", nameFor("a\rb\n")) << "one line per thread";
     EXPECT_EQ("", nameFor(nullptr));
     EXPECT_EQ("", nameFor((const void*)0x10));
@@ -243,30 +180,8 @@ TEST(CrashText, ThreadNamesAreCutAndNeverTouchedDirectly)
     EXPECT_EQ("edge!", nameFor(block + 4096 - 6));
     memcpy(block + 4096 - 4, "cut?", 4);
     EXPECT_EQ("cut?", nameFor(block + 4096 - 4));
-    EXPECT_EQ("Upd", nameFor("Update check", 4));
     VirtualFree(block, 0, MEM_RELEASE);
-
-    // Another thread's name, found through its own information block even
-    // where all threads share one FS selector (Wine).
-    NamedThread named = {CreateEventW(nullptr, TRUE, FALSE, nullptr),
-                         CreateEventW(nullptr, TRUE, FALSE, nullptr), "Update check worker"};
-    DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, HoldName, &named, 0, &id);
-    ASSERT_NE(nullptr, thread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(named.ready, 60000));
-    NtQueryInformationThreadProc query = (NtQueryInformationThreadProc)GetProcAddress(
-        GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread");
-    HANDLE opened = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
-    char name[ThreadRecord::NameMax];
-    ReadThreadName(opened, fs, query, name, sizeof(name));
-    EXPECT_STREQ("Update check worker", name);
-    EXPECT_NE(0u, ReadThreadStartAddress(opened, query));
-    SetEvent(named.stop);
-    WaitForSingleObject(thread, 60000);
-    CloseHandle(opened);
-    CloseHandle(thread);
-    CloseHandle(named.ready);
-    CloseHandle(named.stop);
+    // Names of other threads: CrashCapture.CrashOnAnotherThreadNamesThatThread.
 }
 
 TEST(CrashText, SymbolSearchPathJoinsWhatIsSet)
