@@ -6,6 +6,7 @@
 #   ./build.sh test    build, then run every test under Wine and Xvfb
 #   ./build.sh build   build only
 #   ./build.sh bench   build, then run the benchmarks
+#   ./build.sh dist    build, then write dist/: what ships and its debug file
 #
 # The build tree is ./build (QUILL_BUILD_DIR overrides it); the Wine prefix
 # lives inside it, so nothing outside the tree is touched except apt packages.
@@ -86,6 +87,13 @@ prepare_wine() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.quillmere-configured"
   fi
+  # Wine starts its debugger for an exception that no filter handles, and
+  # the debugger waits for a person: the crash tests need it off.
+  if [ ! -f "$WINEPREFIX/.quillmere-no-debugger" ]; then
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+      </dev/null >/dev/null 2>&1 || true
+    touch "$WINEPREFIX/.quillmere-no-debugger"
+  fi
   # A persistent wineserver makes every test exe start fast. It must not
   # hold any of our pipes open, or ctest would wait for it forever; it puts
   # itself in the background once its socket is ready.
@@ -127,6 +135,16 @@ run_program() {
   kill "$app" >/dev/null 2>&1 || true
 }
 
+# dist/Quillmere.exe carries no debug information; dist/Quillmere.exe.debug,
+# named by its debug link, is what tools/symbolize.py reads to turn the
+# frames of a crash report back into functions and lines.
+make_dist() {
+  cmake --build "$build" --target dist -- ${QUILL_NINJA_FLAGS:-}
+  mkdir -p "$here/dist"
+  cp "$build/dist/Quillmere.exe" "$build/dist/Quillmere.exe.debug" "$here/dist/"
+  log "wrote dist/Quillmere.exe and dist/Quillmere.exe.debug"
+}
+
 ensure_tools
 configure_and_build
 case "$action" in
@@ -139,5 +157,6 @@ case "$action" in
     cd "$build/bin"
     for b in bench_*.exe; do WINEDLLOVERRIDES="setupapi=n,b" wine "$b" "$@"; done
     ;;
-  *) echo "usage: $0 run|test|build|bench" >&2; exit 2 ;;
+  dist) make_dist ;;
+  *) echo "usage: $0 run|test|build|bench|dist" >&2; exit 2 ;;
 esac

@@ -39,16 +39,23 @@ bool TempDirectory::Write(const wchar_t* name, const std::string& bytes) const
 std::string TempDirectory::Read(const wchar_t* name) const
 {
     std::string bytes;
-    HANDLE file = CreateFileW(File(name).Text(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ReadWholeFile(File(name).Text(), bytes);
+    return bytes;
+}
+
+bool ReadWholeFile(const wchar_t* path, std::string& bytes)
+{
+    bytes.clear();
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return bytes;
+        return false;
     char buffer[65536];
     DWORD read = 0;
     while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
         bytes.append(buffer, read);
     CloseHandle(file);
-    return bytes;
+    return true;
 }
 
 void DeleteDirectoryTree(const wchar_t* path)

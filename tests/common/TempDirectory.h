@@ -27,5 +27,8 @@ private:
     WideString path_;
 };
 
+// The whole file at `path`; false (and empty) when it cannot be opened.
+bool ReadWholeFile(const wchar_t* path, std::string& bytes);
+
 // Deletes a directory tree; read-only files are made writable first.
 void DeleteDirectoryTree(const wchar_t* path);

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <windows.h>
+#include <dbghelp.h>
+
+#include "report/SymbolEngine.h"
+
+// One loaded module as the minidump saw it.
+struct ModuleRecord {
+    static const int PathMax = 520;
+    wchar_t path[PathMax];
+    ULONG64 base;
+    DWORD size;
+    DWORD checksum;
+    DWORD timeStamp;
+    WORD fileVersion[4];    // major, minor, build, revision
+    WORD productVersion[4];
+};
+
+// One thread as the minidump saw it.
+struct ThreadRecord {
+    static const int NameMax = 88; // bytes, terminator included
+    DWORD id;
+    ULONG64 stackBase;
+    ULONG64 stackEnd;
+    DWORD startAddress;
+    char name[NameMax];
+};
+
+// The modules and threads collected while the minidump is written, in
+// fixed tables: the callback runs inside a crashed process and must not
+// depend on its heap. What does not fit is left out.
+class CrashRecords {
+public:
+    static const int ModuleMax = 512;
+    static const int ThreadMax = 512;
+
+    void Clear();
+    // Where thread start addresses come from; may be none.
+    void UseThreadQuery(NtQueryInformationThreadProc query) { queryThread_ = query; }
+
+    // The callback for MiniDumpWriteDump, with this object as its parameter.
+    MINIDUMP_CALLBACK_INFORMATION Callback();
+
+    void AddModule(const MINIDUMP_MODULE_CALLBACK& module);
+    // A thread seen once; `thread` may be none, then one is opened by id.
+    void AddThread(DWORD id, HANDLE thread, const CONTEXT& context, ULONG64 stackBase,
+                   ULONG64 stackEnd);
+
+    int ModuleCount() const { return moduleCount_; }
+    int ThreadCount() const { return threadCount_; }
+    const ModuleRecord& Module(int index) const { return modules_[index]; }
+    const ThreadRecord& Thread(int index) const { return threads_[index]; }
+
+private:
+    static BOOL CALLBACK OnDumpEvent(PVOID self, const PMINIDUMP_CALLBACK_INPUT input,
+                                     PMINIDUMP_CALLBACK_OUTPUT output);
+
+    NtQueryInformationThreadProc queryThread_ = nullptr;
+    ModuleRecord modules_[ModuleMax];
+    int moduleCount_ = 0;
+    ThreadRecord threads_[ThreadMax];
+    int threadCount_ = 0;
+};
+
+// The name a thread has put into its information block (the pointer at
+// byte offset 20; the block found through `query`, else through the
+// thread's FS selector), cut to `size` bytes with its terminator. An unreadable pointer gives an empty
+// name: the text is read with ReadProcessMemory, never touched directly.
+void ReadThreadName(HANDLE thread, WORD fsSelector, NtQueryInformationThreadProc query,
+                    char* name, int size);
+// The thread's start address (ThreadQuerySetWin32StartAddress), 0 when unknown.
+DWORD ReadThreadStartAddress(HANDLE thread, NtQueryInformationThreadProc query);

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <windows.h>
+#include <dbghelp.h>
+
+#include "services/LibraryHolder.h"
+
+// DbgHelp's entry points as the crash report uses them, bound at run time.
+struct DbgHelpApi {
+    typedef BOOL(WINAPI* MiniDumpWriteDumpProc)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
+                                                PMINIDUMP_EXCEPTION_INFORMATION,
+                                                PMINIDUMP_USER_STREAM_INFORMATION,
+                                                PMINIDUMP_CALLBACK_INFORMATION);
+    typedef BOOL(WINAPI* SymInitializeProc)(HANDLE, PCSTR, BOOL);
+    typedef DWORD(WINAPI* SymSetOptionsProc)(DWORD);
+    typedef BOOL(WINAPI* SymGetSymFromAddr64Proc)(HANDLE, DWORD64, PDWORD64, PIMAGEHLP_SYMBOL64);
+    typedef BOOL(WINAPI* SymFromAddrProc)(HANDLE, DWORD64, PDWORD64, PSYMBOL_INFO);
+    typedef BOOL(WINAPI* SymGetModuleInfo64Proc)(HANDLE, DWORD64, PIMAGEHLP_MODULE64);
+    typedef BOOL(WINAPI* StackWalk64Proc)(DWORD, HANDLE, HANDLE, LPSTACKFRAME64, PVOID,
+                                          PREAD_PROCESS_MEMORY_ROUTINE64,
+                                          PFUNCTION_TABLE_ACCESS_ROUTINE64,
+                                          PGET_MODULE_BASE_ROUTINE64, PTRANSLATE_ADDRESS_ROUTINE64);
+    typedef BOOL(WINAPI* SymGetLineFromAddr64Proc)(HANDLE, DWORD64, PDWORD, PIMAGEHLP_LINE64);
+    typedef BOOL(WINAPI* SymCleanupProc)(HANDLE);
+
+    MiniDumpWriteDumpProc miniDumpWriteDump;
+    SymInitializeProc symInitialize;
+    SymSetOptionsProc symSetOptions;
+    SymGetSymFromAddr64Proc symGetSymFromAddr64;
+    SymFromAddrProc symFromAddr;
+    SymGetModuleInfo64Proc symGetModuleInfo64;
+    StackWalk64Proc stackWalk64;
+    PFUNCTION_TABLE_ACCESS_ROUTINE64 symFunctionTableAccess64;
+    PGET_MODULE_BASE_ROUTINE64 symGetModuleBase64;
+    SymGetLineFromAddr64Proc symGetLineFromAddr64;
+    // Optional: without it the engine's session simply stays open.
+    SymCleanupProc symCleanup;
+};
+
+// ntdll's NtQueryInformationThread, optional.
+typedef LONG(WINAPI* NtQueryInformationThreadProc)(HANDLE, int, PVOID, ULONG, PULONG);
+
+// Symbols, stack walk and minidump for the running process through
+// dbghelp.dll. Every buffer it needs is part of the object, so a report
+// written in a damaged process does not depend on the heap for them.
+class SymbolEngine {
+public:
+    static const int SymbolNameMax = 412;   // SYMBOL_INFO name
+    static const int LegacyNameMax = 476;   // IMAGEHLP_SYMBOL64 name
+    static const int ModuleInfoSize = 1672; // the IMAGEHLP_MODULE64 every DbgHelp knows
+    static const int SearchPathMax = 4096;
+
+    SymbolEngine() = default;
+    ~SymbolEngine() { Stop(); }
+    SymbolEngine(const SymbolEngine&) = delete;
+    SymbolEngine& operator=(const SymbolEngine&) = delete;
+
+    // Loads dbghelp.dll with every entry point, sets the options and the
+    // search path (led by `executableDirectory`) and opens a symbol session
+    // that has read every loaded module. 0, with the library released, when
+    // anything is missing.
+    int Start(const wchar_t* executableDirectory);
+    // Ends the session and releases the library.
+    void Stop();
+    bool IsLoaded() const { return loaded_; }
+    const DbgHelpApi& Api() const { return api_; }
+    NtQueryInformationThreadProc QueryThread() const { return queryThread_; }
+
+    // The name of the function holding `address`: SymFromAddr, else the
+    // older SymGetSymFromAddr64. 0 when neither knows it.
+    int FunctionName(DWORD64 address, char* name, int size);
+    // The source line holding `address`; `file` points into DbgHelp's data.
+    int SourceLine(DWORD64 address, DWORD* line, const char** file);
+    // The short name of the module holding `address` (SymGetModuleInfo64,
+    // else the file name of the module's path) and its base. 0 when no
+    // module holds it; a module without a name gives an empty name.
+    int ModuleOf(DWORD64 address, char* name, int size, DWORD64* base);
+    // The address as the report names it: the function, else
+    // "module@0xOFFSET" (with the module alone when `withOffset` is false),
+    // else the bare address.
+    void DescribeAddress(DWORD64 address, bool withOffset, char* text, int size);
+
+private:
+    int Bind();
+
+    LibraryHolder library_;
+    LibraryHolder ntdll_;
+    DbgHelpApi api_ = {};
+    NtQueryInformationThreadProc queryThread_ = nullptr;
+    bool loaded_ = false;
+    char searchPath_[SearchPathMax * 2];
+    // SYMBOL_INFO and IMAGEHLP_SYMBOL64 followed by their names.
+    union {
+        SYMBOL_INFO symbol;
+        IMAGEHLP_SYMBOL64 legacy;
+        BYTE bytes[sizeof(IMAGEHLP_SYMBOL64) + LegacyNameMax + 1];
+    } symbolRecord_;
+    union {
+        IMAGEHLP_MODULE64 module;
+        BYTE bytes[sizeof(IMAGEHLP_MODULE64) > ModuleInfoSize ? sizeof(IMAGEHLP_MODULE64)
+                                                               : ModuleInfoSize];
+    } moduleRecord_;
+};
+
+// The symbol search path: `directory` (the executable's, with its trailing
+// backslash) and the values of "_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH"
+// and "SYSTEMROOT" that are set, separated by ";", in the ANSI code page.
+// Pieces that do not fit into `size` bytes are left out.
+void BuildSymbolSearchPath(const wchar_t* directory, char* path, int size);
+
+// Copies `text` into `buffer` of `size` bytes, cut when longer.
+void CopyText(char* buffer, int size, const char* text);

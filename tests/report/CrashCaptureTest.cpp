@@ -1,0 +1,282 @@
+// Real crashes of the helper program (tests/report/crasher) under Wine's
+// own DbgHelp, kernel and registry: what the reporter leaves behind.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "CrashChild.h"
+#include "common/TempDirectory.h"
+
+namespace {
+
+const char ThreadName87[] =
+    "Crash worker thread with a name far longer than the eighty-seven bytes that a report ke";
+
+class CrashCapture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { debugger_ = new DebuggerOff; }
+    static void TearDownTestSuite()
+    {
+        delete debugger_;
+        debugger_ = nullptr;
+    }
+
+    CrashRun Run(const char* mode, CrashSetup setup = CrashSetup::Plain)
+    {
+        CrashRun run = RunCrasher(folder_.Path(), mode, setup);
+        EXPECT_TRUE(run.ended) << mode << " ran for " << run.milliseconds << " ms";
+        return run;
+    }
+
+    TempDirectory folder_{L"crash"};
+
+private:
+    static DebuggerOff* debugger_;
+};
+
+DebuggerOff* CrashCapture::debugger_ = nullptr;
+
+struct ExceptionLine {
+    bool found = false;
+    std::string name;
+    unsigned code = 0, address = 0, thread = 0;
+};
+
+ExceptionLine ReadExceptionLine(const std::string& text)
+{
+    static const std::regex shape(R"(^([A-Za-z +-]+) \[0x([0-9A-F]{8})\] at 0x([0-9A-F]{8}) in Thread (\d+)\.\r\n)");
+    std::smatch match;
+    ExceptionLine line;
+    if (!std::regex_search(text, match, shape))
+        return line;
+    line.found = true;
+    line.name = match[1];
+    line.code = (unsigned)std::stoul(match[2], nullptr, 16);
+    line.address = (unsigned)std::stoul(match[3], nullptr, 16);
+    line.thread = (unsigned)std::stoul(match[4]);
+    return line;
+}
+
+unsigned RegisterValue(const std::string& text, const char* name)
+{
+    std::smatch match;
+    std::regex value(std::string(name) + "=0x([0-9A-F]{4,8})");
+    return std::regex_search(text, match, value) ? (unsigned)std::stoul(match[1], nullptr, 16) : 0;
+}
+
+// The image base of the helper as the module list states it.
+unsigned HelperBase(const std::string& modules)
+{
+    std::smatch match;
+    std::regex line(R"(0x[0-9A-F]{8} 0x([0-9A-F]{8}) [^\r\n]*- [^\r\n]*\\crasher\.exe\r\n)");
+    return std::regex_search(modules, match, line) ? (unsigned)std::stoul(match[1], nullptr, 16) : 0;
+}
+
+// The stack line `nth` (from 0) of those that name `function`.
+std::string FrameOf(const std::string& stack, const std::string& function, int nth = 0)
+{
+    std::string lines = "\r\n" + stack;
+    size_t at = std::string::npos;
+    for (int i = 0; i <= nth; ++i) {
+        at = lines.find("\r\n" + function + "(", at == std::string::npos ? 0 : at + 2);
+        if (at == std::string::npos)
+            return std::string();
+    }
+    return lines.substr(at + 2, lines.find("\r\n", at + 2) - at - 2);
+}
+
+// A frame of the helper names its function, its source line (which holds
+// the statement marked `tag`) and the module with the frame's offset.
+void ExpectNamedFrame(const std::string& frame, const char* tag, unsigned pc, unsigned base)
+{
+    std::smatch match;
+    static const std::regex shape(
+        R"(^\w+\((0x[0-9A-F]+,){3}0x[0-9A-F]+\) - Line (\d+) in (.+) \[crasher@0x([0-9A-F]+)\]$)");
+    ASSERT_TRUE(std::regex_match(frame, match, shape)) << frame;
+    EXPECT_NE(std::string::npos, LineOfFile(match[3], std::stoi(match[2])).find(tag))
+        << frame << "\nnames the line: " << LineOfFile(match[3], std::stoi(match[2]));
+    if (pc) {
+        EXPECT_EQ(pc - base, (unsigned)std::stoul(match[4], nullptr, 16)) << frame;
+    }
+}
+
+} // namespace
+
+TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
+{
+    CrashRun run = Run("access");
+    ASSERT_TRUE(run.textExists);
+    ExceptionLine line = ReadExceptionLine(run.text);
+    ASSERT_TRUE(line.found) << run.text;
+    EXPECT_EQ("Access Violation", line.name);
+    EXPECT_EQ(0xC0000005u, line.code);
+    EXPECT_EQ(run.mainThreadId, line.thread);
+    char head[160];
+    snprintf(head, sizeof(head),
+             "Access Violation [0xC0000005] at 0x%08X in Thread %u.\r\n"
+             "Write to location 0x00000010.\r\n\r\nEAX=0x",
+             line.address, line.thread);
+    EXPECT_EQ(0u, run.text.find(head)) << run.text;
+    EXPECT_EQ(line.address, RegisterValue(run.text, "EIP"));
+    EXPECT_NE(std::string::npos, run.text.find(" Mhz\r\nWindows "));
+    EXPECT_NE(std::string::npos, run.text.find("\r\nx86 Unicode, Wine\r\n\r\nProcess Uptime: "));
+
+    std::string stack = Section(run.text, "Stack:");
+    std::string modules = Section(run.text, "ModuleList:");
+    std::string threads = Section(run.text, "ThreadList:");
+    unsigned base = HelperBase(modules);
+    ASSERT_NE(0u, base) << modules;
+    ASSERT_EQ(0u, stack.find("CrashByWritingToAddress16(")) << stack;
+    ExpectNamedFrame(FrameOf(stack, "CrashByWritingToAddress16"), "crash line: access",
+                     line.address, base);
+    EXPECT_NE(std::string::npos, FrameOf(stack, "main").find("[crasher@0x")) << stack;
+    EXPECT_EQ(0u, threads.find("Id         StackBase  StackEnd   StartAddress\r\n"));
+    char threadLine[32];
+    snprintf(threadLine, sizeof(threadLine), "\r\n%-8u   0x", line.thread);
+    EXPECT_NE(std::string::npos, threads.find(threadLine)) << threads;
+
+    DumpFacts dump = ReadDump(run.dump);
+    ASSERT_TRUE(dump.valid) << run.dump.size() << " bytes";
+    EXPECT_TRUE(dump.hasException);
+    EXPECT_EQ(run.mainThreadId, dump.exceptionThreadId);
+    EXPECT_EQ(0xC0000005u, dump.exceptionCode);
+    EXPECT_TRUE(dump.hasModules);
+    EXPECT_TRUE(dump.listsThread(run.mainThreadId));
+
+    // The report step got both names and the configured texts.
+    EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.dmp\n")) << run.step;
+    EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.txt\nhost=\nprogram=crasher\n"));
+}
+
+TEST_F(CrashCapture, ExceptionsAreNamedByTheirCodes)
+{
+    struct Case {
+        const char* mode;
+        unsigned code;
+        const char* name;
+        const char* function;
+    };
+    const Case cases[] = {
+        {"divide", 0xC0000094, "Integer Divide by Zero", "CrashByDividingByZero"},
+        {"raise", 0xE1234567, "Exception", "CrashByRaisingUnknownCode"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        CrashRun run = RunCrasher(folder_.Path(), c.mode, CrashSetup::Plain);
+        ASSERT_TRUE(run.ended);
+        ExceptionLine line = ReadExceptionLine(run.text);
+        ASSERT_TRUE(line.found) << run.text;
+        EXPECT_EQ(c.name, line.name);
+        EXPECT_EQ(c.code, line.code);
+        EXPECT_EQ(std::string::npos, run.text.find(" location 0x"));
+        std::string stack = Section(run.text, "Stack:");
+        std::string frame = FrameOf(stack, c.function);
+        unsigned pc = c.code == 0xC0000094 ? line.address : 0; // a raise stops in the system
+        ExpectNamedFrame(frame, (std::string("crash line: ") + c.mode).c_str(), pc,
+                         HelperBase(Section(run.text, "ModuleList:")));
+        DumpFacts dump = ReadDump(run.dump);
+        EXPECT_TRUE(dump.valid);
+        EXPECT_EQ(c.code, dump.exceptionCode);
+        EXPECT_EQ(line.thread, dump.exceptionThreadId);
+    }
+}
+
+TEST_F(CrashCapture, StackOverflowStillWritesBothFiles)
+{
+    CrashRun run = Run("overflow");
+    ExceptionLine line = ReadExceptionLine(run.text);
+    ASSERT_TRUE(line.found) << run.text;
+    EXPECT_EQ("Stack Overflow", line.name);
+    EXPECT_EQ(0xC00000FDu, line.code);
+    std::string stack = Section(run.text, "Stack:");
+    // The fault comes where a new frame is first touched; the frames below
+    // it return to the recursive call.
+    EXPECT_EQ(0u, stack.find("OverflowTheStack(")) << stack;
+    ExpectNamedFrame(FrameOf(stack, "OverflowTheStack", 1), "crash line: overflow", 0,
+                     HelperBase(Section(run.text, "ModuleList:")));
+    // The recursion shows, not just its first two frames.
+    EXPECT_NE("", FrameOf(stack, "OverflowTheStack", 100));
+    EXPECT_NE(std::string::npos, run.text.find("\r\nThreadList:\r\n"));
+    DumpFacts dump = ReadDump(run.dump);
+    ASSERT_TRUE(dump.valid);
+    EXPECT_EQ(0xC00000FDu, dump.exceptionCode);
+    EXPECT_EQ(run.mainThreadId, dump.exceptionThreadId);
+}
+
+TEST_F(CrashCapture, CrashOnAnotherThreadNamesThatThread)
+{
+    CrashRun run = Run("thread");
+    ExceptionLine line = ReadExceptionLine(run.text);
+    ASSERT_TRUE(line.found) << run.text;
+    EXPECT_NE(run.mainThreadId, line.thread);
+    std::string stack = Section(run.text, "Stack:");
+    EXPECT_EQ(0u, stack.find("CrashByWritingToAddress16(")) << stack;
+    EXPECT_NE(std::string::npos, FrameOf(stack, "CrashingThread").find("[crasher@0x")) << stack;
+
+    // Its thread line names where it started and its name, cut to the field.
+    std::string threads = Section(run.text, "ThreadList:");
+    char start[32];
+    snprintf(start, sizeof(start), "\r\n%-8u   0x", line.thread);
+    size_t at = threads.find(start);
+    ASSERT_NE(std::string::npos, at) << threads;
+    std::string own = threads.substr(at + 2, threads.find("\r\n", at + 2) - at - 2);
+    EXPECT_NE(std::string::npos, own.find(" CrashingThread " + std::string(ThreadName87))) << own;
+    ASSERT_GE(own.size(), 87u);
+    EXPECT_EQ(std::string(ThreadName87), own.substr(own.size() - 87)) << own;
+
+    DumpFacts dump = ReadDump(run.dump);
+    ASSERT_TRUE(dump.valid);
+    EXPECT_EQ(line.thread, dump.exceptionThreadId);
+    EXPECT_TRUE(dump.listsThread(run.mainThreadId));
+}
+
+TEST_F(CrashCapture, SecondExceptionWhileReportingGoesToTheSystem)
+{
+    // The report step faults: the process ends instead of reporting again
+    // or hanging, and the report written before stays whole.
+    CrashRun run = Run("nested");
+    EXPECT_EQ(0u, run.text.find("Access Violation [0xC0000005] "));
+    EXPECT_NE(std::string::npos, run.text.find("\r\nThreadList:\r\n"));
+    EXPECT_TRUE(ReadDump(run.dump).valid);
+    EXPECT_NE(std::string::npos, run.step.find("dump="));
+}
+
+TEST_F(CrashCapture, WithoutDbgHelpTheDumpStaysEmptyAndOnlySymbolFreeSectionsRemain)
+{
+    CrashRun run = Run("access", CrashSetup::WithoutDbgHelp);
+    ASSERT_TRUE(run.textExists);
+    EXPECT_EQ(0u, run.text.find("Access Violation [0xC0000005] "));
+    EXPECT_NE(std::string::npos, run.text.find("\r\nProcess Uptime: "));
+    EXPECT_EQ(std::string::npos, run.text.find("Stack:"));
+    EXPECT_EQ(std::string::npos, run.text.find("ModuleList:"));
+    EXPECT_EQ(std::string::npos, run.text.find("ThreadList:"));
+    EXPECT_TRUE(run.dumpExists);
+    EXPECT_EQ(0u, run.dump.size());
+    EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.dmp\n")) << run.step;
+}
+
+TEST_F(CrashCapture, FilesGoToTheTemporaryFolderWhenTheyCannotBeBesideTheProgram)
+{
+    CrashRun run = Run("access", CrashSetup::PrimaryBlocked);
+    EXPECT_TRUE(run.textExists);
+    EXPECT_EQ(0u, run.text.find("Access Violation [0xC0000005] "));
+    EXPECT_TRUE(ReadDump(run.dump).valid);
+    wchar_t temporary[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temporary);
+    WideString expected;
+    expected.Format(L"dump=%scrasher_Debug.dmp\ntext=%scrasher_Debug.txt\n", temporary, temporary);
+    char* bytes = expected.ToMultiByte(CP_UTF8);
+    ASSERT_NE(nullptr, bytes);
+    EXPECT_EQ(0u, run.step.find(bytes)) << run.step;
+    free(bytes);
+}
+
+TEST_F(CrashCapture, CaptureThatCannotFinishDoesNotHoldTheProcess)
+{
+    // The helper crashes while it holds the heap's lock, waits 3 s for the
+    // capture and then hands on without it.
+    CrashRun run = Run("heaplock");
+    EXPECT_LT(run.milliseconds, 30000u);
+    EXPECT_NE(std::string::npos, run.step.find("dump=")) << "the report step still ran";
+}

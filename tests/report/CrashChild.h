@@ -1,0 +1,71 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "services/WideString.h"
+
+// Wine starts its debugger for an exception that no filter handles, and the
+// debugger waits for a person. While the object lives, the AeDebug
+// "Debugger" value is empty, so the exception ends the process instead;
+// a value that was there before is put back.
+class DebuggerOff {
+public:
+    DebuggerOff();
+    ~DebuggerOff();
+    DebuggerOff(const DebuggerOff&) = delete;
+    DebuggerOff& operator=(const DebuggerOff&) = delete;
+
+private:
+    WideString saved_;
+    bool changed_ = false;
+};
+
+// One run of the crash helper (crasher.exe) from a copy in a fresh folder,
+// so the files it leaves beside itself are its own.
+struct CrashRun {
+    bool ended = false;      // the child ended within the time allowed
+    DWORD milliseconds = 0;  // how long it ran
+    DWORD mainThreadId = 0;
+    std::string text;        // crasher_Debug.txt, empty when missing
+    bool textExists = false;
+    std::string dump;        // crasher_Debug.dmp
+    bool dumpExists = false;
+    std::string step;        // what the report step was handed
+};
+
+// What a folder for a run gets besides the helper.
+enum class CrashSetup {
+    Plain,
+    // A dbghelp.dll beside the helper that cannot be loaded: a system
+    // without DbgHelp.
+    WithoutDbgHelp,
+    // Folders named like both files, so neither can be created there.
+    PrimaryBlocked,
+};
+
+// Runs the helper with `mode` in `folder` (a fresh directory) and collects
+// what it left; waits at most `timeout` milliseconds.
+CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup,
+                    DWORD timeout = 60000);
+
+// The lines of a report section after its title line ("Stack:", ...) up to
+// the next empty line; empty when the section is missing.
+std::string Section(const std::string& text, const char* title);
+// Line `line` (from 1) of the text file at `path`, empty when there is none.
+std::string LineOfFile(const std::string& path, int line);
+
+// A parsed minidump: valid when the header, its stream directory and every
+// stream it names lie inside the file.
+struct DumpFacts {
+    bool valid = false;
+    bool hasException = false;
+    DWORD exceptionThreadId = 0;
+    DWORD exceptionCode = 0;
+    bool hasModules = false;
+    int threadCount = 0;
+    bool listsThread(DWORD id) const;
+    DWORD threadIds[256] = {};
+};
+DumpFacts ReadDump(const std::string& bytes);

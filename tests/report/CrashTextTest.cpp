@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "report/CrashText.h"
+#include "common/TempDirectory.h"
+
+namespace {
+
+// Writes through a ReportFile into a scratch file and reads the text back.
+class ReportText {
+public:
+    ReportText() : directory_(L"report-text")
+    {
+        path_ = directory_.File(L"report.txt");
+        file_.Attach(CreateFileW(path_.Text(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 CREATE_ALWAYS, 0, nullptr));
+    }
+    ReportFile& File() { return file_; }
+    std::string Text()
+    {
+        file_.Close();
+        return directory_.Read(L"report.txt");
+    }
+
+private:
+    TempDirectory directory_;
+    WideString path_;
+    ReportFile file_;
+};
+
+EXCEPTION_RECORD Exception(DWORD code, DWORD address)
+{
+    EXCEPTION_RECORD exception = {};
+    exception.ExceptionCode = code;
+    exception.ExceptionAddress = (PVOID)(ULONG_PTR)address;
+    return exception;
+}
+
+CONTEXT Registers()
+{
+    CONTEXT context = {};
+    context.Eax = 0x10;
+    context.Ebx = 0x11;
+    context.Ecx = 0x12;
+    context.Edx = 0x13;
+    context.Esi = 0x14;
+    context.Edi = 0x15;
+    context.Ebp = 0x0075FE88;
+    context.Esp = 0x0075FE1C;
+    context.Eip = 0x004015BF;
+    context.EFlags = 0x10246;
+    context.SegCs = 0x23;
+    context.SegSs = 0x2B;
+    context.SegDs = 0x2B;
+    context.SegEs = 0x2B;
+    context.SegFs = 0x6B;
+    context.SegGs = 0x63;
+    return context;
+}
+
+const char RegisterLines[] = "\r\nEAX=0x00000010, CS=0x0023, EIP=0x004015BF, Flags=0x00010246\r\n"
+                             "EBX=0x00000011, SS=0x002B, ESP=0x0075FE1C, EBP=0x0075FE88\r\n"
+                             "ECX=0x00000012, DS=0x002B, ESI=0x00000014, FS=0x006B\r\n"
+                             "EDX=0x00000013, ES=0x002B, EDI=0x00000015, GS=0x0063\r\n";
+
+std::wstring Fallback(ULONGLONG seconds)
+{
+    wchar_t text[64] = L"unchanged";
+    EXPECT_EQ(1, FormatDurationFallback(seconds * 10000000ull, text, 64));
+    return text;
+}
+
+} // namespace
+
+TEST(CrashText, ExceptionLinesNameTheExceptionTheAccessAndTheRegisters)
+{
+    EXCEPTION_RECORD exception = Exception(0xC0000005, 0x004015BF);
+    exception.NumberParameters = 2;
+    exception.ExceptionInformation[0] = 1;
+    exception.ExceptionInformation[1] = 0x10;
+    ReportText write;
+    WriteExceptionSection(write.File(), exception, Registers(), 36, true);
+    EXPECT_EQ(std::string("Access Violation [0xC0000005] at 0x004015BF in Thread 36.\r\n"
+                          "Write to location 0x00000010.\r\n") +
+                  RegisterLines,
+              write.Text());
+
+    exception.ExceptionInformation[0] = 0;
+    ReportText read;
+    WriteExceptionSection(read.File(), exception, Registers(), 0x24, false);
+    EXPECT_EQ(0u, read.Text().find("Access Violation [0xC0000005] at 0x004015BF in Thread 0x00000024.\r\n"
+                                   "Read from location 0x00000010.\r\n\r\nEAX="));
+
+    ReportText unknown;
+    WriteExceptionSection(unknown.File(), Exception(0xE1234567, 0x7B012866), Registers(), 268, true);
+    EXPECT_EQ(std::string("Exception [0xE1234567] at 0x7B012866 in Thread 268.\r\n") + RegisterLines,
+              unknown.Text());
+    EXPECT_STREQ("Integer Divide by Zero", ExceptionName(0xC0000094));
+    EXPECT_STREQ("Microsoft C++ Exception", ExceptionName(0xE06D7363));
+}
+
+TEST(CrashText, DurationsWithoutTheSystemFormat)
+{
+    EXPECT_EQ(L"59 sec", Fallback(59));
+    EXPECT_EQ(L"1:30", Fallback(90));
+    EXPECT_EQ(L"1:01:01", Fallback(3661));
+    // From a day on the hours go on counting instead of starting again.
+    EXPECT_EQ(L"24:00:00", Fallback(86400));
+    EXPECT_EQ(L"49:00:05", Fallback(2 * 86400 + 3600 + 5));
+
+    wchar_t text[64];
+    ASSERT_EQ(1, FormatDuration(90 * 10000000ull, text, 64));
+    EXPECT_NE(std::wstring::npos, std::wstring(text).find(L"1:30")) << text;
+}
+
+TEST(CrashText, ModuleLinesKeepTheirColumns)
+{
+    CrashRecords records;
+    records.Clear();
+    MINIDUMP_MODULE_CALLBACK module = {};
+    wchar_t path[] = L"C:\\Program Files\\Quillmere\\Quillmere.exe";
+    module.FullPath = path;
+    module.BaseOfImage = 0xFFFFFFFF00400000ull; // sign-extended by some DbgHelp versions
+    module.SizeOfImage = 1400832;
+    module.CheckSum = 0xD92F4;
+    module.TimeDateStamp = 0; // 1 January 1970, 0:00 UTC
+    module.VersionInfo.dwFileVersionMS = 0x00010002;
+    module.VersionInfo.dwFileVersionLS = 0x00030004;
+    module.VersionInfo.dwProductVersionMS = 0x00010000;
+    records.AddModule(module);
+
+    ReportText write;
+    WriteModuleSection(write.File(), records);
+    std::string text = write.Text();
+    const std::string head = "\r\nModuleList:\r\n"
+                             "    Size TimeStamp                      Checksum   ImageBase  Versions\r\n";
+    ASSERT_EQ(0u, text.find(head)) << text;
+    std::string line = text.substr(head.size());
+    // The stamp is shown in local time: only its shape is fixed here.
+    ASSERT_GE(line.size(), 40u);
+    EXPECT_EQ(" 1400832 0x00000000 ", line.substr(0, 20));
+    EXPECT_EQ(' ', line[30]);
+    EXPECT_EQ(':', line[33]);
+    EXPECT_EQ(std::string(" 0x000D92F4 0x00400000    1.0002.00003.000004    1.0000.00000.000000 - "
+                          "C:\\Program Files\\Quillmere\\Quillmere.exe\r\n"),
+              line.substr(39));
+}
+
+TEST(CrashText, ThreadNamesAreCutAndNeverTouchedDirectly)
+{
+    char* block = (char*)VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(nullptr, block);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(block + 4096, 4096, PAGE_NOACCESS, &old));
+    NT_TIB* tib = nullptr;
+    __asm__ volatile("movl %%fs:0x18, %0" : "=r"(tib));
+    PVOID saved = tib->ArbitraryUserPointer;
+    HANDLE self = GetCurrentThread();
+    WORD fs = 0;
+    __asm__ volatile("mov %%fs, %0" : "=r"(fs));
+    auto nameFor = [&](const void* pointer) {
+        tib->ArbitraryUserPointer = (PVOID)pointer;
+        char name[ThreadRecord::NameMax];
+        memset(name, 'x', sizeof(name));
+        ReadThreadName(self, fs, nullptr, name, sizeof(name));
+        tib->ArbitraryUserPointer = saved;
+        return std::string(name);
+    };
+
+    std::string longName(120, 'n');
+    EXPECT_EQ(std::string(87, 'n'), nameFor(longName.c_str()));
+    EXPECT_EQ("a?b?", nameFor("a\rb\n")) << "one line per thread";
+    EXPECT_EQ("", nameFor(nullptr));
+    EXPECT_EQ("", nameFor((const void*)0x10));
+    EXPECT_EQ("", nameFor(block + 4096)) << "an unreadable page";
+    // A name that ends right before an unreadable page is read whole; one
+    // that runs into it keeps what could be read.
+    strcpy(block + 4096 - 6, "edge!");
+    EXPECT_EQ("edge!", nameFor(block + 4096 - 6));
+    memcpy(block + 4096 - 4, "cut?", 4);
+    EXPECT_EQ("cut?", nameFor(block + 4096 - 4));
+    VirtualFree(block, 0, MEM_RELEASE);
+    // Names of other threads: CrashCapture.CrashOnAnotherThreadNamesThatThread.
+}
+
+TEST(CrashText, SymbolSearchPathJoinsWhatIsSet)
+{
+    char saved[3][1024];
+    const char* names[3] = {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH", "SYSTEMROOT"};
+    bool had[3];
+    for (int i = 0; i < 3; ++i)
+        had[i] = GetEnvironmentVariableA(names[i], saved[i], 1024) > 0;
+
+    char path[256];
+    SetEnvironmentVariableA(names[0], "srv*C:\\symbols");
+    SetEnvironmentVariableA(names[1], nullptr);
+    SetEnvironmentVariableA(names[2], "C:\\Windows");
+    BuildSymbolSearchPath(L"C:\\Program Files\\Quillmere\\", path, sizeof(path));
+    EXPECT_STREQ("C:\\Program Files\\Quillmere\\;srv*C:\\symbols;C:\\Windows", path);
+
+    SetEnvironmentVariableA(names[0], nullptr);
+    SetEnvironmentVariableA(names[1], "D:\\alt");
+    SetEnvironmentVariableA(names[2], nullptr);
+    BuildSymbolSearchPath(L"", path, sizeof(path));
+    EXPECT_STREQ("D:\\alt", path);
+    // What does not fit is left out whole.
+    BuildSymbolSearchPath(L"C:\\Program Files\\Quillmere\\", path, 12);
+    EXPECT_STREQ("D:\\alt", path);
+
+    for (int i = 0; i < 3; ++i)
+        SetEnvironmentVariableA(names[i], had[i] ? saved[i] : nullptr);
+}
+
+TEST(CrashText, LongLinesAreCut)
+{
+    std::string wide(3000, 'w');
+    ReportText write;
+    EXPECT_EQ(1, write.File().Print("%s|", wide.c_str()));
+    EXPECT_EQ(1, write.File().Print("%I64X %S\r\n", 0x123456789ull, L"wide"));
+    std::string text = write.Text();
+    EXPECT_EQ(std::string(ReportFile::LineMax - 1, 'w') + "123456789 wide\r\n", text);
+}
