@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
 #include "app/Clipboard.h"
+#include "app/Deployment.h"
 #include "properties/PropertyList.h"
+#include "report/CrashReporter.h"
 #include "resources/resource.h"
 #include "ui/VersionText.h"
 
@@ -77,7 +79,8 @@ int MainWindow::OnInitDialog()
     SetIcon(IDI_PROGRAM);
     WideString caption;
     SetCaption(CaptionWithVersion(L"Quillmere", nullptr, caption));
-    // The crash handler is configured here.
+    CrashReporter::Current().ConfigureReporter(IDI_PROGRAM, Deployment::ReportHost,
+                                               Deployment::ReportPath, nullptr, nullptr);
     ReadFlags();
     SetUpTree();
     SetUpList();
