@@ -15,9 +15,9 @@
 class IconEdit {
 public:
     // Options of Init; DarkModeActive is state kept in the same word.
-    static const DWORD FollowDarkMode = 0x01;
-    static const DWORD DarkModeActive = 0x8000;
-    static const DWORD GreyStripWhenDisabled = 0x10000;
+    static constexpr DWORD FollowDarkMode = 0x01;
+    static constexpr DWORD DarkModeActive = 0x8000;
+    static constexpr DWORD GreyStripWhenDisabled = 0x10000;
 
     explicit IconEdit(OptionalApi& api = OptionalApi::Shared()) : api_(&api), theme_(api) {}
     virtual ~IconEdit() { Detach(); }

@@ -14,16 +14,16 @@ class LayoutAnchors {
 public:
     // Anchor code bits. For each of x, y, width and height the first bit
     // present in this order applies; without one the value stays.
-    static const DWORD MoveRight = 0x001;          // x = left + dW
-    static const DWORD MoveRightRatio = 0x010;     // x = left / reference width * new width
-    static const DWORD MoveRightHalf = 0x080;      // x = left + dW / 2
-    static const DWORD MoveDown = 0x002;           // y = top + dH
-    static const DWORD MoveDownRatio = 0x020;      // y = top / reference height * new height
-    static const DWORD MoveDownHalf = 0x200;       // y = top + dH / 2
-    static const DWORD StretchWidth = 0x004;       // w = width + dW
-    static const DWORD StretchWidthHalf = 0x040;   // w = width + dW / 2
-    static const DWORD StretchHeight = 0x008;      // h = height + dH
-    static const DWORD StretchHeightHalf = 0x100;  // h = height + dH / 2
+    static constexpr DWORD MoveRight = 0x001;          // x = left + dW
+    static constexpr DWORD MoveRightRatio = 0x010;     // x = left / reference width * new width
+    static constexpr DWORD MoveRightHalf = 0x080;      // x = left + dW / 2
+    static constexpr DWORD MoveDown = 0x002;           // y = top + dH
+    static constexpr DWORD MoveDownRatio = 0x020;      // y = top / reference height * new height
+    static constexpr DWORD MoveDownHalf = 0x200;       // y = top + dH / 2
+    static constexpr DWORD StretchWidth = 0x004;       // w = width + dW
+    static constexpr DWORD StretchWidthHalf = 0x040;   // w = width + dW / 2
+    static constexpr DWORD StretchHeight = 0x008;      // h = height + dH
+    static constexpr DWORD StretchHeightHalf = 0x100;  // h = height + dH / 2
 
     explicit LayoutAnchors(OptionalApi& api = OptionalApi::Shared()) : api_(&api) {}
     virtual ~LayoutAnchors() = default;

@@ -176,6 +176,8 @@ int LinkControl::Init(HWND control, const wchar_t* text, const wchar_t* url, int
 
 void LinkControl::Detach()
 {
+    if (pressed_ && control_ && GetCapture() == control_)
+        ReleaseCapture();
     bool attached = hook_.Detach() != 0;
     leaveTracker_.Stop();
     if (attached && control_ && IsWindow(control_))
@@ -470,7 +472,6 @@ void LinkControl::OnMouseMove(POINT point)
 void LinkControl::LeaveText()
 {
     flags_ &= ~Hot;
-    pressed_ = false;
     Invalidate();
 }
 
@@ -573,17 +574,26 @@ int LinkControl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
     }
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-        pressed_ = (flags_ & Hot) != 0;
-        if (pressed_)
-            Activate(ByButtonDown);
+        if (!(flags_ & Hot))
+            return 1;
+        // Held until the release, wherever it happens: only a release back
+        // on the text completes the click.
+        pressed_ = true;
+        SetCapture(control_);
+        Activate(ByButtonDown);
         return 1;
     case WM_LBUTTONUP: {
         bool click = pressed_ && (flags_ & Hot);
         pressed_ = false;
+        if (GetCapture() == control_)
+            ReleaseCapture();
         if (click)
             Activate(ByButtonUp);
         return 1;
     }
+    case WM_CAPTURECHANGED:
+        pressed_ = false;
+        return 0;
     case WM_DPICHANGED_AFTERPARENT:
         CreateFonts();
         UpdateDisplayText();

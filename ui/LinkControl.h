@@ -16,36 +16,36 @@
 class LinkControl {
 public:
     // Options of Init (Init always adds UseHoverColour).
-    static const DWORD UseHoverColour = 0x0001;
-    static const DWORD ParentFont = 0x0002;
-    static const DWORD Transparent = 0x0010;
-    static const DWORD FontFromClientHeight = 0x0020;
-    static const DWORD NoFocusRectangle = 0x0080;
-    static const DWORD MaskedText = 0x0100;
-    static const DWORD BrowserFontFace = 0x0200;
-    static const DWORD ThemedParentBackground = 0x0400;
-    static const DWORD CommandToParent = 0x0800;
-    static const DWORD EndEllipsis = 0x1000;
-    static const DWORD PathEllipsis = 0x2000;
-    static const DWORD IgnoreExTransparent = 0x4000;
+    static constexpr DWORD UseHoverColour = 0x0001;
+    static constexpr DWORD ParentFont = 0x0002;
+    static constexpr DWORD Transparent = 0x0010;
+    static constexpr DWORD FontFromClientHeight = 0x0020;
+    static constexpr DWORD NoFocusRectangle = 0x0080;
+    static constexpr DWORD MaskedText = 0x0100;
+    static constexpr DWORD BrowserFontFace = 0x0200;
+    static constexpr DWORD ThemedParentBackground = 0x0400;
+    static constexpr DWORD CommandToParent = 0x0800;
+    static constexpr DWORD EndEllipsis = 0x1000;
+    static constexpr DWORD PathEllipsis = 0x2000;
+    static constexpr DWORD IgnoreExTransparent = 0x4000;
     // State kept in the same word.
-    static const DWORD Hot = 0x04;
-    static const DWORD Disabled = 0x08;
-    static const DWORD Focused = 0x40;
+    static constexpr DWORD Hot = 0x04;
+    static constexpr DWORD Disabled = 0x08;
+    static constexpr DWORD Focused = 0x40;
 
     // Underline modes.
-    static const int UnderlineNever = 0;
-    static const int UnderlineOnHover = 1;
-    static const int UnderlineAlways = 2;
+    static constexpr int UnderlineNever = 0;
+    static constexpr int UnderlineOnHover = 1;
+    static constexpr int UnderlineAlways = 2;
 
     // Why the link was activated.
-    static const int ByButtonDown = 1;
-    static const int ByEnter = 2;
-    static const int BySpace = 3;
-    static const int ByButtonUp = 4;
+    static constexpr int ByButtonDown = 1;
+    static constexpr int ByEnter = 2;
+    static constexpr int BySpace = 3;
+    static constexpr int ByButtonUp = 4;
 
-    static const COLORREF DefaultColour = 0xCC6600;  // RGB(0, 102, 204)
-    static const COLORREF DarkModeColour = 0xFF8D1D; // RGB(29, 141, 255)
+    static constexpr COLORREF DefaultColour = 0xCC6600;  // RGB(0, 102, 204)
+    static constexpr COLORREF DarkModeColour = 0xFF8D1D; // RGB(29, 141, 255)
 
     // Replaces opening the address: (reason, text, address, control, user data).
     typedef void (*ActivateCallback)(int reason, const wchar_t* text, const wchar_t* url, HWND control,
@@ -84,6 +84,7 @@ public:
     HFONT UnderlinedFont() const { return underlinedFont_; }
     // Whether a point of the control's client area lies on the text.
     bool IsOverText(POINT point) const;
+    bool IsPressed() const { return pressed_; }
 
 protected:
     // The dark-mode test of the running system; tests answer for it.
@@ -131,7 +132,8 @@ private:
     COLORREF disabledColour_ = 0;
     int underline_ = UnderlineAlways;
     SIZE extent_ = {};
-    // A press that began on the text; only its release there is a click.
+    // A press that began on the text; only a release on the text ends it
+    // as a click.
     bool pressed_ = false;
     ActivateCallback callback_ = nullptr;
     void* callbackData_ = nullptr;

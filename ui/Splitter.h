@@ -14,11 +14,11 @@
 class Splitter {
 public:
     // Flags of Init; Dragging and Horizontal are state kept in the same word.
-    static const DWORD Dragging = 0x01;
-    static const DWORD ParentHasMenu = 0x02;
-    static const DWORD Horizontal = 0x04;
-    static const DWORD FillGap = 0x08;
-    static const DWORD PaintDialogBrush = 0x10;
+    static constexpr DWORD Dragging = 0x01;
+    static constexpr DWORD ParentHasMenu = 0x02;
+    static constexpr DWORD Horizontal = 0x04;
+    static constexpr DWORD FillGap = 0x08;
+    static constexpr DWORD PaintDialogBrush = 0x10;
 
     explicit Splitter(OptionalApi& api = OptionalApi::Shared()) : api_(&api) {}
     virtual ~Splitter() = default;

@@ -19,22 +19,22 @@
 class WindowPlacement {
 public:
     // Save flags.
-    static const DWORD SaveHiddenShowCommand = 0x040;
+    static constexpr DWORD SaveHiddenShowCommand = 0x040;
     // Load flags.
-    static const DWORD PositionOnly = 0x001;
-    static const DWORD AllowMinimized = 0x002;
-    static const DWORD NoReposition = 0x004;
-    static const DWORD SizeOnly = 0x008;
-    static const DWORD AllowHidden = 0x010;
-    static const DWORD ForceHidden = 0x020;
-    static const DWORD ForceMinimizedNoActivate = 0x080;
-    static const DWORD AcceptBottomRightOnMonitor = 0x100;
-    static const DWORD NoMonitorCheck = 0x200;
+    static constexpr DWORD PositionOnly = 0x001;
+    static constexpr DWORD AllowMinimized = 0x002;
+    static constexpr DWORD NoReposition = 0x004;
+    static constexpr DWORD SizeOnly = 0x008;
+    static constexpr DWORD AllowHidden = 0x010;
+    static constexpr DWORD ForceHidden = 0x020;
+    static constexpr DWORD ForceMinimizedNoActivate = 0x080;
+    static constexpr DWORD AcceptBottomRightOnMonitor = 0x100;
+    static constexpr DWORD NoMonitorCheck = 0x200;
 
     // How far inside the nearest work area a window off every monitor lands.
-    static const int MonitorInset = 10;
+    static constexpr int MonitorInset = 10;
     // Edges beyond this are no window position (messages carry 16 bits).
-    static const int CoordinateLimit = 32767;
+    static constexpr int CoordinateLimit = 32767;
 
     explicit WindowPlacement(OptionalApi& api = OptionalApi::Shared()) : api_(&api) {}
     virtual ~WindowPlacement() = default;
