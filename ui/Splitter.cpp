@@ -149,10 +149,12 @@ int Splitter::SetPosition(POINT point)
         long long secondHeight = second.bottom - secondTop;
         if (firstHeight < Scaled(pane1Minimum_) || secondHeight < Scaled(pane2Minimum_))
             return 0;
+        // Pane 2 is drawn anew: its old bits, copied along with its leading
+        // edge, left parts of a list and its header stale under Wine.
         Move moves[3] = {
             {divider_, divider.left, (int)top, 0, 0, SWP_NOSIZE},
             {pane1_, 0, 0, Width(first), (int)firstHeight, SWP_NOMOVE},
-            {pane2_, second.left, (int)secondTop, Width(second), (int)secondHeight, 0},
+            {pane2_, second.left, (int)secondTop, Width(second), (int)secondHeight, SWP_NOCOPYBITS},
         };
         MoveTogether(moves, 3);
         return 1;
@@ -163,10 +165,11 @@ int Splitter::SetPosition(POINT point)
     long long secondWidth = second.right - secondLeft;
     if (firstWidth < Scaled(pane1Minimum_) || secondWidth < Scaled(pane2Minimum_))
         return 0;
+    // Pane 2 is drawn anew, as above.
     Move moves[3] = {
         {divider_, (int)left, divider.top, 0, 0, SWP_NOSIZE},
         {pane1_, 0, 0, (int)firstWidth, Height(first), SWP_NOMOVE},
-        {pane2_, (int)secondLeft, second.top, (int)secondWidth, Height(second), 0},
+        {pane2_, (int)secondLeft, second.top, (int)secondWidth, Height(second), SWP_NOCOPYBITS},
     };
     MoveTogether(moves, 3);
     return 1;
