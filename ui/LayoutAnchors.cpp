@@ -25,6 +25,20 @@ int Half(int value, int delta)
     return (int)(value + delta / 2.0);
 }
 
+// One of x, y, width or height: the first of the three rules present in
+// `code` (a rule bit of 0 never applies).
+int Apply(DWORD code, DWORD full, DWORD ratio, DWORD half, int value, int delta, int reference,
+          int extent)
+{
+    if (code & full)
+        return value + delta;
+    if (code & ratio)
+        return Proportional(value, reference, extent);
+    if (code & half)
+        return Half(value, delta);
+    return value;
+}
+
 } // namespace
 
 int LayoutAnchors::CaptureRectangle(HWND control, HWND parent, RECT* rectangle)
@@ -58,27 +72,10 @@ RECT LayoutAnchors::Place(DWORD code, const RECT& control, const RECT& reference
 {
     int dW = width - Width(reference);
     int dH = height - Height(reference);
-    int x = control.left, y = control.top, w = Width(control), h = Height(control);
-    if (code & MoveRight)
-        x = control.left + dW;
-    else if (code & MoveRightRatio)
-        x = Proportional(control.left, Width(reference), width);
-    else if (code & MoveRightHalf)
-        x = Half(control.left, dW);
-    if (code & MoveDown)
-        y = control.top + dH;
-    else if (code & MoveDownRatio)
-        y = Proportional(control.top, Height(reference), height);
-    else if (code & MoveDownHalf)
-        y = Half(control.top, dH);
-    if (code & StretchWidth)
-        w = Width(control) + dW;
-    else if (code & StretchWidthHalf)
-        w = Half(Width(control), dW);
-    if (code & StretchHeight)
-        h = Height(control) + dH;
-    else if (code & StretchHeightHalf)
-        h = Half(Height(control), dH);
+    int x = Apply(code, MoveRight, MoveRightRatio, MoveRightHalf, control.left, dW, Width(reference), width);
+    int y = Apply(code, MoveDown, MoveDownRatio, MoveDownHalf, control.top, dH, Height(reference), height);
+    int w = Apply(code, StretchWidth, 0, StretchWidthHalf, Width(control), dW, 0, 0);
+    int h = Apply(code, StretchHeight, 0, StretchHeightHalf, Height(control), dH, 0, 0);
     // A dialog shrunk below its registered size squeezes a stretched
     // control to nothing, never to a negative size.
     RECT placed = {x, y, x + (w > 0 ? w : 0), y + (h > 0 ? h : 0)};

@@ -141,36 +141,31 @@ int Splitter::SetPosition(POINT point)
 {
     if (!divider_)
         return 0;
+    // Along the axis the divider moves on: x for a vertical one, y for a
+    // horizontal one.
+    const bool horizontal = IsHorizontal();
     RECT divider = ChildRect(divider_), first = ChildRect(pane1_), second = ChildRect(pane2_);
-    if (IsHorizontal()) {
-        long long top = (long long)divider.top + point.y - anchor_.y;
-        long long firstHeight = top - gapBefore_ - first.top;
-        long long secondTop = top + offsetToPane2_;
-        long long secondHeight = second.bottom - secondTop;
-        if (firstHeight < Scaled(pane1Minimum_) || secondHeight < Scaled(pane2Minimum_))
-            return 0;
-        // Pane 2 is drawn anew: its old bits, copied along with its leading
-        // edge, left parts of a list and its header stale under Wine.
-        Move moves[3] = {
-            {divider_, divider.left, (int)top, 0, 0, SWP_NOSIZE},
-            {pane1_, 0, 0, Width(first), (int)firstHeight, SWP_NOMOVE},
-            {pane2_, second.left, (int)secondTop, Width(second), (int)secondHeight, SWP_NOCOPYBITS},
-        };
-        MoveTogether(moves, 3);
-        return 1;
-    }
-    long long left = (long long)divider.left + point.x - anchor_.x;
-    long long firstWidth = left - gapBefore_ - first.left;
-    long long secondLeft = left + offsetToPane2_;
-    long long secondWidth = second.right - secondLeft;
-    if (firstWidth < Scaled(pane1Minimum_) || secondWidth < Scaled(pane2Minimum_))
+    auto start = [horizontal](const RECT& r) { return (long long)(horizontal ? r.top : r.left); };
+    auto end = [horizontal](const RECT& r) { return (long long)(horizontal ? r.bottom : r.right); };
+    long long moved = horizontal ? (long long)point.y - anchor_.y : (long long)point.x - anchor_.x;
+    long long lead = start(divider) + moved;
+    long long firstExtent = lead - gapBefore_ - start(first);
+    long long secondStart = lead + offsetToPane2_;
+    long long secondExtent = end(second) - secondStart;
+    if (firstExtent < Scaled(pane1Minimum_) || secondExtent < Scaled(pane2Minimum_))
         return 0;
-    // Pane 2 is drawn anew, as above.
-    Move moves[3] = {
-        {divider_, (int)left, divider.top, 0, 0, SWP_NOSIZE},
-        {pane1_, 0, 0, (int)firstWidth, Height(first), SWP_NOMOVE},
-        {pane2_, (int)secondLeft, second.top, (int)secondWidth, Height(second), SWP_NOCOPYBITS},
-    };
+    // Pane 2 is drawn anew: its old bits, copied along with its leading
+    // edge, left parts of a list and its header stale under Wine.
+    Move moves[3];
+    if (horizontal) {
+        moves[0] = {divider_, divider.left, (int)lead, 0, 0, SWP_NOSIZE};
+        moves[1] = {pane1_, 0, 0, Width(first), (int)firstExtent, SWP_NOMOVE};
+        moves[2] = {pane2_, second.left, (int)secondStart, Width(second), (int)secondExtent, SWP_NOCOPYBITS};
+    } else {
+        moves[0] = {divider_, (int)lead, divider.top, 0, 0, SWP_NOSIZE};
+        moves[1] = {pane1_, 0, 0, (int)firstExtent, Height(first), SWP_NOMOVE};
+        moves[2] = {pane2_, (int)secondStart, second.top, (int)secondExtent, Height(second), SWP_NOCOPYBITS};
+    }
     MoveTogether(moves, 3);
     return 1;
 }

@@ -99,10 +99,8 @@ TEST_F(LayoutAnchorsTest, AReferenceSizeInDialogUnitsIsTheLayoutTheControlWasMad
     // than that, so the first WM_SIZE already moves the button.
     RECT exitBefore = dialog.ItemRect(IDC_TK_EXIT);
     ASSERT_TRUE(dialog.anchors.Add(dialog.Item(IDC_TK_EXIT), LayoutAnchors::MoveRight, 330, 200));
-    RECT units = {0, 0, 330, 200};
+    RECT units = {0, 0, 330, 200}, client;
     MapDialogRect(dialog.Window(), &units);
-    RECT client;
-    GetClientRect(dialog.Window(), &client);
     dialog.Resize(Width(dialog.WindowRect()) + 40, Height(dialog.WindowRect()));
     GetClientRect(dialog.Window(), &client);
     int dW = client.right - units.right;

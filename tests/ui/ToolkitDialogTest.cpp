@@ -46,7 +46,7 @@ void FillPanes(ToolkitDialog& dialog)
 } // namespace
 
 // All four together, as the main window will have them: the layout holds
-// after a resize and a drag. tools/toolkit-screenshot.sh photographs it.
+// after a resize and a drag. tools/screenshot.sh toolkit photographs it.
 TEST(ToolkitDialog, TheFurnishedDialogKeepsItsLayoutWhenResizedAndSplit)
 {
     FakeDpi::Reset();
