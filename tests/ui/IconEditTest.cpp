@@ -9,14 +9,6 @@
 
 namespace {
 
-// A mouse message at a point of the edit's client area (left of 0 is the icon).
-void ClickMessage(HWND edit, UINT message, int x, int y)
-{
-    PostMessageW(edit, message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0,
-                 MAKELPARAM((WORD)(short)x, (WORD)(short)y));
-    ToolkitDialog::Pump();
-}
-
 // Where the client area starts, in window coordinates.
 POINT ClientOrigin(HWND window)
 {
@@ -96,8 +88,8 @@ TEST_F(IconEditTest, TextAndCaretStayRightOfTheIconStrip)
     ASSERT_TRUE(GetCaretPos(&caret));
     EXPECT_GE(caret.x + origin.x, dialog.filter.IconMargin() + dialog.filter.IconSize());
     // A click in the strip puts the caret at the start, never inside the strip.
-    ClickMessage(edit, WM_LBUTTONDOWN, -5, 5);
-    ClickMessage(edit, WM_LBUTTONUP, -5, 5);
+    PostMouse(edit, WM_LBUTTONDOWN, -5, 5);
+    PostMouse(edit, WM_LBUTTONUP, -5, 5);
     GetCaretPos(&caret);
     EXPECT_GE(caret.x, 0);
 
@@ -118,26 +110,26 @@ TEST_F(IconEditTest, PressAndReleaseOnTheIconSendsOneCommandAndNothingElseDoes)
     POINT strip = {window.left + dialog.filter.IconMargin() + 2, window.top + Height(window) / 2};
     EXPECT_EQ(HTCLIENT, SendMessageW(edit, WM_NCHITTEST, 0, MAKELPARAM(strip.x, strip.y)));
 
-    ClickMessage(edit, WM_LBUTTONDOWN, icon, y);
-    ClickMessage(edit, WM_LBUTTONUP, icon, y);
+    PostMouse(edit, WM_LBUTTONDOWN, icon, y);
+    PostMouse(edit, WM_LBUTTONUP, icon, y);
     EXPECT_EQ(1, IconCommands(dialog));
 
-    ClickMessage(edit, WM_LBUTTONDOWN, icon, y);
-    ClickMessage(edit, WM_MOUSEMOVE, text, y);
-    ClickMessage(edit, WM_LBUTTONUP, text, y);
+    PostMouse(edit, WM_LBUTTONDOWN, icon, y);
+    PostMouse(edit, WM_MOUSEMOVE, text, y);
+    PostMouse(edit, WM_LBUTTONUP, text, y);
     EXPECT_EQ(1, IconCommands(dialog)) << "released over the text";
 
-    ClickMessage(edit, WM_LBUTTONDOWN, text, y);
-    ClickMessage(edit, WM_LBUTTONUP, icon, y);
+    PostMouse(edit, WM_LBUTTONDOWN, text, y);
+    PostMouse(edit, WM_LBUTTONUP, icon, y);
     EXPECT_EQ(1, IconCommands(dialog)) << "pressed over the text";
 
-    ClickMessage(edit, WM_LBUTTONDOWN, icon, y);
-    ClickMessage(edit, WM_LBUTTONUP, text, y);
-    ClickMessage(edit, WM_LBUTTONUP, icon, y);
+    PostMouse(edit, WM_LBUTTONDOWN, icon, y);
+    PostMouse(edit, WM_LBUTTONUP, text, y);
+    PostMouse(edit, WM_LBUTTONUP, icon, y);
     EXPECT_EQ(1, IconCommands(dialog)) << "a stray release after a cancelled click";
 
-    ClickMessage(edit, WM_LBUTTONDOWN, icon, y);
-    ClickMessage(edit, WM_LBUTTONUP, icon, y);
+    PostMouse(edit, WM_LBUTTONDOWN, icon, y);
+    PostMouse(edit, WM_LBUTTONUP, icon, y);
     EXPECT_EQ(2, IconCommands(dialog));
 }
 

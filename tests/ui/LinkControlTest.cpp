@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "ToolkitDialog.h"
-#include "common/ScopedTestKey.h"
 #include "services/ProgramLaunch.h"
 #include "services/RegistryKey.h"
 
@@ -92,14 +91,6 @@ protected:
         SetCursorPos(screen.x, screen.y);
         return ToolkitDialog::WaitFor([&]() { return ((dialog.link.Flags() & LinkControl::Hot) != 0) == hot; });
     }
-    void Button(UINT message, POINT screen)
-    {
-        POINT client = screen;
-        ScreenToClient(control, &client);
-        PostMessageW(control, message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0,
-                     MAKELPARAM((WORD)(short)client.x, (WORD)(short)client.y));
-        ToolkitDialog::Pump();
-    }
 
     ScopedTestKey browser{L"Browser"};
     ToolkitDialog dialog;
@@ -182,37 +173,37 @@ TEST_F(LinkControlTest, AClickOpensTheTargetOnceAndOnlyWhenReleasedOnTheText)
 {
     Attach();
     ASSERT_TRUE(CursorTo(OnText(), true));
-    Button(WM_LBUTTONDOWN, OnText());
+    PostMouseAt(control, WM_LBUTTONDOWN, OnText());
     EXPECT_TRUE(launches.empty()) << "not on the press";
-    Button(WM_LBUTTONUP, OnText());
+    PostMouseAt(control, WM_LBUTTONUP, OnText());
     ASSERT_EQ(1u, launches.size());
     EXPECT_EQ(L"rundll32.exe", launches[0].file);
     EXPECT_EQ(L"url.dll,FileProtocolHandler https://tollbrook.example/", launches[0].parameters);
     EXPECT_EQ(L"open", launches[0].verb);
 
     // Pressed on the text, released after the mouse left it.
-    Button(WM_LBUTTONDOWN, OnText());
+    PostMouseAt(control, WM_LBUTTONDOWN, OnText());
     EXPECT_EQ(control, GetCapture());
     RECT exitButton;
     GetWindowRect(dialog.Item(IDC_TK_EXIT), &exitButton);
     POINT away = {exitButton.left + 5, exitButton.top + 5};
     ASSERT_TRUE(CursorTo(away, false));
-    Button(WM_LBUTTONUP, away);
+    PostMouseAt(control, WM_LBUTTONUP, away);
     EXPECT_EQ(1u, launches.size()) << "released elsewhere";
     EXPECT_NE(control, GetCapture());
 
     // Pressed beside the text, released on it.
     ASSERT_TRUE(CursorTo(BesideText(), false));
-    Button(WM_LBUTTONDOWN, BesideText());
+    PostMouseAt(control, WM_LBUTTONDOWN, BesideText());
     ASSERT_TRUE(CursorTo(OnText(), true));
-    Button(WM_LBUTTONUP, OnText());
+    PostMouseAt(control, WM_LBUTTONUP, OnText());
     EXPECT_EQ(1u, launches.size()) << "pressed beside the text";
 
     // Out and back in before the release is still one click.
-    Button(WM_LBUTTONDOWN, OnText());
+    PostMouseAt(control, WM_LBUTTONDOWN, OnText());
     ASSERT_TRUE(CursorTo(away, false));
     ASSERT_TRUE(CursorTo(OnText(), true));
-    Button(WM_LBUTTONUP, OnText());
+    PostMouseAt(control, WM_LBUTTONUP, OnText());
     EXPECT_EQ(2u, launches.size());
 }
 

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "services/RegistryKey.h"
+
 UINT FakeDpi::dpi = 96;
 std::vector<DPI_AWARENESS_CONTEXT> FakeDpi::contexts;
 std::vector<DWORD> FakeDpi::dialogBehaviours;
@@ -60,6 +62,46 @@ int Width(const RECT& rect)
 int Height(const RECT& rect)
 {
     return rect.bottom - rect.top;
+}
+
+::testing::AssertionResult SameRect(const RECT& expected, const RECT& actual)
+{
+    if (EqualRect(&expected, &actual))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "expected " << expected.left << "," << expected.top << "," << expected.right << ","
+           << expected.bottom << ", got " << actual.left << "," << actual.top << "," << actual.right
+           << "," << actual.bottom;
+}
+
+void PostMouse(HWND window, UINT message, int x, int y)
+{
+    WPARAM keys = message == WM_LBUTTONDOWN || (message == WM_MOUSEMOVE && GetCapture() == window)
+                      ? MK_LBUTTON
+                      : 0;
+    PostMessageW(window, message, keys, MAKELPARAM((WORD)(short)x, (WORD)(short)y));
+    ToolkitDialog::Pump();
+}
+
+void PostMouseAt(HWND window, UINT message, POINT screen)
+{
+    ScreenToClient(window, &screen);
+    PostMouse(window, message, screen.x, screen.y);
+}
+
+void WriteText(const ScopedTestKey& key, const wchar_t* name, const wchar_t* text)
+{
+    RegistryKey writer;
+    ASSERT_TRUE(writer.CreateWrite(key.Root(), key.Path()) && writer.WriteText(name, text));
+}
+
+std::wstring ReadText(const ScopedTestKey& key, const wchar_t* name)
+{
+    RegistryKey reader;
+    WideString text;
+    if (!reader.OpenRead(key.Root(), key.Path()) || !reader.ReadText(name, text))
+        return L"(none)";
+    return text.Text();
 }
 
 ToolkitDialog::ToolkitDialog()

@@ -2,8 +2,13 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <string>
 #include <vector>
+
+#include "common/ScopedTestKey.h"
 
 #include "ui/IconEdit.h"
 #include "ui/LayoutAnchors.h"
@@ -95,3 +100,13 @@ private:
 
 int Width(const RECT& rect);
 int Height(const RECT& rect);
+::testing::AssertionResult SameRect(const RECT& expected, const RECT& actual);
+
+// A mouse message for `window` at a point of its client area or of the
+// screen, posted and dispatched like one from the mouse.
+void PostMouse(HWND window, UINT message, int x, int y);
+void PostMouseAt(HWND window, UINT message, POINT screen);
+
+// REG_SZ values of a test key; "(none)" for a missing one.
+void WriteText(const ScopedTestKey& key, const wchar_t* name, const wchar_t* text);
+std::wstring ReadText(const ScopedTestKey& key, const wchar_t* name);

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "ToolkitDialog.h"
-#include "common/ScopedTestKey.h"
 #include "services/RegistryKey.h"
 
 namespace {
@@ -27,14 +26,6 @@ RECT At(int left, int top, int width, int height)
     return {left, top, left + width, top + height};
 }
 
-void ExpectRect(const RECT& expected, const RECT& actual, const std::wstring& what)
-{
-    EXPECT_TRUE(EqualRect(&expected, &actual))
-        << std::string(what.begin(), what.end()) << ": expected " << expected.left << "," << expected.top
-        << "," << expected.right << "," << expected.bottom << " got " << actual.left << "," << actual.top
-        << "," << actual.right << "," << actual.bottom;
-}
-
 RECT WorkArea()
 {
     RECT work;
@@ -47,19 +38,8 @@ protected:
     void SetUp() override { FakeDpi::Reset(); }
     void TearDown() override { FakeDpi::Reset(); }
 
-    void Store(const std::wstring& text, const wchar_t* name = L"Main")
-    {
-        RegistryKey writer;
-        ASSERT_TRUE(writer.CreateWrite(key.Root(), key.Path()) && writer.WriteText(name, text.c_str()));
-    }
-    std::wstring Stored(const wchar_t* name = L"Main")
-    {
-        RegistryKey reader;
-        WideString text;
-        if (!reader.OpenRead(key.Root(), key.Path()) || !reader.ReadText(name, text))
-            return L"(none)";
-        return text.Text();
-    }
+    void Store(const std::wstring& text, const wchar_t* name = L"Main") { WriteText(key, name, text.c_str()); }
+    std::wstring Stored(const wchar_t* name = L"Main") { return ReadText(key, name); }
     int Load(ToolkitDialog& dialog, DWORD flags = 0)
     {
         int loaded = dialog.placement.Load(dialog.Window(), key.Root(), key.Path(), L"Main", flags);
@@ -99,7 +79,7 @@ TEST_F(WindowPlacementTest, ASavedPlacementComesBackExactlyAtAnyDpi)
         GetClientRect(next.Window(), &client);
         const int margin = client.right - list.right, bottomMargin = client.bottom - list.bottom;
         ASSERT_EQ(1, Load(next)) << dpi;
-        ExpectRect(saved, NormalRect(next.Window()), L"at " + std::to_wstring(dpi));
+        EXPECT_TRUE(SameRect(saved, NormalRect(next.Window()))) << "at " << dpi;
         EXPECT_TRUE(IsWindowVisible(next.Window()));
         EXPECT_EQ(1, next.repositions) << "DM_REPOSITION";
         // The checks and the final placement in the unaware context, each
@@ -160,7 +140,7 @@ TEST_F(WindowPlacementTest, MinimisedHiddenAndMaximisedPlacementsOpenUsably)
         ASSERT_EQ(1, Load(dialog));
         EXPECT_FALSE(IsIconic(dialog.Window()));
         EXPECT_TRUE(IsWindowVisible(dialog.Window()));
-        ExpectRect(rect, dialog.WindowRect(), L"minimised");
+        EXPECT_TRUE(SameRect(rect, dialog.WindowRect())) << "minimised";
     }
     {
         Store(RectText(SW_HIDE, rect));
@@ -173,7 +153,7 @@ TEST_F(WindowPlacementTest, MinimisedHiddenAndMaximisedPlacementsOpenUsably)
         ToolkitDialog dialog;
         ASSERT_EQ(1, Load(dialog, WindowPlacement::ForceHidden | WindowPlacement::NoReposition));
         EXPECT_FALSE(IsWindowVisible(dialog.Window()));
-        ExpectRect(rect, NormalRect(dialog.Window()), L"forced hidden");
+        EXPECT_TRUE(SameRect(rect, NormalRect(dialog.Window()))) << "forced hidden";
         EXPECT_EQ(0, dialog.repositions);
     }
     {
@@ -183,10 +163,10 @@ TEST_F(WindowPlacementTest, MinimisedHiddenAndMaximisedPlacementsOpenUsably)
         ASSERT_EQ(1, Load(dialog));
         EXPECT_TRUE(IsZoomed(dialog.Window()));
         EXPECT_EQ(0, dialog.repositions) << "a maximised window is not repositioned";
-        ExpectRect(rect, NormalRect(dialog.Window()), L"restored rectangle of the maximised window");
+        EXPECT_TRUE(SameRect(rect, NormalRect(dialog.Window()))) << "restored rectangle of the maximised window";
         ShowWindow(dialog.Window(), SW_RESTORE);
         ToolkitDialog::Pump();
-        ExpectRect(rect, dialog.WindowRect(), L"after restoring");
+        EXPECT_TRUE(SameRect(rect, dialog.WindowRect())) << "after restoring";
     }
 }
 
@@ -211,7 +191,7 @@ TEST_F(WindowPlacementTest, TextsThatAreNoPlacementLeaveTheTemplatesPlacement)
     for (const wchar_t* text : texts) {
         Store(text);
         EXPECT_EQ(0, Load(dialog)) << std::string(text, text + wcslen(text));
-        ExpectRect(template_, dialog.WindowRect(), text);
+        EXPECT_TRUE(SameRect(template_, dialog.WindowRect())) << std::string(text, text + wcslen(text));
         EXPECT_FALSE(IsWindowVisible(dialog.Window()));
     }
     RegistryKey writer;
@@ -253,21 +233,21 @@ TEST_F(WindowPlacementTest, RectanglesOffTheMonitorsOrOfImpossibleSizesAreMended
     for (const Case& c : cases) {
         Store(RectText(SW_SHOWNORMAL, c.stored));
         ToolkitDialog dialog;
-        ASSERT_EQ(1, Load(dialog, c.flags | WindowPlacement::NoReposition)) << c.what;
-        ExpectRect(c.expected, dialog.WindowRect(), c.what);
+        ASSERT_EQ(1, Load(dialog, c.flags | WindowPlacement::NoReposition)) << std::string(c.what, c.what + wcslen(c.what));
+        EXPECT_TRUE(SameRect(c.expected, dialog.WindowRect())) << std::string(c.what, c.what + wcslen(c.what));
     }
     {
         Store(RectText(SW_SHOWNORMAL, At(300, 200, w, h)));
         ToolkitDialog dialog;
         RECT before = dialog.WindowRect();
         ASSERT_EQ(1, Load(dialog, WindowPlacement::SizeOnly));
-        ExpectRect(At(before.left, before.top, w, h), dialog.WindowRect(), L"size only");
+        EXPECT_TRUE(SameRect(At(before.left, before.top, w, h), dialog.WindowRect())) << "size only";
     }
     {
         Store(RectText(SW_SHOWNORMAL, At(40000, 100, w, h)));
         ToolkitDialog dialog;
         EXPECT_EQ(0, Load(dialog, WindowPlacement::NoMonitorCheck)) << "no window position at all";
-        ExpectRect(template_, dialog.WindowRect(), L"beyond the coordinate range");
+        EXPECT_TRUE(SameRect(template_, dialog.WindowRect())) << "beyond the coordinate range";
     }
 }
 
@@ -294,7 +274,7 @@ TEST_F(WindowPlacementTest, SavingAnExplicitRectangleAHiddenWindowOrThroughTheSe
     ASSERT_EQ(1, dialog.placement.Save(dialog.Window(), nullptr, nullptr, L"Stored", &moved, 0, &store));
     EXPECT_EQ(RectText(5, moved), Stored(L"Stored"));
     ASSERT_EQ(1, dialog.placement.Load(dialog.Window(), nullptr, nullptr, L"Stored", 0, &store));
-    ExpectRect(moved, dialog.WindowRect(), L"through the store");
+    EXPECT_TRUE(SameRect(moved, dialog.WindowRect())) << "through the store";
 }
 
 // Whatever the registry holds, the window ends up on a monitor, at least as
