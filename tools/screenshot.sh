@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
-# Photographs the main window with a device selected, as the end-to-end test
-# leaves it, and writes docs/screenshot.png. Needs a build (./build.sh build).
+# Photographs a window as its end-to-end test leaves it. Needs a build
+# (./build.sh build).
+#   tools/screenshot.sh           the main window with a device selected: docs/screenshot.png
+#   tools/screenshot.sh toolkit   the toolkit test dialog (splitter, anchored bottom row,
+#                                 icon edit, link): docs/toolkit-dialog.png
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILL_BUILD_DIR:-$here/build}
+case "${1:-main}" in
+  toolkit) exe=ui_tests.exe filter='ToolkitDialog.*' overrides='' crop=706x412+40+40 out=toolkit-dialog.png ;;
+  *) exe=app_tests.exe filter='*SelectingADevice*' overrides='setupapi=n,b' crop=724x462+278+279 out=screenshot.png ;;
+esac
 n=${QUILL_DISPLAY_FROM:-120}
 while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true; WINEPREFIX=$build/wineprefix wineserver -k 2>/dev/null || true' EXIT
-export DISPLAY=":$n" WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="setupapi=n,b"
+export DISPLAY=":$n" WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="$overrides"
 sleep 1
 cd "$build/bin"
-QUILL_SCREENSHOT_HOLD=6000 wine app_tests.exe --gtest_filter='*SelectingADevice*' </dev/null >/dev/null 2>&1 &
+QUILL_SCREENSHOT_HOLD=6000 wine "$exe" --gtest_filter="$filter" </dev/null >/dev/null 2>&1 &
+tests=$!
 sleep 5
 mkdir -p "$here/docs"
-import -window root -crop 724x462+278+279 "$here/docs/screenshot.png"
-wait || true
-echo "written: docs/screenshot.png"
+import -window root -crop "$crop" "$here/docs/$out"
+wait "$tests" || true
+echo "written: docs/$out"

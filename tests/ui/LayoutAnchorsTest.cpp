@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include "ToolkitDialog.h"
+
+namespace {
+
+const int BottomRow[] = {IDC_TK_FILTER, IDC_TK_CHECK, IDC_TK_LINK, IDC_TK_EXIT};
+
+RECT Moved(RECT rect, int dx, int dy, int dw = 0)
+{
+    return {rect.left + dx, rect.top + dy, rect.right + dx + dw, rect.bottom + dy};
+}
+
+class LayoutAnchorsTest : public ::testing::Test {
+protected:
+    void SetUp() override { FakeDpi::Reset(); }
+    void TearDown() override { FakeDpi::Reset(); }
+};
+
+} // namespace
+
+TEST_F(LayoutAnchorsTest, GrowingMovesTheBottomRowByTheDeltaAndShrinkingRestoresIt)
+{
+    ToolkitDialog dialog;
+    for (int id : BottomRow)
+        dialog.anchors.Add(dialog.Item(id), id == IDC_TK_FILTER ? 6 : 3);
+    dialog.Show();
+    RECT before[4];
+    for (int i = 0; i < 4; ++i)
+        before[i] = dialog.ItemRect(BottomRow[i]);
+    RECT tree = dialog.ItemRect(IDC_TK_TREE), window = dialog.WindowRect();
+
+    dialog.Resize(Width(window) + 100, Height(window) + 50);
+    EXPECT_TRUE(SameRect(Moved(before[0], 0, 50, 100), dialog.ItemRect(IDC_TK_FILTER))) << "filter box";
+    for (int i = 1; i < 4; ++i)
+        EXPECT_TRUE(SameRect(Moved(before[i], 100, 50), dialog.ItemRect(BottomRow[i]))) << BottomRow[i];
+    EXPECT_TRUE(SameRect(tree, dialog.ItemRect(IDC_TK_TREE))) << "unanchored";
+    // A minimised dialog reports an empty client area: nothing moves.
+    SendMessageW(dialog.Window(), WM_SIZE, SIZE_MINIMIZED, 0);
+    EXPECT_TRUE(SameRect(Moved(before[3], 100, 50), dialog.ItemRect(IDC_TK_EXIT))) << "minimised";
+
+    dialog.Resize(Width(window), Height(window));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(SameRect(before[i], dialog.ItemRect(BottomRow[i]))) << "shrunk back " << BottomRow[i];
+}
+
+TEST(LayoutAnchors, EachValueTakesTheFirstRuleOfItsGroup)
+{
+    const RECT reference = {0, 0, 200, 100}, control = {40, 20, 100, 50}; // 60 × 30
+    struct Case {
+        DWORD code;
+        RECT expected; // for a client area of 301 × 151: dW 101, dH 51
+    } cases[] = {
+        {0, {40, 20, 100, 50}},           {0x001, {141, 20, 201, 50}},
+        {0x010, {60, 20, 120, 50}},       {0x080, {90, 20, 150, 50}},   // 40 / 200 × 301; 40 + 50.5
+        {0x002, {40, 71, 100, 101}},      {0x020, {40, 30, 100, 60}},   // 20 / 100 × 151
+        {0x200, {40, 45, 100, 75}},       {0x004, {40, 20, 201, 50}},
+        {0x040, {40, 20, 150, 50}},       {0x008, {40, 20, 100, 101}},
+        {0x100, {40, 20, 100, 75}},       {0x001 | 0x010 | 0x080, {141, 20, 201, 50}},
+        {0x010 | 0x080, {60, 20, 120, 50}}, {0x004 | 0x040, {40, 20, 201, 50}},
+        {0x00F, {141, 71, 302, 152}},
+    };
+    for (const Case& c : cases)
+        EXPECT_TRUE(SameRect(c.expected, LayoutAnchors::Place(c.code, control, reference, 301, 151))) << c.code;
+    RECT squeezed = LayoutAnchors::Place(0x004, control, reference, 100, 100);
+    EXPECT_EQ(squeezed.left, squeezed.right) << "no negative width";
+    const RECT empty = {0, 0, 0, 0};
+    EXPECT_TRUE(SameRect(control, LayoutAnchors::Place(0x030, control, empty, 300, 150))) << "zero reference";
+}
+
+TEST_F(LayoutAnchorsTest, AReferenceSizeInDialogUnitsIsTheLayoutTheControlWasMadeFor)
+{
+    ToolkitDialog dialog;
+    RECT exitBefore = dialog.ItemRect(IDC_TK_EXIT), units = {0, 0, 330, 200}, client;
+    ASSERT_TRUE(dialog.anchors.Add(dialog.Item(IDC_TK_EXIT), LayoutAnchors::MoveRight, 330, 200));
+    MapDialogRect(dialog.Window(), &units);
+    dialog.Resize(Width(dialog.WindowRect()) + 40, Height(dialog.WindowRect()));
+    GetClientRect(dialog.Window(), &client);
+    EXPECT_TRUE(SameRect(Moved(exitBefore, client.right - units.right, 0), dialog.ItemRect(IDC_TK_EXIT)));
+}
+
+TEST_F(LayoutAnchorsTest, AfterADpiChangeTheFirstResizeOnlyRecapturesTheLayout)
+{
+    ToolkitDialog dialog;
+    HWND exitButton = dialog.Item(IDC_TK_EXIT);
+    dialog.anchors.Add(exitButton, LayoutAnchors::MoveRight | LayoutAnchors::MoveDown);
+    RECT window = dialog.WindowRect();
+    // The system rescales the dialog for the new DPI, then WM_SIZE comes.
+    FakeDpi::dpi = 144;
+    RECT rescaled = Moved(dialog.ItemRect(IDC_TK_EXIT), 30, 20, 10);
+    MoveWindow(exitButton, rescaled.left, rescaled.top, Width(rescaled), Height(rescaled), TRUE);
+    dialog.Resize(Width(window) + 60, Height(window) + 30);
+    EXPECT_TRUE(SameRect(rescaled, dialog.ItemRect(IDC_TK_EXIT))) << "first WM_SIZE at the new DPI";
+    dialog.Resize(Width(window) + 70, Height(window) + 50);
+    EXPECT_TRUE(SameRect(Moved(rescaled, 10, 20), dialog.ItemRect(IDC_TK_EXIT))) << "next WM_SIZE";
+}
