@@ -6,13 +6,14 @@
 #   ./build.sh test    build with GCC and with clang, then run every test under
 #                      Wine and Xvfb: both builds on a Windows 7 prefix, and the
 #                      release-dependent tests of the GCC build on a Windows 10 one
-#   ./build.sh build   build only (GCC)
+#   ./build.sh build   build only (both compilers, as test does)
 #   ./build.sh bench   build, then run the benchmarks
 #
 # The build tree is ./build (QUILL_BUILD_DIR overrides it), the clang build is
 # ./build/clang; the Wine prefixes live inside the tree, so nothing outside it
 # is touched except apt packages. QUILL_COMPILERS="gcc" (or "clang") makes
-# `test` build and run only that compiler's tree.
+# `build` and `test` build and run only that compiler's tree; `run` and
+# `bench` use the GCC build.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -185,18 +186,19 @@ run_program() {
   kill "$app" >/dev/null 2>&1 || true
 }
 
+# Both trees are built before either fails the action, so one run shows
+# every compiler's errors.
+build_wanted() {
+  local failed=0
+  if wants_compiler gcc; then build_gcc || failed=1; fi
+  if wants_compiler clang; then build_clang || failed=1; fi
+  [ $failed -eq 0 ] || { log "the build failed"; exit 1; }
+}
+
 ensure_tools
 case "$action" in
-  build) build_gcc ;;
-  test)
-    # Both trees are built before either fails the action, so one run shows
-    # every compiler's errors.
-    built=0
-    if wants_compiler gcc; then build_gcc || built=1; fi
-    if wants_compiler clang; then build_clang || built=1; fi
-    [ $built -eq 0 ] || { log "the build failed"; exit 1; }
-    run_tests "$@"
-    ;;
+  build) build_wanted ;;
+  test) build_wanted; run_tests "$@" ;;
   run) build_gcc; run_program "$@" ;;
   bench)
     build_gcc
