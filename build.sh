@@ -3,17 +3,23 @@
 # with MinGW-w64 and runs under 32-bit Wine.
 #
 #   ./build.sh run     build, then start Quillmere.exe on the simulated machine
-#   ./build.sh test    build, then run every test under Wine and Xvfb
-#   ./build.sh build   build only
+#   ./build.sh test    build with GCC and with clang, then run every test under
+#                      Wine and Xvfb: both builds on a Windows 7 prefix, and the
+#                      release-dependent tests of the GCC build on a Windows 10 one
+#   ./build.sh build   build only (both compilers, as test does)
 #   ./build.sh bench   build, then run the benchmarks
 #   ./build.sh dist    build, then write dist/: what ships and its debug file
 #
-# The build tree is ./build (QUILL_BUILD_DIR overrides it); the Wine prefix
-# lives inside it, so nothing outside the tree is touched except apt packages.
+# The build tree is ./build (QUILL_BUILD_DIR overrides it), the clang build is
+# ./build/clang; the Wine prefixes live inside the tree, so nothing outside it
+# is touched except apt packages. QUILL_COMPILERS="gcc" (or "clang") makes
+# `build` and `test` build and run only that compiler's tree; `run` and
+# `bench` use the GCC build.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build=${QUILL_BUILD_DIR:-$here/build}
+clang_build=$build/clang
 action=${1:-test}
 shift || true
 
@@ -27,7 +33,7 @@ as_root() {
 have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 ensure_tools() {
-  local wanted=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb cmake ninja-build imagemagick)
+  local wanted=(g++-mingw-w64-i686-posix clang lld wine wine32:i386 xvfb cmake ninja-build imagemagick)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
@@ -41,20 +47,43 @@ ensure_tools() {
 }
 
 # --- build ----------------------------------------------------------------
+# configure_and_build DIR TOOLCHAIN [CMAKE OPTIONS...]: configures once (and
+# again when an option is not yet in the cache), then builds incrementally.
 configure_and_build() {
-  if [ ! -f "$build/build.ninja" ]; then
-    cmake -S "$here" -B "$build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" >/dev/null
+  local dir=$1 toolchain=$2
+  shift 2
+  local options=(-DQUILL_WARNINGS_AS_ERRORS=ON "$@")
+  local configured=1 option
+  [ -f "$dir/build.ninja" ] || configured=""
+  for option in "${options[@]}"; do
+    grep -qx -- "${option#-D}" <(sed 's/:[A-Z]*=/=/' "$dir/CMakeCache.txt" 2>/dev/null) || configured=""
+  done
+  if [ -z "$configured" ]; then
+    cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" \
+      "${options[@]}" >/dev/null
   fi
-  cmake --build "$build" -- -k 0 ${QUILL_NINJA_FLAGS:-}
+  cmake --build "$dir" -- -k 0 ${QUILL_NINJA_FLAGS:-}
 }
+
+build_gcc() {
+  configure_and_build "$build" mingw-i686.cmake -DQUILL_WIN10_PREFIX="$build/wineprefix-win10"
+}
+
+build_clang() {
+  configure_and_build "$clang_build" clang-i686.cmake
+}
+
+wants_compiler() { [[ " ${QUILL_COMPILERS:-gcc clang} " == *" $1 "* ]]; }
 
 # --- Wine and X -------------------------------------------------------------
 xvfb_pid=""
-started_wineserver=""
+started_wineservers=()
 
 cleanup() {
-  if [ -n "$started_wineserver" ]; then wineserver -k >/dev/null 2>&1 || true; fi
+  local prefix
+  for prefix in ${started_wineservers[@]+"${started_wineservers[@]}"}; do
+    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  done
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" >/dev/null 2>&1 || true; fi
 }
 trap cleanup EXIT
@@ -72,12 +101,13 @@ start_xvfb() {
   export DISPLAY=":$n"
 }
 
-prepare_wine() {
-  export WINEPREFIX="$build/wineprefix"
-  export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# prepare_prefix DIR RELEASE: makes the prefix once, reporting the given
+# Windows release (winecfg's name: win7, win10), and starts its wineserver.
+prepare_prefix() (
+  export WINEPREFIX=$1
+  local release=$2
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    log "creating the Wine prefix (once)"
+    log "creating the Wine prefix $(basename "$WINEPREFIX") (once)"
     wineboot -i </dev/null >/dev/null 2>&1 || true
     timeout 60 wineserver -w >/dev/null 2>&1 || true
   fi
@@ -94,20 +124,49 @@ prepare_wine() {
       </dev/null >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.quillmere-no-debugger"
   fi
+  # The release is set explicitly, so that a Wine whose new prefixes report
+  # another one changes no test's path.
+  if [ ! -f "$WINEPREFIX/.quillmere-$release" ]; then
+    wine winecfg -v "$release" </dev/null >/dev/null 2>&1 || true
+    timeout 60 wineserver -w >/dev/null 2>&1 || true
+    touch "$WINEPREFIX/.quillmere-$release"
+  fi
   # A persistent wineserver makes every test exe start fast. It must not
   # hold any of our pipes open, or ctest would wait for it forever; it puts
   # itself in the background once its socket is ready.
   wineserver -p </dev/null >/dev/null 2>&1 || true
-  started_wineserver=1
   # Start Wine's own services now, outside any pipe that ctest reads.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+)
+
+prepare_wine() {
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+  started_wineservers+=("$build/wineprefix")
+  prepare_prefix "$build/wineprefix" win7
+  export WINEPREFIX="$build/wineprefix"
 }
 
 # --- actions ----------------------------------------------------------------
+# Both builds run every test on the Windows 7 prefix; the GCC build's
+# release-dependent tests (label win10) run once more on the Windows 10 prefix.
+# A failing run does not stop the other one; any failure fails the action.
 run_tests() {
   start_xvfb
   prepare_wine
-  ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+  export QUILLMERE_TEST_WINDOWS=6.1
+  local failed=0
+  if wants_compiler gcc; then
+    started_wineservers+=("$build/wineprefix-win10")
+    prepare_prefix "$build/wineprefix-win10" win10
+    log "tests of the GCC build (Windows 7, and Windows 10 for the label win10)"
+    ctest --test-dir "$build" --output-on-failure --timeout 600 "$@" || failed=1
+  fi
+  if wants_compiler clang; then
+    log "tests of the clang build (Windows 7)"
+    ctest --test-dir "$clang_build" --output-on-failure --timeout 600 "$@" || failed=1
+  fi
+  return $failed
 }
 
 run_program() {
@@ -145,18 +204,27 @@ make_dist() {
   log "wrote dist/Quillmere.exe and dist/Quillmere.exe.debug"
 }
 
+# Both trees are built before either fails the action, so one run shows
+# every compiler's errors.
+build_wanted() {
+  local failed=0
+  if wants_compiler gcc; then build_gcc || failed=1; fi
+  if wants_compiler clang; then build_clang || failed=1; fi
+  [ $failed -eq 0 ] || { log "the build failed"; exit 1; }
+}
+
 ensure_tools
-configure_and_build
 case "$action" in
-  build) ;;
-  test) run_tests "$@" ;;
-  run) run_program "$@" ;;
+  build) build_wanted ;;
+  test) build_wanted; run_tests "$@" ;;
+  run) build_gcc; run_program "$@" ;;
   bench)
+    build_gcc
     start_xvfb
     prepare_wine
     cd "$build/bin"
     for b in bench_*.exe; do WINEDLLOVERRIDES="setupapi=n,b" wine "$b" "$@"; done
     ;;
-  dist) make_dist ;;
+  dist) build_gcc; make_dist ;;
   *) echo "usage: $0 run|test|build|bench|dist" >&2; exit 2 ;;
 esac

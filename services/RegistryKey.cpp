@@ -80,6 +80,11 @@ int RegistryKey::ReadText(const wchar_t* name, WideString& text) const
     text.Clear();
     if (!key_)
         return 0;
+    // A string that gave its buffer away has none, and a query without a
+    // buffer succeeds with only the size: the terminator below would then
+    // be written through a null pointer.
+    if (!text.Buffer() && !text.Reserve(WideString::InitialCapacity))
+        return 0;
     DWORD type = 0;
     DWORD size = (DWORD)(text.Capacity() * sizeof(wchar_t));
     LONG status = RegQueryValueExW(key_, name, nullptr, &type, (BYTE*)text.Buffer(), &size);

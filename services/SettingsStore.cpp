@@ -176,10 +176,12 @@ int SettingsStore::XmlReadText(const wchar_t* name, const wchar_t* subKey, IUnkn
     text.Clear();
     if (!xmlWritable_ || !Has(name))
         return 0;
-    if (element)
-        return xml_.ReadPath(name, text, element);
     WideString path;
-    return XmlValuePath(name, subKey, path) && xml_.ReadPath(path.Text(), text);
+    int found = element ? xml_.ReadPath(name, text, element)
+                        : XmlValuePath(name, subKey, path) && xml_.ReadPath(path.Text(), text);
+    if (!found)
+        text.Clear();
+    return found;
 }
 
 int SettingsStore::XmlWriteText(const wchar_t* name, const wchar_t* text, const wchar_t* subKey,
@@ -288,8 +290,9 @@ int SettingsStore::ReadText(const wchar_t* name, WideString& text, const wchar_t
     case StoreIni:
         return ini_.ReadText(Has(subKey) ? subKey : DefaultSection, name, fallback, text);
     case StoreXml:
-        found = XmlReadText(name, subKey, element, text);
-        break;
+        // The XML back end never uses the default: a text it cannot read
+        // stays empty.
+        return XmlReadText(name, subKey, element, text);
     default:
         break;
     }

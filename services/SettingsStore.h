@@ -41,6 +41,7 @@ public:
                     IUnknown* element = nullptr);
     // `text` receives the stored text or `fallback` (empty when none); the
     // result tells whether a stored text was found (always 1 for INI files).
+    // The XML file ignores `fallback`: a missing text reads as empty.
     int ReadText(const wchar_t* name, WideString& text, const wchar_t* fallback = nullptr,
                  const wchar_t* subKey = nullptr, IUnknown* element = nullptr);
     int WriteText(const wchar_t* name, const wchar_t* text, const wchar_t* subKey = nullptr,

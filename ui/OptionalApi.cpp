@@ -320,11 +320,11 @@ BOOL OptionalApi::SystemParameterForDpi(UINT action, UINT param, void* data, UIN
 {
     if (dpi && IsDpiDependentAction(action) &&
         Bind(&OptionalApiTable::SystemParametersInfoForDpi, User32, "SystemParametersInfoForDpi")) {
-        if (action == SPI_GETNONCLIENTMETRICS && data) {
-            // The DPI variant insists on the structure with iPaddedBorderWidth.
-            param = sizeof(NONCLIENTMETRICSW);
-            ((NONCLIENTMETRICSW*)data)->cbSize = sizeof(NONCLIENTMETRICSW);
-        }
+        // The structure is the caller's: one built without iPaddedBorderWidth
+        // (500 bytes) must not be announced as the full one, or the call
+        // writes past its end.
+        if (action == SPI_GETNONCLIENTMETRICS && data)
+            param = ((const NONCLIENTMETRICSW*)data)->cbSize;
         return SystemParametersInfoForDpi(action, param, data, winIni, dpi);
     }
     return ::SystemParametersInfoW(action, param, data, winIni);

@@ -144,9 +144,9 @@ public:
     // AdjustWindowRectExForDpi when there is a DPI and the function, else AdjustWindowRectEx.
     BOOL AdjustWindowRectForDpi(RECT* rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
     // SPI_GETICONTITLELOGFONT, SPI_GETNONCLIENTMETRICS and SPI_GETICONMETRICS
-    // for a DPI through SystemParametersInfoForDpi (which wants the full
-    // 504-byte NONCLIENTMETRICSW, so `data` must be one); everything else,
-    // no DPI or no function: SystemParametersInfoW.
+    // for a DPI through SystemParametersInfoForDpi; everything else, no DPI
+    // or no function: SystemParametersInfoW. A NONCLIENTMETRICSW is passed
+    // with the size in its own cbSize (500 or 504 bytes), never a larger one.
     BOOL SystemParameterForDpi(UINT action, UINT param, void* data, UINT winIni, UINT dpi);
     // The rectangle and work area of the monitor nearest to `point`. Without
     // GetMonitorInfoW: the primary screen and SPI_GETWORKAREA. Without

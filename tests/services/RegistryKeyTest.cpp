@@ -4,6 +4,7 @@
 #include "services/RegistryKey.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -91,6 +92,24 @@ TEST(RegistryKey, TextReadForcesTerminatorAndMarksMultiStrings)
     EXPECT_STREQ(L"ab", fixed);
 }
 
+TEST(RegistryKey, TextReadIntoAStringThatGaveItsBufferAway)
+{
+    ScopedTestKey test(L"Moved");
+    const wchar_t value[] = L"kept";
+    SetRaw(test.Handle(), L"Value", REG_SZ, value, sizeof(value));
+    RegistryKey key;
+    ASSERT_TRUE(key.OpenRead(test.Root(), test.Path()));
+    WideString source(L"text");
+    WideString owner(std::move(source));
+    ASSERT_EQ(nullptr, source.Buffer());
+    EXPECT_TRUE(key.ReadText(L"Value", source));
+    EXPECT_STREQ(L"kept", source.Text());
+    WideString empty(L"x");
+    WideString other(std::move(empty));
+    EXPECT_FALSE(key.ReadText(L"Missing", empty));
+    EXPECT_STREQ(L"", empty.Text());
+}
+
 TEST(RegistryKey, BlockReadNeedsTheExactSizeAndZeroFills)
 {
     ScopedTestKey test(L"Blocks");
@@ -125,8 +144,9 @@ TEST(RegistryKey, MissingKeysFailAndViewFlagsAreHarmless)
     EXPECT_EQ(7u, v);
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
-    if (!wow64)
+    if (!wow64) {
         EXPECT_EQ(0u, RegistryKey::EffectiveView(KEY_WOW64_64KEY | KEY_WOW64_32KEY));
+    }
 }
 
 namespace {

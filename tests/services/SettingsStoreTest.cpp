@@ -321,8 +321,12 @@ TEST(SettingsStore, XmlRoundTripThroughTheFile)
     ASSERT_TRUE(again.Open(SettingsStore::StoreXml, nullptr, L"Quillmere", path.Text()));
     ExpectEverything(again, false);
     WideString text;
+    // The XML file keeps the text empty and ignores the default.
+    text = L"stale";
     EXPECT_FALSE(again.ReadText(L"Missing", text, L"dflt"));
-    EXPECT_STREQ(L"dflt", text.Text());
+    EXPECT_STREQ(L"", text.Text());
+    EXPECT_FALSE(again.ReadText(L"Missing", text, L"dflt", L"Splitter"));
+    EXPECT_STREQ(L"", text.Text());
 
     // A caller may hand in the element itself.
     IUnknown* splitter = again.Document().FindOrCreatePath(L"Quillmere\\Splitter");

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "services/RegistryKey.h"
 #include "services/WindowsVersion.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -387,8 +392,67 @@ TEST(WindowsVersion, EnvironmentDecisions)
     EXPECT_FALSE(ArmHostFromFacts(false, IMAGE_FILE_MACHINE_I386, 0xAA64));
 }
 
-// The test prefix is a fresh Wine prefix, which presents itself as
-// Windows 7 SP1, build 7601.
+namespace {
+
+// What the Wine prefix says it is, read from where winecfg writes it.
+struct PrefixRelease {
+    DWORD major = 0;
+    DWORD minor = 0;
+    DWORD build = 0;
+    WideString service;
+};
+
+DWORD TextNumber(RegistryKey& key, const wchar_t* name)
+{
+    WideString text;
+    return key.ReadText(name, text) ? wcstoul(text.Text(), nullptr, 10) : 0;
+}
+
+bool ReadPrefixRelease(PrefixRelease* release)
+{
+    RegistryKey key;
+    if (!key.OpenRead(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"))
+        return false;
+    unsigned long long major = 0, minor = 0;
+    // Windows 10 and later keep the numbers; older releases only say "6.1".
+    if (key.ReadNumber(L"CurrentMajorVersionNumber", &major) &&
+        key.ReadNumber(L"CurrentMinorVersionNumber", &minor)) {
+        release->major = (DWORD)major;
+        release->minor = (DWORD)minor;
+    } else {
+        WideString text;
+        if (!key.ReadText(L"CurrentVersion", text) ||
+            swscanf(text.Text(), L"%lu.%lu", &release->major, &release->minor) != 2)
+            return false;
+    }
+    release->build = TextNumber(key, L"CurrentBuildNumber");
+    key.ReadText(L"CSDVersion", release->service);
+    return release->build != 0;
+}
+
+bool PrefixAtLeast(const PrefixRelease& release, DWORD major, DWORD minor)
+{
+    return release.major > major || (release.major == major && release.minor >= minor);
+}
+
+const wchar_t* PrefixName(const PrefixRelease& release)
+{
+    if (release.major >= 10)
+        return release.build >= 22000 ? L"Windows 11" : L"Windows 10";
+    if (release.major == 6 && release.minor == 3)
+        return L"Windows 8.1";
+    if (release.major == 6 && release.minor == 2)
+        return L"Windows 8";
+    if (release.major == 6 && release.minor == 1)
+        return L"Windows 7";
+    return L"?";
+}
+
+} // namespace
+
+// The tests run on more than one Wine prefix (Windows 7 and Windows 10):
+// whatever the prefix says, the version word must follow it, because the
+// test executables declare the same supported systems as Quillmere.
 TEST(WindowsVersion, RealSystemUnderWine)
 {
     ASSERT_TRUE(IsWine());
@@ -396,17 +460,35 @@ TEST(WindowsVersion, RealSystemUnderWine)
     EXPECT_FALSE(IsWindowsSandbox());
     EXPECT_FALSE(IsArmHost());
 
-    EXPECT_EQ(0x4001u | (0x2ULL << 32), GetWindowsVersion());
-    EXPECT_EQ(7601u, GetWindowsBuildNumber());
+    PrefixRelease prefix;
+    ASSERT_TRUE(ReadPrefixRelease(&prefix));
+    // The test bench names the release it prepared, so that a prefix that
+    // silently fell back to Wine's default cannot pass for the other one.
+    if (const char* expected = getenv("QUILLMERE_TEST_WINDOWS")) {
+        EXPECT_EQ(std::string(expected), std::to_string(prefix.major) + "." + std::to_string(prefix.minor));
+    }
+
+    WindowsFacts facts;
+    ReadWindowsFacts(&facts, false);
+    EXPECT_EQ(prefix.major, facts.major);
+    EXPECT_EQ(prefix.minor, facts.minor);
+    EXPECT_EQ(prefix.build, GetWindowsBuildNumber());
+    EXPECT_STREQ(prefix.service.Text(), facts.service.Text());
+    EXPECT_EQ(VersionFromFacts(Nt(prefix.major, prefix.minor, prefix.build, prefix.service.Text())),
+              GetWindowsVersion());
     WindowsVersion edition = GetWindowsEdition();
     EXPECT_EQ(GetWindowsVersion(), (edition & 0xFFFFFFFFULL) | (edition & (0xEULL << 32)));
-    EXPECT_EQ(0, DescribeWindows(edition).CompareNoCase(L"Windows 7", 9));
+    const wchar_t* name = PrefixName(prefix);
+    EXPECT_EQ(0, DescribeWindows(edition).CompareNoCase(name, (int)wcslen(name)))
+        << DescribeWindows(edition).Text();
 
     EXPECT_TRUE(IsWindowsAtLeast(WindowsVista, 0));
     EXPECT_TRUE(IsWindowsAtLeast(Windows7, ServicePack1));
-    EXPECT_FALSE(IsWindowsAtLeast(Windows7, ServicePack2));
-    EXPECT_FALSE(IsWindowsAtLeast(Windows8, 0));
-    EXPECT_FALSE(IsWindowsAtLeast(Windows10, 0));
+    // Windows 7 itself needs the pack; any later release has every pack of it.
+    EXPECT_EQ(PrefixAtLeast(prefix, 6, 2), IsWindowsAtLeast(Windows7, ServicePack2));
+    EXPECT_EQ(PrefixAtLeast(prefix, 6, 2), IsWindowsAtLeast(Windows8, 0));
+    EXPECT_EQ(PrefixAtLeast(prefix, 10, 0), IsWindowsAtLeast(Windows10, 0));
+    EXPECT_EQ(prefix.major >= 10 && prefix.build >= 22000, IsWindowsAtLeast(Windows11, 0));
 
     // Wine's answer to IsWow64Process depends on how it was built; ours must agree.
     BOOL wow64 = FALSE;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
 #include <thread>
 
 #include "ui/OptionalApi.h"
@@ -125,17 +126,45 @@ TEST(OptionalApi, CompositeEntriesUseTheDpiFunctionsWhenPresent)
     EXPECT_EQ(GetSystemMetrics(SM_CXICON), api.SystemMetricForDpi(SM_CXICON, 0));
     EXPECT_EQ(1, recorded.calls);
 
+    // Both structure sizes reach the DPI variant as the caller declared them.
     NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = 500;
-    recorded = Recorded();
-    EXPECT_TRUE(api.SystemParameterForDpi(SPI_GETNONCLIENTMETRICS, 500, &metrics, 0, 144));
-    EXPECT_EQ(504u, recorded.param); // the DPI variant wants the whole structure
-    EXPECT_EQ(504u, recorded.cbSize);
-    EXPECT_EQ(144u, recorded.dpi);
+    for (UINT size : {500u, (UINT)sizeof(NONCLIENTMETRICSW)}) {
+        metrics.cbSize = size;
+        recorded = Recorded();
+        EXPECT_TRUE(api.SystemParameterForDpi(SPI_GETNONCLIENTMETRICS, size, &metrics, 0, 144));
+        EXPECT_EQ(size, recorded.param);
+        EXPECT_EQ(size, recorded.cbSize);
+        EXPECT_EQ(size, metrics.cbSize);
+        EXPECT_EQ(144u, recorded.dpi);
+    }
     // An action that does not depend on the DPI goes to the classic function.
     RECT work;
     EXPECT_TRUE(api.SystemParameterForDpi(SPI_GETWORKAREA, 0, &work, 0, 144));
     EXPECT_EQ(1, recorded.calls);
+}
+
+// The 500-byte structure of older headers, followed by bytes it does not own.
+struct ShortMetrics {
+    BYTE metrics[500];
+    DWORD guard;
+};
+
+TEST(OptionalApi, TheSystemsDpiVariantFillsBothStructureSizesWithinBounds)
+{
+    OptionalApi& api = OptionalApi::Shared();
+    ShortMetrics small;
+    memset(&small, 0, sizeof small);
+    ((NONCLIENTMETRICSW*)&small)->cbSize = 500;
+    small.guard = 0xA5A5A5A5;
+    EXPECT_TRUE(api.SystemParameterForDpi(SPI_GETNONCLIENTMETRICS, 500, &small, 0, 120));
+    EXPECT_EQ(0xA5A5A5A5u, small.guard);
+    EXPECT_EQ(500u, ((NONCLIENTMETRICSW*)&small)->cbSize);
+    EXPECT_NE(0, ((NONCLIENTMETRICSW*)&small)->lfMessageFont.lfFaceName[0]);
+
+    NONCLIENTMETRICSW full = {};
+    full.cbSize = sizeof full;
+    EXPECT_TRUE(api.SystemParameterForDpi(SPI_GETNONCLIENTMETRICS, sizeof full, &full, 0, 120));
+    EXPECT_NE(0, full.lfMessageFont.lfFaceName[0]);
 }
 
 TEST(OptionalApi, MonitorRectsWithoutGetMonitorInfoUseThePrimaryScreen)

@@ -210,7 +210,7 @@ bool ContentChanged(const State& state)
 
 } // namespace
 
-ScopedCall::ScopedCall(Entry entry) : entry_(entry)
+ScopedCall::ScopedCall(Entry entry)
 {
     while (g_state->lock.test_and_set(std::memory_order_acquire))
         Sleep(0);

@@ -19,9 +19,6 @@ public:
     ~ScopedCall();
     ScopedCall(const ScopedCall&) = delete;
     ScopedCall& operator=(const ScopedCall&) = delete;
-
-private:
-    Entry entry_;
 };
 
 // A device information set: the devices of a snapshot of the machine. Sets
