@@ -84,9 +84,8 @@ int MainWindow::OnInitDialog()
     ReadFlags();
     SetUpTree();
     SetUpList();
-    filterBox_ = Item(IDC_FILTER);
-    PlaceDivider();
-    // Filter box icon, link, anchors and placement come here.
+    SetUpFurnishings();
+    RestorePlacement();
     grip_.Attach(Window());
     model_.Start();
     CheckButton(IDC_AUTO_UPDATE, (flags_ & UpdateCheckOff) ? 0 : 1);
@@ -116,19 +115,32 @@ void MainWindow::SetUpTree()
     tree_.RegisterInputCallbacks(input, this);
 }
 
-void MainWindow::PlaceDivider()
+void MainWindow::SetUpFurnishings()
 {
-    // The template's divider lies over the tree; it belongs in the gap
-    // between tree and list, as tall as the tree.
-    HWND divider = Item(IDC_SPLITTER);
-    RECT tree, list;
-    if (!divider || !GetWindowRect(tree_.Window(), &tree) || !GetWindowRect(list_.Window(), &list))
-        return;
-    MapWindowPoints(nullptr, Window(), (POINT*)&tree, 2);
-    MapWindowPoints(nullptr, Window(), (POINT*)&list, 2);
-    SetWindowPos(divider, nullptr, tree.right, tree.top, list.left - tree.right,
-                 tree.bottom - tree.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
-    ShowWindow(divider, SW_HIDE);
+    filterBox_.Init(Item(IDC_FILTER), Instance(), IDI_FILTER, 0);
+    // The template's divider lies over the tree; the splitter moves it into
+    // the gap between tree and list.
+    splitter_.Init(Splitter::FillGap | Splitter::PaintDialogBrush, Item(IDC_SPLITTER), tree_.Window(),
+                   list_.Window(), PaneMinimum, PaneMinimum, PaneMinimum, PaneMinimum);
+    link_.Init(Item(IDC_LINK), Deployment::WebAddress, Deployment::HomePage, IDC_HAND_CURSOR,
+               LinkControl::ParentFont);
+    const DWORD bottomRight = LayoutAnchors::MoveRight | LayoutAnchors::MoveDown;
+    anchors_.Add(Item(IDC_FILTER), LayoutAnchors::MoveDown | LayoutAnchors::StretchWidth);
+    anchors_.Add(Item(IDC_AUTO_UPDATE), bottomRight);
+    anchors_.Add(Item(IDC_LINK), bottomRight);
+    anchors_.Add(Item(IDC_EXIT), bottomRight);
+}
+
+void MainWindow::RestorePlacement()
+{
+    placement_.Load(Window(), settingsRoot_, settingsPath_.Text(), L"Main", 0);
+    splitter_.LoadPosition(settingsRoot_, settingsPath_.Text(), L"Splitter");
+}
+
+void MainWindow::SavePlacement()
+{
+    placement_.Save(Window(), settingsRoot_, settingsPath_.Text(), L"Main", nullptr, 0);
+    splitter_.SavePosition(settingsRoot_, settingsPath_.Text(), L"Splitter");
 }
 
 void MainWindow::SetUpList()
@@ -153,6 +165,7 @@ void MainWindow::SetUpList()
 int MainWindow::CanClose(INT_PTR result)
 {
     // Placement and splitter are saved here, before the columns.
+    SavePlacement();
     list_.SaveColumns(settingsRoot_, settingsPath_.Text(), L"ListView");
     settings_.WriteNumber(L"Flags", flags_);
     settings_.Close();
@@ -162,7 +175,10 @@ int MainWindow::CanClose(INT_PTR result)
     grip_.Detach();
     tree_.Detach();
     list_.Detach();
-    filterBox_ = nullptr;
+    filterBox_.Detach();
+    splitter_.Detach();
+    link_.Detach();
+    anchors_.Clear();
     // The update check stops here.
     return 1;
 }
@@ -176,6 +192,9 @@ int MainWindow::OnCommand(int id, WPARAM wParam, LPARAM lParam)
     case IDC_FILTER:
         if (HIWORD(wParam) == EN_UPDATE)
             Refilter();
+        else if (HIWORD(wParam) == 0)
+            // The box's clear icon; emptying it re-reads the machine.
+            SetItemText(IDC_FILTER, L"");
         return 1;
     case IDC_AUTO_UPDATE:
         // Takes effect at the next start; a check under way runs on.
@@ -217,6 +236,13 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_SIZE:
         grip_.OnSize();
+        anchors_.Resize(wParam, lParam);
+        break;
+    case WM_WINDOWPOSCHANGING:
+        splitter_.OnWindowPosChanging((WINDOWPOS*)lParam);
+        break;
+    case WM_WINDOWPOSCHANGED:
+        splitter_.OnWindowPosChanged((const WINDOWPOS*)lParam);
         break;
     case WM_PAINT:
         if (grip_.OnPaint())
@@ -258,7 +284,7 @@ void MainWindow::Refresh()
 void MainWindow::Refilter()
 {
     WideString filter;
-    if (filterBox_)
+    if (filterBox_.Window())
         GetItemText(IDC_FILTER, filter);
     model_.RebuildTree(tree_, filter.Text());
     model_.FillPropertyList(list_, nullptr);

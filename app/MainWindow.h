@@ -5,11 +5,16 @@
 #include "devices/DeviceTree.h"
 #include "services/SettingsStore.h"
 #include "ui/DialogWindow.h"
+#include "ui/IconEdit.h"
+#include "ui/LayoutAnchors.h"
+#include "ui/LinkControl.h"
 #include "ui/ListViewControl.h"
 #include "ui/PopupMenu.h"
 #include "ui/SizeGrip.h"
+#include "ui/Splitter.h"
 #include "ui/StringTable.h"
 #include "ui/TreeViewControl.h"
+#include "ui/WindowPlacement.h"
 
 // The whole visible program: the device tree on the left, the property list
 // of the selected device on the right, the filter box below. Refreshes run
@@ -22,6 +27,9 @@ public:
     static const UINT DeviceChangeDelay = 500;
     // Text colour of devices with a problem.
     static const COLORREF ProblemColour = 0x0000EC;
+    // Room the splitter keeps for the tree, for the list and for the window
+    // beyond the list's left edge, in 96-DPI pixels.
+    static constexpr int PaneMinimum = 100;
     // Bit of "Flags": the automatic update check is switched off.
     static const DWORD UpdateCheckOff = 0x01;
 
@@ -39,6 +47,9 @@ public:
     TreeViewControl& Tree() { return tree_; }
     ListViewControl& List() { return list_; }
     PopupMenu& Menu() { return menu_; }
+    Splitter& Divider() { return splitter_; }
+    IconEdit& FilterBox() { return filterBox_; }
+    LinkControl& Link() { return link_; }
     SizeGrip& Grip() { return grip_; }
     DWORD Flags() const { return flags_; }
 
@@ -56,7 +67,9 @@ private:
     void ShowTreeMenu(HTREEITEM item);
     void ShowListMenu(int item);
     int LoadMenu(int menuId, UINT copyId, UINT refreshId);
-    void PlaceDivider();
+    void SetUpFurnishings();
+    void RestorePlacement();
+    void SavePlacement();
     void StartRefresh(UINT delay);
     void Refresh();
     void Refilter();
@@ -78,7 +91,11 @@ private:
     DeviceTree model_;
     TreeViewControl tree_;
     ListViewControl list_;
-    HWND filterBox_ = nullptr;
+    IconEdit filterBox_;
+    Splitter splitter_;
+    LinkControl link_;
+    LayoutAnchors anchors_;
+    WindowPlacement placement_;
     PopupMenu menu_;
     StringTable strings_;
     SizeGrip grip_;

@@ -65,8 +65,10 @@ TEST(RegistryKey, NumberReadTakesAnyTypeUpToEightBytes)
 TEST(RegistryKey, TextReadForcesTerminatorAndMarksMultiStrings)
 {
     ScopedTestKey test(L"Texts");
-    const wchar_t unterminated[] = {L'a', L'b', L'c'};
-    SetRaw(test.Handle(), L"NoNul", REG_SZ, unterminated, sizeof(unterminated));
+    // The registry counts a terminator the caller forgot when one follows the
+    // data in memory, so the character after the stored three is no NUL.
+    const wchar_t unterminated[] = {L'a', L'b', L'c', L'X'};
+    SetRaw(test.Handle(), L"NoNul", REG_SZ, unterminated, 3 * sizeof(wchar_t));
     const wchar_t multi[] = L"one\0two\0";
     SetRaw(test.Handle(), L"Multi", REG_MULTI_SZ, multi, sizeof(multi));
     std::vector<wchar_t> big(5000, L'w');
