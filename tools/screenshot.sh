@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# Photographs the main window with a device selected, as the end-to-end test
-# leaves it, and writes docs/screenshot.png. Needs a build (./build.sh build).
+# Photographs a window as a test leaves it open. Needs a build (./build.sh build).
+#   tools/screenshot.sh          the main window with a device selected: docs/screenshot.png
+#   tools/screenshot.sh report   the problem report dialog after a crash: docs/problem-report.png
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILL_BUILD_DIR:-$here/build}
+case "${1:-main}" in
+  main) exe=app_tests.exe filter='*SelectingADevice*' crop=(-crop 724x462+278+279) out=screenshot.png ;;
+  # The dialog is the only window on the screen: trimming the black around it frames it.
+  report) exe=report_tests.exe filter='*ShowsTheProgramsWebsiteAndBothFiles*' crop=(-trim +repage)
+          out=problem-report.png ;;
+  *) echo "usage: $0 [main|report]" >&2; exit 2 ;;
+esac
 n=${QUILL_DISPLAY_FROM:-120}
 while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
@@ -12,9 +20,11 @@ trap 'kill $xvfb 2>/dev/null || true; WINEPREFIX=$build/wineprefix wineserver -k
 export DISPLAY=":$n" WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="setupapi=n,b"
 sleep 1
 cd "$build/bin"
-QUILL_SCREENSHOT_HOLD=6000 wine app_tests.exe --gtest_filter='*SelectingADevice*' </dev/null >/dev/null 2>&1 &
+QUILL_SCREENSHOT_HOLD=6000 wine "$exe" --gtest_filter="$filter" </dev/null >/dev/null 2>&1 &
+test_pid=$!
 sleep 5
 mkdir -p "$here/docs"
-import -window root -crop 724x462+278+279 "$here/docs/screenshot.png"
-wait || true
-echo "written: docs/screenshot.png"
+import -window root "${crop[@]}" "$here/docs/$out"
+# Only the test: a bare wait would wait for Xvfb too.
+wait "$test_pid" || true
+echo "written: docs/$out"
