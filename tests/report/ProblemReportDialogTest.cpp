@@ -100,19 +100,6 @@ void Type(HWND edit, wchar_t ch, int times)
         SendMessageW(edit, WM_CHAR, ch, 1);
 }
 
-bool TextFits(HWND control, HFONT font, const std::wstring& text)
-{
-    RECT client, measured;
-    GetClientRect(control, &client);
-    measured = client;
-    HDC dc = GetDC(control);
-    HGDIOBJ previous = SelectObject(dc, font);
-    DrawTextW(dc, text.c_str(), -1, &measured, DT_SINGLELINE | DT_CALCRECT);
-    SelectObject(dc, previous);
-    ReleaseDC(control, dc);
-    return measured.right < client.right && measured.bottom < client.bottom;
-}
-
 // tools/screenshot.sh photographs the dialog while it is held open.
 void HoldForScreenshot()
 {
@@ -145,7 +132,7 @@ TEST(ProblemReportDialog, ShowsTheProgramsWebsiteAndBothFiles)
     ASSERT_TRUE(GetObjectW(font, sizeof logFont, &logFont));
     EXPECT_LT(logFont.lfHeight, 40); // the 14 units of the control cannot hold 40 pixels
     EXPECT_GE(logFont.lfHeight, 3);
-    EXPECT_TRUE(TextFits(headlineControl, font, headline));
+    EXPECT_TRUE(TextFitsClient(headlineControl, font, headline));
 
     HWND message = LinkOver(dialog, Dialog::MessageText);
     ASSERT_NE(nullptr, message);

@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include <vector>
 
 ReportSession::ReportSession(const ProblemReportSettings& settings, const std::wstring& dumpPath,
                              const std::wstring& textPath)
@@ -93,14 +92,6 @@ HWND ReportSession::Focus() const
 {
     GUITHREADINFO info = {sizeof info};
     return GetGUIThreadInfo(threadId_, &info) ? info.hwndFocus : nullptr;
-}
-
-std::wstring WindowText(HWND window)
-{
-    LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
-    std::vector<wchar_t> text((size_t)length + 2, L'\0');
-    SendMessageW(window, WM_GETTEXT, text.size(), (LPARAM)text.data());
-    return std::wstring(text.data());
 }
 
 HWND LinkOver(HWND dialog, int id)

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/WindowProbe.h"
 #include "report/ProblemReport.h"
 
 // SendProblemReport running on a thread of its own, the way a crashing
@@ -44,7 +45,5 @@ private:
     HWND dialog_ = nullptr;
 };
 
-// A window's text as WM_GETTEXT gives it (across threads too).
-std::wstring WindowText(HWND window);
 // The SysLink child of `dialog` placed over the control `id`, nullptr when none.
 HWND LinkOver(HWND dialog, int id);

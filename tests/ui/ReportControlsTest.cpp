@@ -9,6 +9,7 @@
 
 #include "ControlHost.h"
 #include "FakeFonts.h"
+#include "common/WindowProbe.h"
 #include "services/ProgramLaunch.h"
 #include "ui/DividerLine.h"
 #include "ui/SysLinkControl.h"
@@ -48,19 +49,6 @@ std::map<COLORREF, int> PaintedColours(HWND control)
     return colours;
 }
 
-bool FitsInside(HWND control, HFONT font, const std::wstring& text)
-{
-    RECT client, measured;
-    GetClientRect(control, &client);
-    measured = client;
-    HDC dc = GetDC(control);
-    HGDIOBJ previous = SelectObject(dc, font);
-    DrawTextW(dc, text.c_str(), -1, &measured, DT_SINGLELINE | DT_CALCRECT);
-    SelectObject(dc, previous);
-    ReleaseDC(control, dc);
-    return measured.right < client.right && measured.bottom < client.bottom;
-}
-
 std::wstring launched;
 
 BOOL WINAPI RecordLaunch(SHELLEXECUTEINFOW* info)
@@ -81,7 +69,7 @@ TEST(TextLabel, ShrinksALongTitleUntilItFitsAndNeverBelowThreePixels)
                             TextLabel::ShrinkToFit | TextLabel::RefitOnNewText, nullptr, nullptr, nullptr));
     EXPECT_EQ(0, GetWindowTextLengthW(control) - (int)title.size()); // WM_GETTEXT answers the label's text
     EXPECT_LT(label.FontHeight(), 40);
-    EXPECT_TRUE(FitsInside(control, label.Font(), title));
+    EXPECT_TRUE(TextFitsClient(control, label.Font(), title));
     EXPECT_EQ((LRESULT)label.Font(), SendMessageW(control, WM_GETFONT, 0, 0));
     EXPECT_EQ((UINT)(DT_SINGLELINE | DT_VCENTER), label.Format());
 
@@ -89,7 +77,7 @@ TEST(TextLabel, ShrinksALongTitleUntilItFitsAndNeverBelowThreePixels)
     // fit stops at the smallest font.
     SetWindowTextW(control, L"Q");
     EXPECT_GT(label.FontHeight(), 18);
-    EXPECT_TRUE(FitsInside(control, label.Font(), L"Q"));
+    EXPECT_TRUE(TextFitsClient(control, label.Font(), L"Q"));
     SetWindowTextW(control, std::wstring(400, L'W').c_str());
     EXPECT_EQ(TextLabel::SmallestFontHeight, label.FontHeight());
 
