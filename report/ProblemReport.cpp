@@ -120,12 +120,13 @@ int SendProblemReport(const ProblemReportSettings& settings, const wchar_t* dump
         return 1;
     HINSTANCE instance = settings.instance ? settings.instance : GetModuleHandleW(nullptr);
     WideString moduleFile;
-    ModuleFile(instance, moduleFile);
+    // Without the module's path the executable's version resource speaks.
+    const wchar_t* versionFile = ModuleFile(instance, moduleFile) ? moduleFile.Text() : nullptr;
     ProblemReportTexts texts;
-    ReadProblemReportTexts(moduleFile.Text(), texts);
+    ReadProblemReportTexts(versionFile, texts);
     ProblemReportDialog dialog(texts, settings.iconId, dumpPath, textPath);
     if (dialog.Show(instance) == ProblemReportDialog::Send)
-        UploadProblemReport(settings, moduleFile.Text(), dumpPath, textPath, dialog.Email().Text(),
+        UploadProblemReport(settings, versionFile, dumpPath, textPath, dialog.Email().Text(),
                             dialog.Description().Text());
     return 0;
 }

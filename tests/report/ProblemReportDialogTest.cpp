@@ -11,6 +11,7 @@
 #include "common/TempDirectory.h"
 #include "report/MachineId.h"
 #include "report/ProblemReportDialog.h"
+#include "services/ProgramLaunch.h"
 
 namespace {
 
@@ -100,6 +101,25 @@ void Type(HWND edit, wchar_t ch, int times)
         SendMessageW(edit, WM_CHAR, ch, 1);
 }
 
+std::wstring launched;
+
+BOOL WINAPI RecordLaunch(SHELLEXECUTEINFOW* info)
+{
+    launched = info->lpParameters ? info->lpParameters : L"";
+    return TRUE;
+}
+
+// A click on link `index` as the SysLink reports it to the dialog.
+void ClickLink(HWND dialog, HWND link, int index)
+{
+    NMLINK click = {};
+    click.hdr = {link, 0, (UINT)NM_CLICK};
+    click.item.mask = LIF_ITEMINDEX | LIF_URL;
+    click.item.iLink = index;
+    SendMessageW(link, LM_GETITEM, 0, (LPARAM)&click.item);
+    SendMessageW(dialog, WM_NOTIFY, 0, (LPARAM)&click);
+}
+
 // tools/screenshot.sh photographs the dialog while it is held open.
 void HoldForScreenshot()
 {
@@ -152,6 +172,12 @@ TEST(ProblemReportDialog, ShowsTheProgramsWebsiteAndBothFiles)
               WindowText(fileList));
     EXPECT_EQ(files.text, LinkUrl(fileList, 0));
     EXPECT_EQ(files.dump, LinkUrl(fileList, 1));
+    ShellExecuteExProc previous = UseShellExecute(&RecordLaunch);
+    ClickLink(dialog, fileList, 1);
+    EXPECT_EQ(L"url.dll,FileProtocolHandler " + files.dump, launched);
+    ClickLink(dialog, message, 0);
+    EXPECT_EQ(L"url.dll,FileProtocolHandler HTTPS://www.tollbrook.example/quillmere", launched);
+    UseShellExecute(previous == &ShellExecuteExW ? nullptr : previous);
 
     EXPECT_EQ(L"Can you please describe what you were doing when the problem occurred?",
               WindowText(session.Item(Dialog::DescriptionCaption)));

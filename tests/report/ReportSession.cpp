@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-
 ReportSession::ReportSession(const ProblemReportSettings& settings, const std::wstring& dumpPath,
                              const std::wstring& textPath)
     : settings_(settings), dumpPath_(dumpPath), textPath_(textPath)
