@@ -28,7 +28,7 @@ public:
     INT_PTR Run(HINSTANCE instance, int templateId, DWORD options, HWND owner);
     // The same for a template held in memory (`size` bytes), for dialogs
     // that carry no resource; `instance` is the module of their icons and
-    // strings.
+    // strings. -1 without a template.
     INT_PTR RunTemplate(HINSTANCE instance, const void* dialogTemplate, size_t size, DWORD options,
                         HWND owner);
     // Asks CanClose, then ends (or, modeless, destroys) the dialog.
