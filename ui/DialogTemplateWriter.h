@@ -32,5 +32,5 @@ static const WORD EditClassAtom = 0x0081;
 static const WORD StaticClassAtom = 0x0082;
 
 // Writes the template into `out` (emptied first). 0 when memory runs out or
-// the spec holds more items than a template can count.
+// the description holds more items than a template can count.
 int BuildDialogTemplate(const DialogSpec& spec, ByteBuffer& out);
