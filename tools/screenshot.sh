@@ -1,28 +1,33 @@
 #!/usr/bin/env bash
-# Photographs a window as its end-to-end test leaves it. Needs a build
-# (./build.sh build).
-#   tools/screenshot.sh           the main window with a device selected: docs/screenshot.png
-#   tools/screenshot.sh toolkit   the toolkit test dialog (splitter, anchored bottom row,
-#                                 icon edit, link): docs/toolkit-dialog.png
+# Photographs a window as a test leaves it open. Needs a build (./build.sh build).
+#   tools/screenshot.sh          the main window with a device selected: docs/screenshot.png
+#   tools/screenshot.sh report   the problem report dialog after a crash: docs/problem-report.png
+#   tools/screenshot.sh toolkit  the toolkit test dialog (splitter, anchored bottom row,
+#                                icon edit, link): docs/toolkit-dialog.png
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILL_BUILD_DIR:-$here/build}
 case "${1:-main}" in
-  toolkit) exe=ui_tests.exe filter='ToolkitDialog.*' overrides='' crop=706x412+40+40 out=toolkit-dialog.png ;;
-  *) exe=app_tests.exe filter='*SelectingADevice*' overrides='setupapi=n,b' crop=724x462+278+279 out=screenshot.png ;;
+  main) exe=app_tests.exe filter='*SelectingADevice*' crop=(-crop 724x462+278+279) out=screenshot.png ;;
+  # The dialog is the only window on the screen: trimming the black around it frames it.
+  report) exe=report_tests.exe filter='*ShowsTheProgramsWebsiteAndBothFiles*' crop=(-trim +repage)
+          out=problem-report.png ;;
+  toolkit) exe=ui_tests.exe filter='ToolkitDialog.*' crop=(-crop 706x412+40+40) out=toolkit-dialog.png ;;
+  *) echo "usage: $0 [main|report|toolkit]" >&2; exit 2 ;;
 esac
 n=${QUILL_DISPLAY_FROM:-120}
 while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true; WINEPREFIX=$build/wineprefix wineserver -k 2>/dev/null || true' EXIT
-export DISPLAY=":$n" WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="$overrides"
+export DISPLAY=":$n" WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="setupapi=n,b"
 sleep 1
 cd "$build/bin"
 QUILL_SCREENSHOT_HOLD=6000 wine "$exe" --gtest_filter="$filter" </dev/null >/dev/null 2>&1 &
-tests=$!
+test_pid=$!
 sleep 5
 mkdir -p "$here/docs"
-import -window root -crop "$crop" "$here/docs/$out"
-wait "$tests" || true
+import -window root "${crop[@]}" "$here/docs/$out"
+# Only the test: a bare wait would wait for Xvfb too.
+wait "$test_pid" || true
 echo "written: docs/$out"

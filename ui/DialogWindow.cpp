@@ -59,13 +59,17 @@ void DialogWindow::InitializeCommonControls()
         InitCommonControls();
 }
 
-INT_PTR DialogWindow::Run(HINSTANCE instance, int templateId, DWORD options, HWND owner)
+void DialogWindow::Prepare(HINSTANCE instance, DWORD options)
 {
     options_ = options;
     instance_ = instance;
     DeclareDpiAware();
     InitializeCommonControls();
+}
 
+INT_PTR DialogWindow::Run(HINSTANCE instance, int templateId, DWORD options, HWND owner)
+{
+    Prepare(instance, options);
     DWORD size = 0;
     const void* resource =
         FindModuleResource(instance, RT_DIALOG, MAKEINTRESOURCEW(templateId), 0, &size);
@@ -79,6 +83,22 @@ INT_PTR DialogWindow::Run(HINSTANCE instance, int templateId, DWORD options, HWN
                                (LPARAM)this);
     INT_PTR result = DialogBoxIndirectParamW(instance, (const DLGTEMPLATE*)copy, owner,
                                              &DialogProcedure, (LPARAM)this);
+    free(copy);
+    return result;
+}
+
+INT_PTR DialogWindow::RunTemplate(HINSTANCE instance, const void* dialogTemplate, size_t size,
+                                  DWORD options, HWND owner)
+{
+    Prepare(instance, options);
+    if (!dialogTemplate)
+        return -1;
+    void* copy = RewriteTemplateFont(dialogTemplate, size, (options & ShellDlg2Font) != 0,
+                                     *fontPlatform_);
+    // A template whose font stays as it is runs unchanged, as in Run.
+    INT_PTR result = DialogBoxIndirectParamW(
+        instance, (const DLGTEMPLATE*)(copy ? copy : dialogTemplate), owner, &DialogProcedure,
+        (LPARAM)this);
     free(copy);
     return result;
 }

@@ -26,6 +26,11 @@ public:
     // Initialises DPI awareness and the common controls, then shows template
     // `templateId` of `instance` modally; returns the dialog's result.
     INT_PTR Run(HINSTANCE instance, int templateId, DWORD options, HWND owner);
+    // The same for a template held in memory (`size` bytes), for dialogs
+    // that carry no resource; `instance` is the module of their icons and
+    // strings. -1 without a template.
+    INT_PTR RunTemplate(HINSTANCE instance, const void* dialogTemplate, size_t size, DWORD options,
+                        HWND owner);
     // Asks CanClose, then ends (or, modeless, destroys) the dialog.
     void Close(INT_PTR result);
 
@@ -54,6 +59,7 @@ private:
     INT_PTR OnWindowPosChanging(WINDOWPOS* position);
     INT_PTR PaintDarkBackground(HDC dc);
     INT_PTR ColourDarkStatic(HDC dc);
+    void Prepare(HINSTANCE instance, DWORD options);
     void InitializeCommonControls();
 
     DWORD options_ = 0;

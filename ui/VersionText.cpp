@@ -167,3 +167,29 @@ int VersionString(const wchar_t* valueName, const wchar_t* moduleFile, WideStrin
         return 0;
     return VersionStringFromBlock(block.Data(), valueName, value);
 }
+
+int ProgramVersionTextFromBlock(const void* block, WideString& text)
+{
+    if (block && VersionStringFromBlock(block, L"FileVersion", text))
+        return 1;
+    void* fixed = nullptr;
+    UINT size = 0;
+    if (block && VerQueryValueW(const_cast<void*>(block), L"\\", &fixed, &size) && fixed &&
+        size == sizeof(VS_FIXEDFILEINFO)) {
+        DWORD version = ((const VS_FIXEDFILEINFO*)fixed)->dwFileVersionMS;
+        text.Format(L"%u.%u", (unsigned)HIWORD(version), (unsigned)LOWORD(version));
+        return 1;
+    }
+    VersionNumbers defaults;
+    text.Format(L"%u.%u", defaults.major, defaults.minor);
+    return 0;
+}
+
+int ProgramVersionText(const wchar_t* moduleFile, WideString& text)
+{
+    WideString file;
+    VersionBlock block;
+    if (!OwnFile(moduleFile, file) || !block.Load(file.Text()))
+        return ProgramVersionTextFromBlock(nullptr, text);
+    return ProgramVersionTextFromBlock(block.Data(), text);
+}

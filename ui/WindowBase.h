@@ -28,6 +28,9 @@ public:
     int SetIcon(int iconId);
     // SM_CXICON-like sizes raised to the next size icon files carry.
     static int StandardIconSize(int size);
+    // The icons SetIcon set, owned by this object (nullptr before).
+    HICON SmallIcon() const { return smallIcon_; }
+    HICON LargeIcon() const { return largeIcon_; }
 
     // The smallest size the user may drag the window to, in dialog units or
     // in pixels at 96 DPI; applied at once when the window exists and

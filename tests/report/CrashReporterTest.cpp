@@ -42,7 +42,7 @@ TEST(CrashReporter, KeepsWhatItIsConfiguredWith)
     EXPECT_EQ(101, reporter.IconId());
     EXPECT_STREQ(L"reports.example", reporter.ReportHost());
     EXPECT_STREQ(L"/services/lumeri/report.php", reporter.ReportPath());
-    EXPECT_STREQ(L"ReportTests", reporter.ProgramName()) << "the version resource's InternalName";
+    EXPECT_STREQ(L"Quillmere", reporter.ProgramName()) << "the version resource's InternalName";
     EXPECT_STREQ(L"", reporter.ExtraText());
 
     reporter.ConfigureReporter(5, nullptr, nullptr, L"Quillmere", L"extra");

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "services/HttpRequest.h"
+#include "services/WideString.h"
+
+// Where and how a problem report goes, given by whoever captured the crash.
+struct ProblemReportSettings {
+    // The module whose version resource names the product and whose icon
+    // the dialog shows; nullptr means the process's executable.
+    HINSTANCE instance = nullptr;
+    int iconId = 101;
+    // No host (nullptr or ""): nothing is shown and nothing is sent.
+    const wchar_t* reportHost = nullptr;
+    const wchar_t* reportPath = nullptr;
+    // nullptr or "": the version resource's "InternalName".
+    const wchar_t* programName = nullptr;
+    const wchar_t* extraText = nullptr;
+    // The report carries a minidump, which holds process memory: it goes
+    // over TLS unless a test serves it on a plain loopback port.
+    INTERNET_PORT port = INTERNET_DEFAULT_HTTPS_PORT;
+    DWORD service = HttpServiceSecure;
+};
+
+// Asks the user whether to send the crash files `dumpPath` (may be empty:
+// no dump) and `textPath` with a description and an e-mail address, and
+// posts them when the user agrees. Runs its own modal dialog without an
+// owner, so it works on a crashing thread. 1 when no report host is
+// configured (nothing shown), else 0 whatever the user chose and whatever
+// the upload did.
+int SendProblemReport(const ProblemReportSettings& settings, const wchar_t* dumpPath,
+                      const wchar_t* textPath);
+
+// What the version resource says for the dialog.
+struct ProblemReportTexts {
+    WideString product;        // "ProductName"
+    WideString company;        // "CompanyName", "us" when missing or empty
+    WideString website;        // from "Comments" or "SpecialBuild"; empty when neither has one
+    WideString websiteDisplay; // the website without its scheme
+};
+
+// From the version resource of `moduleFile` (nullptr: the executable).
+void ReadProblemReportTexts(const wchar_t* moduleFile, ProblemReportTexts& texts);
+
+// The first web address in `text`: from its "http://" or "https://" (in any
+// case) up to the first "]", blank, quote or angle bracket, with one
+// trailing "/" removed. 0 when there is none.
+int FindWebsite(const wchar_t* text, WideString& website);
+// The address without its "http://" or "https://".
+void WebsiteDisplayForm(const wchar_t* website, WideString& display);
+
+// The multipart POST of the fields "a", "p", "s", "v", "g", "e", "x" and
+// the files "d" and "t". `moduleFile` is where the program name and version
+// come from. 1 when the server's answer was read; nothing is sent when a
+// field cannot be added.
+int UploadProblemReport(const ProblemReportSettings& settings, const wchar_t* moduleFile,
+                        const wchar_t* dumpPath, const wchar_t* textPath, const wchar_t* email,
+                        const wchar_t* description);
