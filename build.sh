@@ -26,7 +26,8 @@ as_root() {
 have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 ensure_tools() {
-  local wanted=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb cmake ninja-build imagemagick)
+  local wanted=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb cmake ninja-build imagemagick
+                libz-mingw-w64-dev python3 openssl)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
