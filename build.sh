@@ -6,6 +6,7 @@
 #   ./build.sh test    build, then run every test under Wine and Xvfb
 #   ./build.sh build   build only
 #   ./build.sh bench   build, then run the benchmarks
+#   ./build.sh dist    build, then place the release in ./dist
 #
 # The build tree is ./build (QUILL_BUILD_DIR overrides it); the Wine prefix
 # lives inside it, so nothing outside the tree is touched except apt packages.
@@ -140,5 +141,11 @@ case "$action" in
     cd "$build/bin"
     for b in bench_*.exe; do WINEDLLOVERRIDES="setupapi=n,b" wine "$b" "$@"; done
     ;;
-  *) echo "usage: $0 run|test|build|bench" >&2; exit 2 ;;
+  dist)
+    # The build made the release (build/dist); it is only placed here.
+    mkdir -p "$here/dist"
+    cp "$build/dist/Quillmere.exe" "$build/dist/Quillmere.zip" "$build/dist/SHA256SUMS" "$here/dist/"
+    log "release in $here/dist"
+    ;;
+  *) echo "usage: $0 run|test|build|bench|dist" >&2; exit 2 ;;
 esac

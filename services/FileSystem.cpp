@@ -7,6 +7,12 @@ bool PathExists(const wchar_t* path)
     return path && *path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool IsDirectory(const wchar_t* path)
+{
+    DWORD attributes = path && *path ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 int RemoveFile(const wchar_t* path)
 {
     DWORD attributes = GetFileAttributesW(path);

@@ -8,6 +8,7 @@
 
 // Whether `path` names an existing file or directory.
 bool PathExists(const wchar_t* path);
+bool IsDirectory(const wchar_t* path);
 // Deletes the file `path`, clearing a read-only attribute first. 1 when it
 // is gone, also when it never was there.
 int RemoveFile(const wchar_t* path);

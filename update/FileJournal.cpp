@@ -67,7 +67,7 @@ int FileJournal::CreateParents(const wchar_t* path)
 int FileJournal::CreateDirectories(const wchar_t* directory)
 {
     if (PathExists(directory))
-        return (GetFileAttributesW(directory) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return IsDirectory(directory);
     if (!CreateParents(directory))
         return 0;
     if (!CreateDirectoryW(directory, nullptr))

@@ -4,7 +4,7 @@
 #include "services/ModulePath.h"
 #include "update/InstallPath.h"
 #include "update/UpdateRules.h"
-#include "update/ZipArchive.h"
+#include "update/ArchiveInstall.h"
 
 #include <new>
 #include <stdlib.h>
@@ -48,12 +48,6 @@ int CollectOwnText(int kind, IUnknown*, const wchar_t* name, const wchar_t* valu
     return 0;
 }
 
-bool IsDirectory(const wchar_t* path)
-{
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 unsigned long long FileSize(const wchar_t* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -61,53 +55,6 @@ unsigned long long FileSize(const wchar_t* path)
         return 0;
     return ((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
 }
-
-int CompareNames(const void* a, const void* b)
-{
-    const wchar_t* left = *(const wchar_t* const*)a;
-    const wchar_t* right = *(const wchar_t* const*)b;
-    return CompareStringOrdinal(left, -1, right, -1, TRUE) - CSTR_EQUAL;
-}
-
-// Two members that name one file (the file system ignores case) make an
-// archive ambiguous.
-bool HasDuplicates(const WideString* names, int count)
-{
-    const wchar_t** sorted = (const wchar_t**)malloc(sizeof(const wchar_t*) * (count ? count : 1));
-    if (!sorted)
-        return true;
-    for (int i = 0; i < count; ++i)
-        sorted[i] = names[i].Text();
-    qsort(sorted, (size_t)count, sizeof sorted[0], &CompareNames);
-    bool duplicate = false;
-    for (int i = 1; i < count && !duplicate; ++i)
-        duplicate = CompareNames(&sorted[i - 1], &sorted[i]) == 0;
-    free(sorted);
-    return duplicate;
-}
-
-class WriteHandle {
-public:
-    explicit WriteHandle(const wchar_t* path)
-        : handle_(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
-    {
-    }
-    ~WriteHandle() { Close(); }
-    WriteHandle(const WriteHandle&) = delete;
-    WriteHandle& operator=(const WriteHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    int Close()
-    {
-        int ok = handle_ == INVALID_HANDLE_VALUE || CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 } // namespace
 
@@ -301,50 +248,7 @@ int UpdateFiles::InstallStep(const UpdateFile& file)
         return ProgramPath(file.name.Text(), L"_new", fresh) &&
                journal_.Move(fresh.Text(), current.Text());
     // The archive must bring the file it was announced for.
-    return ProgramPath(file.zip.Text(), L"_new", fresh) && InstallArchive(fresh.Text()) &&
+    return ProgramPath(file.zip.Text(), L"_new", fresh) &&
+           InstallArchive(fresh.Text(), programDirectory_.Text(), journal_) &&
            PathExists(current.Text()) && !IsDirectory(current.Text());
-}
-
-// Every member is checked and written to a temporary file beside its target
-// before any target is touched; only then do they take their places.
-int UpdateFiles::InstallArchive(const wchar_t* archive)
-{
-    ZipArchive zip;
-    if (!zip.Open(archive))
-        return 0;
-    int count = zip.Count();
-    WideString* targets = new (std::nothrow) WideString[count ? count : 1];
-    WideString* staged = new (std::nothrow) WideString[count ? count : 1];
-    int ok = targets && staged;
-    for (int i = 0; ok && i < count; ++i) {
-        WideString relative;
-        bool directory = false;
-        ok = MakeSafeRelativePath(zip.Entry(i).name.Text(), relative, &directory) &&
-             directory == zip.Entry(i).directory &&
-             JoinInside(programDirectory_.Text(), relative.Text(), targets[i]);
-    }
-    ok = ok && !HasDuplicates(targets, count);
-    for (int i = 0; ok && i < count; ++i) {
-        if (zip.Entry(i).directory) {
-            ok = journal_.CreateDirectories(targets[i].Text());
-            continue;
-        }
-        ok = !IsDirectory(targets[i].Text()) && journal_.CreateParents(targets[i].Text()) &&
-             CreateTemporaryBeside(targets[i].Text(), staged[i]) &&
-             journal_.Scratch(staged[i].Text());
-        if (!ok)
-            break;
-        WriteHandle out(staged[i].Text());
-        ok = out.IsOpen() && zip.Extract(i, out.Get()) && out.Close();
-    }
-    for (int i = 0; ok && i < count; ++i) {
-        if (zip.Entry(i).directory)
-            continue;
-        const wchar_t* target = targets[i].Text();
-        ok = !IsDirectory(target) && (!PathExists(target) || journal_.MoveAside(target)) &&
-             journal_.Move(staged[i].Text(), target);
-    }
-    delete[] targets;
-    delete[] staged;
-    return ok;
 }

@@ -74,7 +74,6 @@ private:
     int DownloadStep(const UpdateFile& file);
     int BackUpStep(const UpdateFile& file);
     int InstallStep(const UpdateFile& file);
-    int InstallArchive(const wchar_t* archive);
     int ProgramPath(const wchar_t* name, const wchar_t* suffix, WideString& path) const;
     int InstallerTarget(const UpdateFile& file, WideString& path) const;
     int CheckDownload(const UpdateFile& file, const wchar_t* path);
