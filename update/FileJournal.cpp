@@ -78,33 +78,46 @@ int FileJournal::CreateDirectories(const wchar_t* directory)
     return 0;
 }
 
+int FileJournal::Undo(const Record& record)
+{
+    switch (record.kind) {
+    case Moved:
+    case Aside:
+        // Whatever has taken the original name since is the installation's
+        // own and gives way.
+        return MoveFileExW(record.to.Text(), record.from.Text(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    case Made:
+    case Work:
+        return RemoveFile(record.to.Text());
+    case Folder:
+        return RemoveDirectoryW(record.to.Text()) != 0;
+    }
+    return 0;
+}
+
+// A file that another program holds open for a moment (a virus scanner
+// looking at a fresh download, often) can be neither renamed nor deleted;
+// the steps that could not be undone are tried again, newest first, for a
+// few seconds.
 int FileJournal::Rollback()
 {
-    int complete = 1;
-    while (Record* record = newest_) {
-        switch (record->kind) {
-        case Moved:
-        case Aside:
-            // Whatever has taken the original name since is the
-            // installation's own and gives way.
-            if (!MoveFileExW(record->to.Text(), record->from.Text(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-                complete = 0;
-            break;
-        case Made:
-        case Work:
-            if (!RemoveFile(record->to.Text()))
-                complete = 0;
-            break;
-        case Folder:
-            if (!RemoveDirectoryW(record->to.Text()))
-                complete = 0;
-            break;
+    for (int round = 0; newest_ && round < RollbackRounds; ++round) {
+        if (round)
+            Sleep(RollbackPause);
+        Record** link = &newest_;
+        while (Record* record = *link) {
+            if (Undo(*record)) {
+                *link = record->older;
+                delete record;
+                --count_;
+            } else {
+                link = &record->older;
+            }
         }
-        newest_ = record->older;
-        delete record;
-        --count_;
     }
+    int complete = newest_ == nullptr;
+    Forget();
     return complete;
 }
 

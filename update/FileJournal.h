@@ -35,7 +35,8 @@ public:
     // The same for the directory that is to hold the file `path`.
     int CreateParents(const wchar_t* path);
 
-    // Undoes everything, newest first. 1 when every step could be undone.
+    // Undoes everything, newest first; a step that fails is tried again for
+    // a few seconds. 1 when every step could be undone.
     int Rollback();
     // Deletes what was moved aside and the working files; keeps the rest.
     void Commit();
@@ -50,7 +51,11 @@ private:
         Record* older;
     };
 
+    static const int RollbackRounds = 20;
+    static const DWORD RollbackPause = 250;
+
     int Add(Kind kind, const wchar_t* from, const wchar_t* to);
+    static int Undo(const Record& record);
     void Forget();
 
     Record* newest_ = nullptr;
