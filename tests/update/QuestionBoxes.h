@@ -22,6 +22,10 @@ public:
     // What to do with the box: by default press one button.
     typedef std::function<void(HWND box, int index)> Action;
 
+    // Boxes of other processes than this one (in the tests' own Wine
+    // prefix, those the tests started).
+    static const DWORD OtherProcesses = 0xFFFFFFFF;
+
     // Boxes of `process` (0: this one) get `action`.
     QuestionBoxes(DWORD process, Action action)
         : process_(process ? process : GetCurrentProcessId()), action_(action),
@@ -71,7 +75,9 @@ private:
         GetWindowThreadProcessId(window, &process);
         wchar_t name[16] = {};
         GetClassNameW(window, name, 16);
-        if (process == boxes->process_ && lstrcmpW(name, L"#32770") == 0 &&
+        bool wanted = boxes->process_ == OtherProcesses ? process != GetCurrentProcessId()
+                                                        : process == boxes->process_;
+        if (wanted && lstrcmpW(name, L"#32770") == 0 &&
             IsWindowVisible(window) && boxes->handled_.insert(window).second) {
             Seen seen = {TextOf(window), TextOf(GetDlgItem(window, 0xFFFF)),
                          GetDlgItem(window, IDHELP) != nullptr};
