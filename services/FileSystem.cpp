@@ -25,6 +25,12 @@ int RemoveFile(const wchar_t* path)
     return DeleteFileW(path) ? 1 : 0;
 }
 
+int WriteAll(HANDLE file, const void* bytes, DWORD count)
+{
+    DWORD written = 0;
+    return WriteFile(file, bytes, count, &written, nullptr) && written == count;
+}
+
 int CreateTemporaryBeside(const wchar_t* path, WideString& temporary)
 {
     temporary.Clear();

@@ -191,12 +191,6 @@ int AppendWidened(WideString& text, const BYTE* bytes, DWORD count)
     return 1;
 }
 
-int WriteAll(HANDLE file, const void* bytes, DWORD count)
-{
-    DWORD written = 0;
-    return WriteFile(file, bytes, count, &written, nullptr) && written == count;
-}
-
 int SeekTo(HANDLE file, long long position, DWORD method)
 {
     LARGE_INTEGER distance;

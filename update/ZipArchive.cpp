@@ -1,5 +1,7 @@
 #include "update/ZipArchive.h"
 
+#include "services/FileSystem.h"
+
 #include <new>
 #include <stdlib.h>
 #include <string.h>
@@ -33,12 +35,6 @@ WORD Word(const BYTE* p)
 DWORD Dword(const BYTE* p)
 {
     return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
-}
-
-int WriteAll(HANDLE file, const BYTE* bytes, DWORD count)
-{
-    DWORD written = 0;
-    return count == 0 || (WriteFile(file, bytes, count, &written, nullptr) && written == count);
 }
 
 int DecodeName(const BYTE* bytes, int length, bool utf8, WideString& name)

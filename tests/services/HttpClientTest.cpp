@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "HttpTestSupport.h"
+#include "common/DialogAnswerer.h"
 #include "common/ScratchFile.h"
 #include "common/TempDirectory.h"
 
@@ -145,49 +146,6 @@ TEST(HttpClientGet, CookiesPassOnlyWhenCodeNineAllowsThem)
 
 namespace {
 
-// Presses a button in every dialog this process shows, from a thread of its
-// own, and counts the dialogs.
-class DialogClicker {
-public:
-    explicit DialogClicker(int button) : button_(button), thread_([this] { Run(); }) {}
-    ~DialogClicker()
-    {
-        running_ = false;
-        thread_.join();
-    }
-    int Count() const { return count_; }
-
-private:
-    static BOOL CALLBACK Visit(HWND window, LPARAM self)
-    {
-        DialogClicker* clicker = (DialogClicker*)self;
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        wchar_t name[16] = {};
-        GetClassNameW(window, name, 16);
-        if (process == GetCurrentProcessId() && lstrcmpW(name, L"#32770") == 0 &&
-            IsWindowVisible(window) && clicker->clicked_.insert(window).second) {
-            ++clicker->count_;
-            PostMessageW(window, WM_COMMAND, clicker->button_, 0);
-        }
-        return TRUE;
-    }
-
-    void Run()
-    {
-        while (running_) {
-            EnumWindows(&Visit, (LPARAM)this);
-            Sleep(20);
-        }
-    }
-
-    int button_;
-    std::atomic<bool> running_{true};
-    std::atomic<int> count_{0};
-    std::set<HWND> clicked_;
-    std::thread thread_;
-};
-
 // A visible top-level window that holds the foreground, as the update
 // check's caller would.
 class ForegroundWindow {
@@ -224,7 +182,7 @@ TEST(HttpClientGet, ProxyCredentialsDialogShowsAtMostTwice)
     HttpClient client;
     WideString text;
     {
-        DialogClicker clicker(IDOK); // every OK asks for another attempt
+        DialogAnswerer clicker(0, DialogAnswerer::Press(IDOK)); // every OK asks for another attempt
         EXPECT_EQ(0, client.Get(L"http://updates.quillmere.invalid/common/update.php", Agent,
                                 text, 0, proxyName.c_str(), nullptr, nullptr));
         EXPECT_EQ(2, clicker.Count());
@@ -233,7 +191,7 @@ TEST(HttpClientGet, ProxyCredentialsDialogShowsAtMostTwice)
     ASSERT_GE(proxy.RequestCount(), 2u);
     EXPECT_EQ(0u, proxy.Requests()[0].find("GET http://updates.quillmere.invalid"));
     {
-        DialogClicker clicker(IDCANCEL);
+        DialogAnswerer clicker(0, DialogAnswerer::Press(IDCANCEL));
         EXPECT_EQ(0, client.Get(L"http://updates.quillmere.invalid/common/update.php", Agent,
                                 text, 0, proxyName.c_str(), nullptr, nullptr));
         EXPECT_EQ(1, clicker.Count());

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "HttpTestSupport.h"
+#include "common/FileBytes.h"
 #include "common/ScopedTestKey.h"
 #include "common/TempDirectory.h"
 
@@ -34,21 +35,6 @@ std::string UnixPath(const wchar_t* path)
     return result;
 }
 
-std::string ReadAll(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                              FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read)
-        bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
-
 class TlsServers {
 public:
     TlsServers() : work_(L"tls")
@@ -72,12 +58,12 @@ public:
             CloseHandle(process.hProcess);
         DWORD start = GetTickCount();
         std::string ready;
-        while ((ready = ReadAll(work_.File(L"ready").Text())).empty() &&
+        while ((ready = ReadFileBytes(work_.File(L"ready").Text())).empty() &&
                GetTickCount() - start < Patience)
             Sleep(50);
         if (sscanf(ready.c_str(), "%hu %hu", &stranger_, &trusted_) != 2)
             stranger_ = trusted_ = 0;
-        certificate_ = ReadAll(work_.File(L"trusted.der").Text());
+        certificate_ = ReadFileBytes(work_.File(L"trusted.der").Text());
     }
     ~TlsServers() { work_.Write(L"stop", "stop"); }
 

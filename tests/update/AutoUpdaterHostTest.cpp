@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "QuestionBoxes.h"
 #include "UpdateTestSupport.h"
 #include "ZipBuilder.h"
+#include "common/DialogAnswerer.h"
 #include "common/LoopbackServer.h"
 #include "common/ScopedTestKey.h"
 #include "common/TempDirectory.h"
@@ -164,7 +164,7 @@ TEST(AutoUpdaterHost, AcceptedUpdateSwapsTheFilesAndTheNewProgramRuns)
                                             "<restart><en>Restart Quillmere now?</en></restart>")));
     server.Script(HttpAnswer(200, archive));
     server.Script(HttpAnswer(200, "new readme"));
-    QuestionBoxes boxes(QuestionBoxes::OtherProcesses, QuestionBoxes::Press(IDYES));
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
 
     EXPECT_EQ((DWORD)AutoUpdater::Restarted,
               installation.RunCheck(server.Url(L"/common/update.php?p=quillmere"), key.Path(),
@@ -205,7 +205,7 @@ TEST(AutoUpdaterHost, TheReleaseArchiveReplacesTheProgram)
     // An empty restart text restarts at once.
     server.Script(HttpAnswer(200, AnswerFor(server, "2.0", files, "<restart><en></en></restart>")));
     server.Script(HttpAnswer(200, archive));
-    QuestionBoxes boxes(QuestionBoxes::OtherProcesses, QuestionBoxes::Press(IDYES));
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
 
     EXPECT_EQ((DWORD)AutoUpdater::Restarted,
               installation.RunCheck(server.Url(L"/common/update.php?p=quillmere"), key.Path(),
@@ -238,7 +238,7 @@ TEST(AutoUpdaterHost, DeclinedOrFailedUpdatesChangeNothing)
                         "</url>";
     std::wstring url = server.Url(L"/common/update.php?p=quillmere");
     {
-        QuestionBoxes boxes(QuestionBoxes::OtherProcesses, QuestionBoxes::Press(IDNO));
+        DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDNO));
         server.Script(HttpAnswer(200, AnswerFor(server, "1.10", files, "")));
         EXPECT_EQ((DWORD)AutoUpdater::Declined,
                   installation.RunCheck(url, key.Path(), AutoUpdater::CheckNow));
@@ -252,7 +252,7 @@ TEST(AutoUpdaterHost, DeclinedOrFailedUpdatesChangeNothing)
         EXPECT_EQ(requests, server.RequestCount());
     }
     {
-        QuestionBoxes boxes(QuestionBoxes::OtherProcesses, QuestionBoxes::Press(IDYES));
+        DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
         server.Script(HttpAnswer(200, AnswerFor(server, "1.11", files, "<restart><en></en></restart>")));
         server.Script(LoopbackReply().Send(HttpHead(200, "Content-Length: 900000\r\n") +
                                            installation.Host().substr(0, 300000)));

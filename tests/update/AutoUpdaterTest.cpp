@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "QuestionBoxes.h"
+#include "common/DialogAnswerer.h"
 #include "common/LoopbackServer.h"
 #include "common/ScopedTestKey.h"
 #include "report/MachineId.h"
@@ -110,7 +110,7 @@ struct Check {
 TEST(AutoUpdater, OffersOnlyNewerVersionsThatWereNotDeclined)
 {
     Check check;
-    QuestionBoxes boxes(0, QuestionBoxes::Press(IDNO));
+    DialogAnswerer boxes(0, DialogAnswerer::Press(IDNO));
     struct Case {
         const char* what;
         LoopbackReply reply;
@@ -150,7 +150,7 @@ TEST(AutoUpdater, OffersOnlyNewerVersionsThatWereNotDeclined)
     }
     EXPECT_EQ(L"1.010", check.Declined());
     ASSERT_EQ(asked, (int)boxes.Boxes().size());
-    QuestionBoxes::Seen first = boxes.Boxes()[0];
+    DialogAnswerer::Seen first = boxes.Boxes()[0];
     EXPECT_EQ(L"Quillmere update", first.caption);
     EXPECT_EQ(L"A new Quillmere is ready.", first.text);
     EXPECT_FALSE(first.hasHelp);
@@ -159,7 +159,7 @@ TEST(AutoUpdater, OffersOnlyNewerVersionsThatWereNotDeclined)
 TEST(AutoUpdater, ShowsTheTextOfTheUsersLanguageDecodedFromUtf8)
 {
     Check check;
-    QuestionBoxes boxes(0, QuestionBoxes::Press(IDNO));
+    DialogAnswerer boxes(0, DialogAnswerer::Press(IDNO));
     WideString language;
     UpdateLanguageName(language);
     std::string own(language.Text(), language.Text() + language.Length());
@@ -176,7 +176,7 @@ TEST(AutoUpdater, ShowsTheTextOfTheUsersLanguageDecodedFromUtf8)
         registry.WriteText(L"LastCheckVersion", L"");
     }
     ASSERT_EQ(2, boxes.Count());
-    for (const QuestionBoxes::Seen& seen : boxes.Boxes())
+    for (const DialogAnswerer::Seen& seen : boxes.Boxes())
         EXPECT_EQ(L"Gr\x00FC\x00DF" L"e", seen.text);
 
     // Without an application name the box takes the window's caption.
@@ -189,7 +189,7 @@ TEST(AutoUpdater, ShowsTheTextOfTheUsersLanguageDecodedFromUtf8)
 TEST(AutoUpdater, QueryNamesVersionAndMachineAndTheWrappedAnswerIsRead)
 {
     Check check;
-    QuestionBoxes boxes(0, QuestionBoxes::Press(IDNO));
+    DialogAnswerer boxes(0, DialogAnswerer::Press(IDNO));
     check.server.Script(HttpAnswer(200, Answer("1.9")));
     EXPECT_EQ(AutoUpdater::NoUpdate, check.Run());
     WideString id;
@@ -276,7 +276,7 @@ TEST(AutoUpdater, StopCheckDuringAnOpenQuestionReturns)
         check.updater.StopCheck();
         stopped = true;
     };
-    QuestionBoxes boxes(0, [&](HWND, int) { PostMessageW(check.owner.Handle(), WM_CLOSE, 0, 0); });
+    DialogAnswerer boxes(0, [&](HWND, int) { PostMessageW(check.owner.Handle(), WM_CLOSE, 0, 0); });
     check.server.Script(HttpAnswer(200, Answer("8.0")));
     ASSERT_EQ(1, check.updater.StartCheck(check.Url().c_str(), check.owner.Handle(), check.key.Root(),
                                           check.key.Path(), L"LastCheck", AutoUpdater::CheckNow,
@@ -327,12 +327,12 @@ TEST(AutoUpdater, HelpButtonOpensOnlyWebAddresses)
     // F1 in the box arrives there as WM_HELP, which the box hands to its
     // owner as its Help button does on Windows (Wine's Help button itself
     // does nothing yet).
-    QuestionBoxes boxes(0, [](HWND box, int) {
+    DialogAnswerer boxes(0, [](HWND box, int) {
         HELPINFO help = {sizeof help};
         help.iContextType = HELPINFO_WINDOW;
         help.hItemHandle = box;
         SendMessageW(box, WM_HELP, 0, (LPARAM)&help);
-        QuestionBoxes::Click(box, IDNO);
+        DialogAnswerer::Click(box, IDNO);
     });
     struct Case {
         const char* help;

@@ -5,37 +5,20 @@
 #include <map>
 #include <string>
 
+#include "common/FileBytes.h"
+
 // What a directory holds, recursively: relative path to bytes, with "<dir>"
 // for a directory, so that two states compare with ==.
 typedef std::map<std::wstring, std::string> DirectoryState;
 
 inline std::string ReadBytes(const std::wstring& path)
 {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read)
-        bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
+    return ReadFileBytes(path.c_str());
 }
 
 inline bool WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) &&
-               written == bytes.size());
-    CloseHandle(file);
-    return ok;
+    return WriteFileBytes(path.c_str(), bytes);
 }
 
 inline void CollectState(const std::wstring& root, const std::wstring& relative, DirectoryState& state)

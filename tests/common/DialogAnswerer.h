@@ -10,9 +10,10 @@
 #include <thread>
 #include <vector>
 
-// Answers the message boxes that a process shows, from a thread of its own,
-// with real button messages, and remembers each box's caption and text.
-class QuestionBoxes {
+// Answers the dialogs and message boxes that a process shows, from a thread
+// of its own, with real button messages, and remembers each one's caption,
+// text and whether it has a Help button.
+class DialogAnswerer {
 public:
     struct Seen {
         std::wstring caption;
@@ -27,12 +28,12 @@ public:
     static const DWORD OtherProcesses = 0xFFFFFFFF;
 
     // Boxes of `process` (0: this one) get `action`.
-    QuestionBoxes(DWORD process, Action action)
+    DialogAnswerer(DWORD process, Action action)
         : process_(process ? process : GetCurrentProcessId()), action_(action),
           thread_([this] { Run(); })
     {
     }
-    ~QuestionBoxes()
+    ~DialogAnswerer()
     {
         running_ = false;
         thread_.join();
@@ -70,7 +71,7 @@ private:
 
     static BOOL CALLBACK Visit(HWND window, LPARAM self)
     {
-        QuestionBoxes* boxes = (QuestionBoxes*)self;
+        DialogAnswerer* boxes = (DialogAnswerer*)self;
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
         wchar_t name[16] = {};
