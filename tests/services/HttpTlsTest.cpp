@@ -46,11 +46,22 @@ public:
         std::string command = "/usr/bin/python3 \"" + UnixPath(script.c_str()) + "\" \"" +
                               UnixPath(work_.Path()) + "\"";
         std::wstring wide(command.begin(), command.end());
+        // The server must not hold the test runner's output pipes: ctest
+        // waits for every holder to go.
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                     nullptr);
         STARTUPINFOW startup = {sizeof startup};
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = startup.hStdOutput = startup.hStdError = nothing;
         PROCESS_INFORMATION process = {};
         // Wine starts a Linux program without giving back a process handle.
-        if (!CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process))
+        BOOL started = CreateProcessW(nullptr, &wide[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+        if (nothing != INVALID_HANDLE_VALUE)
+            CloseHandle(nothing);
+        if (!started)
             return;
         if (process.hThread)
             CloseHandle(process.hThread);
@@ -65,6 +76,7 @@ public:
             stranger_ = trusted_ = 0;
         certificate_ = ReadFileBytes(work_.File(L"trusted.der").Text());
     }
+    // The server also ends when its directory goes with the test.
     ~TlsServers() { work_.Write(L"stop", "stop"); }
 
     bool Ready() const { return stranger_ && trusted_ && !certificate_.empty(); }

@@ -9,7 +9,8 @@ trusts the second one by adding it to the user's trusted roots; the first it
 never trusts. (Wine refuses a leaf issued by a test CA with 12057, because
 its revocation cannot be checked, so the trusted certificate is itself the
 root.) When both listen, WORKDIR/ready holds "STRANGERPORT TRUSTEDPORT" and
-WORKDIR/trusted.der the second certificate. The servers end when WORKDIR/stop appears, or after five minutes.
+WORKDIR/trusted.der the second certificate. The servers end when WORKDIR/stop
+appears or WORKDIR goes, or after five minutes.
 
   /redirect?to=URL   302 to URL
   anything else      200 "tls-ok"
@@ -91,7 +92,8 @@ def main():
         ready.write(f"{stranger.server_address[1]} {trusted.server_address[1]}\n")
     os.replace(os.path.join(work, "ready.tmp"), os.path.join(work, "ready"))
     deadline = time.monotonic() + LIFETIME
-    while time.monotonic() < deadline and not os.path.exists(os.path.join(work, "stop")):
+    stop = os.path.join(work, "stop")
+    while time.monotonic() < deadline and os.path.isdir(work) and not os.path.exists(stop):
         time.sleep(0.1)
 
 
