@@ -5,6 +5,7 @@
 #include "common/DialogAnswerer.h"
 #include "common/LoopbackServer.h"
 #include "common/ScopedTestKey.h"
+#include "UpdateTestSupport.h"
 #include "report/MachineId.h"
 #include "services/ProgramLaunch.h"
 #include "services/RegistryKey.h"
@@ -264,6 +265,18 @@ TEST(AutoUpdater, ChecksAtMostOnceAWeek)
     EXPECT_EQ(before + 1, check.server.RequestCount());
     // A check that is due whatever the time.
     EXPECT_EQ((int)AutoUpdater::NoUpdate, check.Run(AutoUpdater::CheckNow));
+
+    // The time may live in an INI file beside the program instead.
+    std::wstring ini = TestDirectory() + L"update_tests.ini";
+    DeleteFileW(ini.c_str());
+    before = check.server.RequestCount();
+    EXPECT_EQ((int)AutoUpdater::NoUpdate, check.Run(AutoUpdater::CheckTimeInIni));
+    EXPECT_EQ(-1, check.Run(AutoUpdater::CheckTimeInIni));
+    EXPECT_EQ(before + 1, check.server.RequestCount());
+    wchar_t stored[32] = {};
+    GetPrivateProfileStringW(L"Settings", L"LastCheck", L"", stored, 32, ini.c_str());
+    EXPECT_GE(wcstoul(stored, nullptr, 10), now);
+    DeleteFileW(ini.c_str());
 }
 
 // The window closes while the question is open: StopCheck runs inside the
@@ -343,6 +356,8 @@ TEST(AutoUpdater, HelpButtonOpensOnlyWebAddresses)
         {"C:\\Windows\\System32\\calc.exe", false},
         {"file:///C:/Windows/win.ini", false},
         {"cmd.exe /c echo", false},
+        {"\\\\server\\share\\setup.exe", false},
+        {"javascript:alert(1)", false},
     };
     int version = 10;
     for (const Case& c : cases) {

@@ -57,19 +57,6 @@ TEST(UpdateRules, OfferedVersionsCompareAsNumbers)
     EXPECT_TRUE(IsNewerVersion(two, wide));
 }
 
-TEST(UpdateRules, ACheckIsDueAfterAWeekOrWhenTheLastOneLiesAhead)
-{
-    const DWORD now = 1700000000;
-    EXPECT_TRUE(IsCheckDue(0, now));
-    EXPECT_FALSE(IsCheckDue(now - (6 * 86400 + 23 * 3600), now));
-    EXPECT_FALSE(IsCheckDue(now - 604800, now));
-    EXPECT_TRUE(IsCheckDue(now - 604801, now));
-    EXPECT_FALSE(IsCheckDue(now, now));
-    EXPECT_TRUE(IsCheckDue(now + 3600, now)) << "a clock set back since the last check";
-    DWORD today = CurrentUnixTime();
-    EXPECT_GT(today, 1700000000u);
-}
-
 TEST(UpdateRules, TextsAreDecodedFromTheirUtf8Bytes)
 {
     struct Case {
@@ -87,37 +74,6 @@ TEST(UpdateRules, TextsAreDecodedFromTheirUtf8Bytes)
         ASSERT_EQ(1, DecodeLowBytesAsUtf8(c.arrived, decoded));
         EXPECT_STREQ(c.expected, decoded.Text());
     }
-}
-
-TEST(UpdateRules, QueryCarriesVersionAndIdentity)
-{
-    WideString query;
-    ASSERT_EQ(1, BuildUpdateQuery(L"https://h/common/update.php?p=quillmere", false, L"1.9",
-                                  L"1234-5678-9ABC-DEF0", L"de", L"1", nullptr, query));
-    EXPECT_STREQ(L"https://h/common/update.php?p=quillmere&v=1.9&id=1234-5678-9ABC-DEF0",
-                 query.Text());
-    ASSERT_EQ(1, BuildUpdateQuery(L"http://h/u.php", false, L"1.9", L"X", L"de", L"1", nullptr,
-                                  query));
-    EXPECT_STREQ(L"http://h/u.php?v=1.9&id=X", query.Text());
-    ASSERT_EQ(1, BuildUpdateQuery(L"http://h/u.php", true, L"1.9", L"X", L"de", L"1", nullptr,
-                                  query));
-    EXPECT_STREQ(L"http://h/u.php?a=updates&d=0&f=16&l=de&g=X&i=<Varnholt><Inventory><Item "
-                 L"Type=\"1\" Name=\"\" Version=\"1.9\" /></Inventory></Varnholt>",
-                 query.Text());
-    WideString language;
-    UpdateLanguageName(language);
-    EXPECT_FALSE(language.IsEmpty());
-}
-
-TEST(UpdateRules, OnlyWebAddressesAreOpened)
-{
-    EXPECT_TRUE(IsWebAddress(L"https://www.tollbrook.example/quillmere/news"));
-    EXPECT_TRUE(IsWebAddress(L"HTTP://www.tollbrook.example/"));
-    for (const wchar_t* refused :
-         {L"", L"https://", L"file:///C:/Windows/System32/calc.exe", L"C:\\Windows\\notepad.exe",
-          L"cmd.exe /c del *", L"javascript:alert(1)", L"\\\\server\\share\\x.exe",
-          L"https://x/\r\nrundll32", L"mailto:someone@tollbrook.example"})
-        EXPECT_FALSE(IsWebAddress(refused)) << refused;
 }
 
 TEST(InstallPath, OnlyPathsInsideTheDirectoryAreAccepted)
