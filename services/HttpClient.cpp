@@ -475,8 +475,8 @@ int HttpClient::Download(const wchar_t* url, const wchar_t* agent, const wchar_t
         if (!operation.Bound() || !OpenRoot(agent, proxy, timeout)) {
             error = GetLastError();
         } else {
-            DownloadJob job = {url,     path,   maximum,       callback,  data,
-                               headers, headersLength, status, downloadLimit, &temporary};
+            DownloadJob job = {url,     path,          maximum, callback,      data,
+                               headers, headersLength, status,  downloadLimit, &temporary};
             result = FetchToFile(job, error);
         }
     }
