@@ -8,7 +8,7 @@
 #                      release-dependent tests of the GCC build on a Windows 10 one
 #   ./build.sh build   build only (both compilers, as test does)
 #   ./build.sh bench   build, then run the benchmarks
-#   ./build.sh dist    build, then write dist/: what ships and its debug file
+#   ./build.sh dist    build, then write dist/: what ships, its debug file, the update archive
 #
 # The build tree is ./build (QUILL_BUILD_DIR overrides it), the clang build is
 # ./build/clang; the Wine prefixes live inside the tree, so nothing outside it
@@ -33,7 +33,8 @@ as_root() {
 have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 ensure_tools() {
-  local wanted=(g++-mingw-w64-i686-posix clang lld wine wine32:i386 xvfb cmake ninja-build imagemagick)
+  local wanted=(g++-mingw-w64-i686-posix clang lld wine wine32:i386 xvfb cmake ninja-build imagemagick
+                libz-mingw-w64-dev python3 openssl)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
@@ -200,8 +201,9 @@ run_program() {
 make_dist() {
   cmake --build "$build" --target dist -- ${QUILL_NINJA_FLAGS:-}
   mkdir -p "$here/dist"
-  cp "$build/dist/Quillmere.exe" "$build/dist/Quillmere.exe.debug" "$here/dist/"
-  log "wrote dist/Quillmere.exe and dist/Quillmere.exe.debug"
+  cp "$build/dist/Quillmere.exe" "$build/dist/Quillmere.exe.debug" "$build/dist/Quillmere.zip" \
+    "$build/dist/SHA256SUMS" "$here/dist/"
+  log "wrote dist/: Quillmere.exe, Quillmere.exe.debug, Quillmere.zip and SHA256SUMS"
 }
 
 # Both trees are built before either fails the action, so one run shows

@@ -1,6 +1,7 @@
 #include "services/HttpClient.h"
 
 #include "services/Base64.h"
+#include "services/FileSystem.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -40,6 +41,9 @@ const DWORD CookieBufferBytes = 10000;
 // Room for any 64-bit length and then some.
 const DWORD LengthBufferBytes = 64;
 const int ProxyAttempts = 2;
+// A download without a maximum is never given more room up front than
+// this, whatever length the server announces; the file grows as bytes come.
+const long long PreSizeLimit = 64ll * 1024 * 1024;
 
 const wchar_t AcceptAll[] = L"Accept: */*\r\n\r\n";
 
@@ -142,6 +146,8 @@ int IsSecureUrl(const wchar_t* url)
     return url && CompareAsciiNoCase(url, L"https://", 8) == 0;
 }
 
+char SkipCertificateChecksMarker;
+
 // A Content-Length value: decimal digits with optional blanks around them.
 // Anything else (a sign, garbage, a number beyond 64 bits) counts as
 // unknown, -1, so a hostile header can neither size the file nor fake the
@@ -185,12 +191,6 @@ int AppendWidened(WideString& text, const BYTE* bytes, DWORD count)
     return 1;
 }
 
-int WriteAll(HANDLE file, const void* bytes, DWORD count)
-{
-    DWORD written = 0;
-    return WriteFile(file, bytes, count, &written, nullptr) && written == count;
-}
-
 int SeekTo(HANDLE file, long long position, DWORD method)
 {
     LARGE_INTEGER distance;
@@ -206,6 +206,8 @@ DWORD TextLength(const wchar_t* text, DWORD length)
 }
 
 } // namespace
+
+void* const HttpSkipCertificateChecks = &SkipCertificateChecksMarker;
 
 // Binds the library for the length of one operation and closes the root
 // handle that the operation opened.
@@ -256,6 +258,8 @@ struct HttpClient::DownloadJob {
     DWORD headersLength;
     DWORD* status;
     DWORD downloadLimit;
+    // The file actually written; it takes the target's place when complete.
+    WideString* temporary;
 };
 
 HttpClient::HttpClient(const wchar_t* libraryName) : libraryName_(libraryName) {}
@@ -374,6 +378,15 @@ int HttpClient::QueryFinalUrl(HINTERNET request, WideString& url)
     return 0;
 }
 
+// A redirect must not take a request that began over TLS to plain HTTP:
+// what arrives then could come from anyone on the way. A final address
+// that cannot be read counts as such a redirect.
+int HttpClient::LeftTls(HINTERNET request)
+{
+    WideString finalUrl;
+    return !QueryFinalUrl(request, finalUrl) || !IsSecureUrl(finalUrl.Text());
+}
+
 int HttpClient::AskForProxyCredentials(HWND owner, HINTERNET request)
 {
     return api_.InternetErrorDlg(owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
@@ -399,6 +412,8 @@ int HttpClient::Get(const wchar_t* url, const wchar_t* agent, WideString& text, 
                                                            flags, 0));
         DWORD status = 0;
         if (!request || !QueryStatus(request.Get(), status))
+            return 0;
+        if ((flags & INTERNET_FLAG_SECURE) && LeftTls(request.Get()))
             return 0;
         if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT)
             return ReadText(request.Get(), maximum, text);
@@ -450,21 +465,44 @@ int HttpClient::Download(const wchar_t* url, const wchar_t* agent, const wchar_t
         *status = HTTP_STATUS_OK;
     DWORD error = 0;
     int result = 0;
+    // The body is written to a temporary file beside the target, which takes
+    // the target's place only when it is complete: a failed or cut-off
+    // download never leaves a torn file there, and a good file at the target
+    // is not truncated before its successor has arrived.
+    WideString temporary;
     {
         Operation operation(*this);
         if (!operation.Bound() || !OpenRoot(agent, proxy, timeout)) {
             error = GetLastError();
         } else {
-            DownloadJob job = {url,     path,          maximum, callback,     data,
-                               headers, headersLength, status,  downloadLimit};
+            DownloadJob job = {url,     path,          maximum, callback,      data,
+                               headers, headersLength, status,  downloadLimit, &temporary};
             result = FetchToFile(job, error);
         }
     }
+    if (result && !MoveFileExW(temporary.Text(), path,
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+        result = 0;
+    }
+    if (result)
+        temporary.Clear();
     HttpDownloadOutcome outcome = {result ? 0 : (error ? error : ERROR_GEN_FAILURE), 1, result};
     Ask(callback, data, HttpDownloadFinished, &outcome);
-    if (!result && outcome.deleteFile && path && *path)
+    if (result)
+        return 1;
+    if (!outcome.deleteFile) {
+        // The caller keeps what arrived, at the place it asked for.
+        if (!temporary.IsEmpty() &&
+            !MoveFileExW(temporary.Text(), path, MOVEFILE_REPLACE_EXISTING))
+            DeleteFileW(temporary.Text());
+        return 0;
+    }
+    if (!temporary.IsEmpty())
+        DeleteFileW(temporary.Text());
+    if (path && *path)
         DeleteFileW(path);
-    return result;
+    return 0;
 }
 
 int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
@@ -474,13 +512,17 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
         flags &= ~INTERNET_FLAG_NO_COOKIES;
     void* certificate = nullptr;
     Ask(job.callback, job.data, HttpDownloadCertificate, &certificate);
-    if (!certificate)
+    if (certificate == HttpSkipCertificateChecks)
         flags |= IgnoreCertificateNameAndDate;
 
     InternetHandle request(api_, api_.InternetOpenUrlW(root_, job.url, job.headers,
                                                        job.headersLength, flags, 0));
     if (!request) {
         error = GetLastError();
+        return 0;
+    }
+    if (IsSecureUrl(job.url) && LeftTls(request.Get())) {
+        error = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
         return 0;
     }
     DWORD status = HTTP_STATUS_OK;
@@ -513,9 +555,16 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
     // Only a partial answer continues the file; a full one appended to it
     // would corrupt it.
     bool appending = resume == 1 && status == HTTP_STATUS_PARTIAL_CONTENT;
-    FileHandle file(CreateFileW(job.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, appending ? OPEN_ALWAYS : CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    WideString& temporary = *job.temporary;
+    FileHandle file;
+    // A resumed download continues a copy of the partial file, so the file
+    // at the target stays as it was until the whole has come.
+    if (CreateTemporaryBeside(job.path, temporary) &&
+        (!appending || CopyFileW(job.path, temporary.Text(), FALSE) ||
+         GetLastError() == ERROR_FILE_NOT_FOUND))
+        file.Reset(CreateFileW(temporary.Text(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, appending ? OPEN_ALWAYS : CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsOpen() || (appending && !SeekTo(file.Get(), 0, FILE_END))) {
         error = GetLastError();
         if (job.status)
@@ -528,6 +577,8 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
         // Claiming the space first keeps the file in one piece; beyond a
         // maximum it would only have to be cut back.
         long long reserve = job.maximum && length > job.maximum ? job.maximum : length;
+        if (reserve > PreSizeLimit)
+            reserve = PreSizeLimit;
         if (!SeekTo(file.Get(), reserve, FILE_BEGIN) || !SetEndOfFile(file.Get()) ||
             !SeekTo(file.Get(), 0, FILE_BEGIN)) {
             error = GetLastError();
@@ -667,6 +718,8 @@ int HttpClient::Request(HttpRequest& request)
         DWORD error = 0;
         if (!Send(request, handle.Get(), error))
             return 0;
+        if ((secure || request.port == INTERNET_DEFAULT_HTTPS_PORT) && LeftTls(handle.Get()))
+            return 0;
         DWORD status = 0;
         if (QueryStatus(handle.Get(), status) && request.status)
             *request.status = status;
@@ -731,7 +784,7 @@ HINTERNET HttpClient::OpenRequestHandle(const HttpRequest& request, HINTERNET co
         return nullptr;
     void* certificate = nullptr;
     Ask(request.callback, request.data, HttpRequestCertificate, &certificate);
-    if (!certificate) {
+    if (certificate == HttpSkipCertificateChecks) {
         DWORD ignored = IgnoredCertificateErrors;
         api_.InternetSetOptionW(handle, INTERNET_OPTION_SECURITY_FLAGS, &ignored, sizeof ignored);
     }

@@ -22,6 +22,10 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
+    // Over HTTPS, every operation checks the server's certificate (unless the
+    // callback stores HttpSkipCertificateChecks) and fails when a redirect
+    // leads to plain HTTP.
+    //
     // Fetches `url` into `text`, every body byte widened to the code unit of
     // the same value. 1 when at least one read of the body succeeded. Sets no
     // time-out: the library's defaults apply.
@@ -30,7 +34,9 @@ public:
 
     // Fetches `url` into the file `path`. 1 only when the file was written
     // completely: a body that ends before its announced Content-Length fails.
-    // A failed download deletes the file unless the callback keeps it.
+    // The bytes go to a temporary file beside `path` that replaces it only
+    // when complete. A failed download deletes the file at `path` unless the
+    // callback keeps what arrived.
     int Download(const wchar_t* url, const wchar_t* agent, const wchar_t* path, DWORD maximum,
                  HttpCallback callback, void* data, const wchar_t* headers, DWORD headersLength,
                  DWORD* status, DWORD timeout, DWORD downloadLimit, const wchar_t* proxy);
@@ -71,6 +77,7 @@ private:
                     WideString& text);
     long long QueryContentLength(HINTERNET request);
     int QueryFinalUrl(HINTERNET request, WideString& url);
+    int LeftTls(HINTERNET request);
     int AskForProxyCredentials(HWND owner, HINTERNET request);
 
     int ReadText(HINTERNET request, DWORD maximum, WideString& text);

@@ -30,8 +30,8 @@ enum HttpDownloadCode {
     HttpDownloadWrittenAddress = 8,  // long long*; 0 aborts
     HttpDownloadTotal = 9,           // long long* byte total; 0 marks the download failed
     HttpDownloadAllowCookies = 10,   // const wchar_t* URL; 1 lets cookies through
-    HttpDownloadCertificate = 11,    // void** preset nullptr; storing a value keeps the
-                                     // certificate name and date checks on
+    HttpDownloadCertificate = 11,    // void** preset nullptr; only HttpSkipCertificateChecks
+                                     // stored there turns the name and date checks off
 };
 
 // Request (and Post, which rests on it).
@@ -49,11 +49,17 @@ enum HttpRequestCode {
     HttpRequestAllowRedirect = 10,   // const wchar_t* object path; 0 blocks redirects
     HttpRequestToFile = 11,          // int* preset 0; store 1 to write the response to the
                                      // file named by the response field
-    HttpRequestCertificate = 12,     // void** preset nullptr; left empty, certificate errors
-                                     // are ignored
+    HttpRequestCertificate = 12,     // void** preset nullptr; only HttpSkipCertificateChecks
+                                     // stored there makes certificate errors ignored
     HttpRequestByteSink = 13,        // ByteBuffer** preset nullptr; set it to receive the
                                      // raw response bytes
 };
+
+// Server certificates are checked on every HTTPS operation. A caller that
+// must reach a server with a broken certificate says so explicitly by
+// storing this value at HttpDownloadCertificate or HttpRequestCertificate;
+// nothing stored, or any other value, keeps the checks on.
+extern void* const HttpSkipCertificateChecks;
 
 // Value of the Download codes 0 and 1.
 struct HttpFileHeader {

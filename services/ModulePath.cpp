@@ -18,13 +18,23 @@ int GetExecutablePath(WideString& path)
 
 int GetExecutableDirectory(WideString& directory)
 {
-    if (!GetExecutablePath(directory))
+    WideString path;
+    if (!GetExecutablePath(path))
         return 0;
+    DirectoryOf(path.Text(), directory);
+    return !directory.IsEmpty();
+}
+
+void DirectoryOf(const wchar_t* path, WideString& directory)
+{
+    directory.Assign(path ? path : L"");
     int cut = directory.Length();
     while (cut > 0 && directory.At(cut - 1) != L'\\' && directory.At(cut - 1) != L'/')
         --cut;
-    directory.Truncate(cut);
-    return cut > 0;
+    if (cut == 0)
+        directory.Clear();
+    else
+        directory.Truncate(cut);
 }
 
 void FileNameOf(const wchar_t* path, WideString& name)

@@ -12,6 +12,9 @@ int GetExecutableDirectory(WideString& directory);
 // "C:\bin\tool.exe", "tool.backup" for "C:\bin\tool.backup".
 int GetExecutableBaseName(WideString& name);
 
+// The part of `path` up to and including its last backslash or slash;
+// empty when it has none.
+void DirectoryOf(const wchar_t* path, WideString& directory);
 // The part of `path` after its last backslash or slash.
 void FileNameOf(const wchar_t* path, WideString& name);
 // Cuts `name` at its last dot when that dot is one of the last four

@@ -37,33 +37,6 @@ private:
     void* data_ = nullptr;
 };
 
-// "%u.%u" as the C library reads it: white space before each number, and
-// the minor number only after a dot. Returns how many numbers were read.
-int ScanTwoNumbers(const wchar_t* text, unsigned* first, unsigned* second)
-{
-    unsigned* targets[] = {first, second};
-    int read = 0;
-    for (int i = 0; i < 2; ++i) {
-        if (i == 1) {
-            if (*text != L'.')
-                break;
-            ++text;
-        }
-        while (*text == L' ' || (*text >= L'\t' && *text <= L'\r'))
-            ++text;
-        if (*text == L'+')
-            ++text;
-        if (*text < L'0' || *text > L'9')
-            break;
-        unsigned value = 0;
-        while (*text >= L'0' && *text <= L'9')
-            value = value * 10 + (unsigned)(*text++ - L'0');
-        *targets[i] = value;
-        ++read;
-    }
-    return read;
-}
-
 int QueryString(const void* block, const wchar_t* prefix, const wchar_t* name, WideString& value)
 {
     WideString path;
@@ -88,6 +61,31 @@ int OwnFile(const wchar_t* moduleFile, WideString& file)
 
 } // namespace
 
+int ScanVersionNumbers(const wchar_t* text, unsigned* first, unsigned* second)
+{
+    unsigned* targets[] = {first, second};
+    int read = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (i == 1) {
+            if (*text != L'.')
+                break;
+            ++text;
+        }
+        while (*text == L' ' || (*text >= L'\t' && *text <= L'\r'))
+            ++text;
+        if (*text == L'+')
+            ++text;
+        if (*text < L'0' || *text > L'9')
+            break;
+        unsigned value = 0;
+        while (*text >= L'0' && *text <= L'9')
+            value = value * 10 + (unsigned)(*text++ - L'0');
+        *targets[i] = value;
+        ++read;
+    }
+    return read;
+}
+
 int VersionNumbersFromBlock(const void* block, VersionNumbers& numbers)
 {
     numbers = VersionNumbers();
@@ -96,7 +94,7 @@ int VersionNumbersFromBlock(const void* block, VersionNumbers& numbers)
     WideString text;
     for (const wchar_t* prefix : StringBlocks) {
         if (QueryString(block, prefix, L"FileVersion", text)) {
-            ScanTwoNumbers(text.Text(), &numbers.major, &numbers.minor);
+            ScanVersionNumbers(text.Text(), &numbers.major, &numbers.minor);
             return 1;
         }
     }

@@ -19,6 +19,10 @@ int VersionNumbersFromBlock(const void* block, VersionNumbers& numbers);
 int ReadVersionNumbers(HMODULE module, VersionNumbers& numbers);
 int ReadFileVersionNumbers(const wchar_t* file, VersionNumbers& numbers);
 
+// "%u.%u" as the C library reads it: white space before each number, and
+// the minor number only after a dot. Returns how many numbers were read.
+int ScanVersionNumbers(const wchar_t* text, unsigned* first, unsigned* second);
+
 // "name [major.minor]" with two digits for the minor number.
 const wchar_t* CaptionWithVersion(const wchar_t* productName, HMODULE module, WideString& caption);
 // major * 256 + minor, the low byte of each.

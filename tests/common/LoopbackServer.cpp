@@ -68,6 +68,12 @@ LoopbackReply& LoopbackReply::Pause(DWORD milliseconds)
     return *this;
 }
 
+LoopbackReply& LoopbackReply::WaitFor(HANDLE event, DWORD safetyMilliseconds)
+{
+    steps_.push_back({Kind::WaitFor, std::string(), safetyMilliseconds, event});
+    return *this;
+}
+
 LoopbackReply& LoopbackReply::Hang(DWORD safetyMilliseconds)
 {
     steps_.push_back({Kind::Hang, std::string(), safetyMilliseconds});
@@ -352,10 +358,12 @@ bool LoopbackServer::ReadRequest(SOCKET connection, std::string& pending, std::s
     }
 }
 
-bool LoopbackServer::WaitWhileConnected(SOCKET connection, DWORD milliseconds)
+bool LoopbackServer::WaitWhileConnected(SOCKET connection, DWORD milliseconds, HANDLE event)
 {
     DWORD start = GetTickCount();
     while (!stopping_ && GetTickCount() - start < milliseconds) {
+        if (event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0)
+            break;
         if (WaitFor(connection, false, SliceMilliseconds, stopping_)) {
             char probe;
             if (recv(connection, &probe, 1, MSG_PEEK) <= 0)
@@ -376,6 +384,10 @@ bool LoopbackServer::Perform(SOCKET connection, const LoopbackReply& reply, bool
             break;
         case LoopbackReply::Kind::Pause:
             if (!WaitWhileConnected(connection, step.milliseconds))
+                return false;
+            break;
+        case LoopbackReply::Kind::WaitFor:
+            if (!WaitWhileConnected(connection, step.milliseconds, step.event))
                 return false;
             break;
         case LoopbackReply::Kind::Hang:

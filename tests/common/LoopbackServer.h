@@ -14,16 +14,20 @@
 // ends by closing the connection gracefully unless it says otherwise.
 class LoopbackReply {
 public:
-    enum class Kind { Send, Pause, Hang, Endless, Reset, KeepOpen };
+    enum class Kind { Send, Pause, Hang, Endless, Reset, KeepOpen, WaitFor };
     struct Step {
         Kind kind;
         std::string bytes;
         DWORD milliseconds;
+        HANDLE event = nullptr;
     };
 
     LoopbackReply& Send(const std::string& bytes);
     // Waits, but gives up early when the client goes away or the server stops.
     LoopbackReply& Pause(DWORD milliseconds);
+    // Waits until the test sets `event` (it stays the test's to close), at
+    // most `safetyMilliseconds`; gives up early like Pause.
+    LoopbackReply& WaitFor(HANDLE event, DWORD safetyMilliseconds = 60000);
     // Never answers: holds the connection until the client closes it, the
     // server stops, or the safety limit runs out.
     LoopbackReply& Hang(DWORD safetyMilliseconds = 30000);
@@ -83,7 +87,7 @@ private:
     bool ReadRequest(SOCKET connection, std::string& pending, std::string& request);
     bool Perform(SOCKET connection, const LoopbackReply& reply, bool& closed);
     LoopbackReply NextReply();
-    bool WaitWhileConnected(SOCKET connection, DWORD milliseconds);
+    bool WaitWhileConnected(SOCKET connection, DWORD milliseconds, HANDLE event = nullptr);
 
     SOCKET listener_ = INVALID_SOCKET;
     USHORT port_ = 0;

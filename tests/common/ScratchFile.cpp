@@ -1,4 +1,5 @@
 #include "common/ScratchFile.h"
+#include "common/FileBytes.h"
 
 namespace {
 
@@ -29,27 +30,10 @@ bool ScratchFile::Exists() const
 
 std::string ScratchFile::Read() const
 {
-    std::string bytes;
-    HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
+    return ReadFileBytes(path_.c_str());
 }
 
 bool ScratchFile::Write(const std::string& bytes) const
 {
-    HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) &&
-              written == bytes.size();
-    CloseHandle(file);
-    return ok;
+    return WriteFileBytes(path_.c_str(), bytes);
 }

@@ -1,4 +1,5 @@
 #include "TempDirectory.h"
+#include "FileBytes.h"
 
 TempDirectory::TempDirectory(const wchar_t* name)
 {
@@ -25,37 +26,12 @@ WideString TempDirectory::File(const wchar_t* name) const
 
 bool TempDirectory::Write(const wchar_t* name, const std::string& bytes) const
 {
-    HANDLE file = CreateFileW(File(name).Text(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = bytes.empty() || (WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) &&
-                                written == bytes.size());
-    CloseHandle(file);
-    return ok;
+    return WriteFileBytes(File(name).Text(), bytes);
 }
 
 std::string TempDirectory::Read(const wchar_t* name) const
 {
-    std::string bytes;
-    ReadWholeFile(File(name).Text(), bytes);
-    return bytes;
-}
-
-bool ReadWholeFile(const wchar_t* path, std::string& bytes)
-{
-    bytes.clear();
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
-        bytes.append(buffer, read);
-    CloseHandle(file);
-    return true;
+    return ReadFileBytes(File(name).Text());
 }
 
 void DeleteDirectoryTree(const wchar_t* path)

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "FileBytes.h"
 #include "services/WideString.h"
 
 // A fresh directory under the temporary folder for one test, removed with
@@ -26,9 +27,6 @@ public:
 private:
     WideString path_;
 };
-
-// The whole file at `path`; false (and empty) when it cannot be opened.
-bool ReadWholeFile(const wchar_t* path, std::string& bytes);
 
 // Deletes a directory tree; read-only files are made writable first.
 void DeleteDirectoryTree(const wchar_t* path);

@@ -5,7 +5,9 @@
 #include <thread>
 
 #include "HttpTestSupport.h"
+#include "common/DialogAnswerer.h"
 #include "common/ScratchFile.h"
+#include "common/TempDirectory.h"
 
 namespace {
 
@@ -19,6 +21,23 @@ int Download(HttpClient& client, const std::wstring& url, const ScratchFile& fil
     return client.Download(url.c_str(), Agent, file.Path(), maximum,
                            recorder ? &CallbackRecorder::Callback : nullptr, recorder, headers,
                            (DWORD)-1, status, (DWORD)-1, limit, nullptr);
+}
+
+// Names of the files in `directory`.
+std::set<std::wstring> FilesIn(const wchar_t* directory)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    std::wstring pattern = std::wstring(directory) + L"\\*";
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.insert(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
 }
 
 bool WinInetLoaded()
@@ -127,49 +146,6 @@ TEST(HttpClientGet, CookiesPassOnlyWhenCodeNineAllowsThem)
 
 namespace {
 
-// Presses a button in every dialog this process shows, from a thread of its
-// own, and counts the dialogs.
-class DialogClicker {
-public:
-    explicit DialogClicker(int button) : button_(button), thread_([this] { Run(); }) {}
-    ~DialogClicker()
-    {
-        running_ = false;
-        thread_.join();
-    }
-    int Count() const { return count_; }
-
-private:
-    static BOOL CALLBACK Visit(HWND window, LPARAM self)
-    {
-        DialogClicker* clicker = (DialogClicker*)self;
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        wchar_t name[16] = {};
-        GetClassNameW(window, name, 16);
-        if (process == GetCurrentProcessId() && lstrcmpW(name, L"#32770") == 0 &&
-            IsWindowVisible(window) && clicker->clicked_.insert(window).second) {
-            ++clicker->count_;
-            PostMessageW(window, WM_COMMAND, clicker->button_, 0);
-        }
-        return TRUE;
-    }
-
-    void Run()
-    {
-        while (running_) {
-            EnumWindows(&Visit, (LPARAM)this);
-            Sleep(20);
-        }
-    }
-
-    int button_;
-    std::atomic<bool> running_{true};
-    std::atomic<int> count_{0};
-    std::set<HWND> clicked_;
-    std::thread thread_;
-};
-
 // A visible top-level window that holds the foreground, as the update
 // check's caller would.
 class ForegroundWindow {
@@ -206,7 +182,7 @@ TEST(HttpClientGet, ProxyCredentialsDialogShowsAtMostTwice)
     HttpClient client;
     WideString text;
     {
-        DialogClicker clicker(IDOK); // every OK asks for another attempt
+        DialogAnswerer clicker(0, DialogAnswerer::Press(IDOK)); // every OK asks for another attempt
         EXPECT_EQ(0, client.Get(L"http://updates.quillmere.invalid/common/update.php", Agent,
                                 text, 0, proxyName.c_str(), nullptr, nullptr));
         EXPECT_EQ(2, clicker.Count());
@@ -215,7 +191,7 @@ TEST(HttpClientGet, ProxyCredentialsDialogShowsAtMostTwice)
     ASSERT_GE(proxy.RequestCount(), 2u);
     EXPECT_EQ(0u, proxy.Requests()[0].find("GET http://updates.quillmere.invalid"));
     {
-        DialogClicker clicker(IDCANCEL);
+        DialogAnswerer clicker(0, DialogAnswerer::Press(IDCANCEL));
         EXPECT_EQ(0, client.Get(L"http://updates.quillmere.invalid/common/update.php", Agent,
                                 text, 0, proxyName.c_str(), nullptr, nullptr));
         EXPECT_EQ(1, clicker.Count());
@@ -338,6 +314,50 @@ TEST(HttpClientDownload, FailuresLeaveNoFileBehind)
         EXPECT_FALSE(recorder.Asked(HttpDownloadTotal));
         ASSERT_FALSE(recorder.codes.empty());
         EXPECT_EQ(HttpDownloadFinished, recorder.codes.back());
+    }
+}
+
+// While the body comes, the old file stays whole at the target; the new one
+// takes its place only when complete, and a cut-off one leaves neither it
+// nor a temporary file behind.
+TEST(HttpClientDownload, ReplacesTheTargetOnlyWhenTheNewFileIsComplete)
+{
+    TempDirectory directory(L"download");
+    WideString target = directory.File(L"Quillmere_new.exe");
+    std::string body = PatternBytes(20000);
+    std::string head = HttpHead(200, "Content-Length: 20000\r\n");
+    LoopbackServer server;
+    HttpClient client;
+    for (bool complete : {true, false}) {
+        SCOPED_TRACE(complete);
+        ASSERT_TRUE(directory.Write(L"Quillmere_new.exe", "the good old file"));
+        HANDLE goOn = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        LoopbackReply reply = LoopbackReply().Send(head + body.substr(0, 5000)).WaitFor(goOn);
+        server.Script(complete ? reply.Send(body.substr(5000)) : reply.Reset());
+        std::atomic<int> result{-1};
+        std::wstring url = server.Url(L"/f");
+        std::thread downloader([&] {
+            DWORD status = 0;
+            result = client.Download(url.c_str(), Agent, target.Text(), 0, nullptr, nullptr,
+                                     AcceptAll, (DWORD)-1, &status, (DWORD)-1, 0, nullptr);
+        });
+        // The temporary file appears beside the target while the server waits.
+        DWORD start = GetTickCount();
+        while (FilesIn(directory.Path()).size() < 2 && Milliseconds(start) < 60000)
+            Sleep(20);
+        EXPECT_EQ(2u, FilesIn(directory.Path()).size());
+        EXPECT_EQ("the good old file", directory.Read(L"Quillmere_new.exe"));
+        SetEvent(goOn);
+        downloader.join();
+        CloseHandle(goOn);
+        if (complete) {
+            EXPECT_EQ(1, result.load());
+            EXPECT_TRUE(directory.Read(L"Quillmere_new.exe") == body);
+            EXPECT_EQ(std::set<std::wstring>{L"Quillmere_new.exe"}, FilesIn(directory.Path()));
+        } else {
+            EXPECT_EQ(0, result.load());
+            EXPECT_TRUE(FilesIn(directory.Path()).empty());
+        }
     }
 }
 
