@@ -15,9 +15,10 @@ const ULONG HandlerStackGuarantee = 64 * 1024;
 const wchar_t DumpSuffix[] = L"_Debug.dmp";
 const wchar_t TextSuffix[] = L"_Debug.txt";
 
-int DefaultReportStep(const CrashReporter&, const wchar_t*, const wchar_t*)
+// Offers the files to the user and sends them to the configured host.
+int DefaultReportStep(const CrashReporter& reporter, const wchar_t* dumpPath, const wchar_t* textPath)
 {
-    return 1;
+    return SendProblemReport(reporter.ReportSettings(), dumpPath, textPath);
 }
 
 // `first` followed by `second` and `third`; empty when it does not fit.
@@ -139,6 +140,17 @@ void CrashReporter::ConfigureReporter(int iconId, const wchar_t* host, const wch
     else if (!VersionString(L"InternalName", nullptr, programName_))
         programName_.Clear();
     extraText_.Assign(extraText ? extraText : L"");
+}
+
+ProblemReportSettings CrashReporter::ReportSettings() const
+{
+    ProblemReportSettings settings;
+    settings.iconId = iconId_;
+    settings.reportHost = host_.Text();
+    settings.reportPath = path_.Text();
+    settings.programName = programName_.Text();
+    settings.extraText = extraText_.Text();
+    return settings;
 }
 
 void CrashReporter::UseReportStep(ReportStep step)

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "report/CrashRecords.h"
+#include "report/ProblemReport.h"
 #include "report/SymbolEngine.h"
 #include "services/WideString.h"
 #include "update/WorkerThread.h"
@@ -42,7 +43,12 @@ public:
     const wchar_t* ProgramName() const { return programName_.Text(); }
     const wchar_t* ExtraText() const { return extraText_.Text(); }
 
-    // nullptr restores the default step, which shows nothing and returns 1.
+    // What the problem report dialog needs of the configuration (the
+    // executable's resources, HTTPS to the report host).
+    ProblemReportSettings ReportSettings() const;
+
+    // nullptr restores the default step: the problem report dialog, which
+    // shows nothing and returns 1 when no report host is configured.
     void UseReportStep(ReportStep step);
     // For callers that cannot wait as long as the default.
     void UseCaptureTimeout(DWORD milliseconds) { captureTimeout_ = milliseconds; }

@@ -4,6 +4,7 @@
 // "step.txt" there, so a test can check it.
 #include <windows.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "report/CrashReporter.h"
@@ -97,7 +98,19 @@ DWORD WINAPI CrashingThread(void*)
     return 0;
 }
 
-int Run(const char* mode)
+// The real problem report, posted over plain HTTP to a test's loopback port.
+INTERNET_PORT ReportPort = 0;
+
+int ReportingStep(const CrashReporter& reporter, const wchar_t* dumpPath, const wchar_t* textPath)
+{
+    RecordingStep(reporter, dumpPath, textPath);
+    ProblemReportSettings settings = reporter.ReportSettings();
+    settings.port = ReportPort;
+    settings.service = INTERNET_SERVICE_HTTP;
+    return SendProblemReport(settings, dumpPath, textPath);
+}
+
+int Run(const char* mode, const char* argument)
 {
     if (!strcmp(mode, "access"))
         CrashByWritingToAddress16();
@@ -115,6 +128,12 @@ int Run(const char* mode)
         return 3;
     } else if (!strcmp(mode, "nested")) {
         CrashReporter::Current().UseReportStep(CrashingStep);
+        CrashByWritingToAddress16();
+    } else if (!strcmp(mode, "report") && argument) {
+        ReportPort = (INTERNET_PORT)atoi(argument);
+        CrashReporter::Current().ConfigureReporter(101, L"127.0.0.1", L"/services/lumeri/report.php",
+                                                   nullptr, nullptr);
+        CrashReporter::Current().UseReportStep(ReportingStep);
         CrashByWritingToAddress16();
     } else if (!strcmp(mode, "heaplock")) {
         // A crash while holding the heap's lock: the capture, which needs
@@ -138,5 +157,5 @@ int main(int argc, char** argv)
     CrashReporter& reporter = CrashReporter::Current();
     reporter.ConfigureReporter(101, nullptr, nullptr, L"crasher", nullptr);
     reporter.UseReportStep(RecordingStep);
-    return argc > 1 ? Run(argv[1]) : 2;
+    return argc > 1 ? Run(argv[1], argc > 2 ? argv[2] : nullptr) : 2;
 }
