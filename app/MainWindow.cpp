@@ -88,8 +88,7 @@ int MainWindow::OnInitDialog()
     RestorePlacement();
     grip_.Attach(Window());
     model_.Start();
-    CheckButton(IDC_AUTO_UPDATE, (flags_ & UpdateCheckOff) ? 0 : 1);
-    // The update check starts here unless it is switched off.
+    StartUpdateCheck();
     StartRefresh(StartRefreshDelay);
     return 1;
 }
@@ -129,6 +128,18 @@ void MainWindow::SetUpFurnishings()
     anchors_.Add(Item(IDC_AUTO_UPDATE), bottomRight);
     anchors_.Add(Item(IDC_LINK), bottomRight);
     anchors_.Add(Item(IDC_EXIT), bottomRight);
+}
+
+void MainWindow::StartUpdateCheck()
+{
+    if (flags_ & UpdateCheckOff) {
+        CheckButton(IDC_AUTO_UPDATE, 0);
+        return;
+    }
+    CheckButton(IDC_AUTO_UPDATE, 1);
+    // At most once a week; the last check's time is kept beside the settings.
+    updater_.StartCheck(updateEndpoint_.IsEmpty() ? Deployment::UpdateEndpoint : updateEndpoint_.Text(),
+                        Window(), settingsRoot_, settingsPath_.Text(), L"LastCheck", 0, nullptr, L"1");
 }
 
 void MainWindow::RestorePlacement()
@@ -179,6 +190,7 @@ int MainWindow::CanClose(INT_PTR result)
     splitter_.Detach();
     link_.Detach();
     anchors_.Clear();
+    updater_.StopCheck();
     // The update check stops here.
     return 1;
 }

@@ -15,6 +15,7 @@
 #include "ui/StringTable.h"
 #include "ui/TreeViewControl.h"
 #include "ui/WindowPlacement.h"
+#include "update/AutoUpdater.h"
 
 // The whole visible program: the device tree on the left, the property list
 // of the selected device on the right, the filter box below. Refreshes run
@@ -50,6 +51,7 @@ public:
     Splitter& Divider() { return splitter_; }
     IconEdit& FilterBox() { return filterBox_; }
     LinkControl& Link() { return link_; }
+    AutoUpdater& Updater() { return updater_; }
     SizeGrip& Grip() { return grip_; }
     DWORD Flags() const { return flags_; }
 
@@ -59,6 +61,8 @@ public:
     // Where the window keeps what it remembers between runs (tests point
     // it elsewhere).
     void UseSettingsKey(HKEY root, const wchar_t* path);
+    // Where the update check asks (tests point it at a loopback server).
+    void UseUpdateEndpoint(const wchar_t* url) { updateEndpoint_ = url; }
 
 private:
     void SetUpTree();
@@ -68,6 +72,7 @@ private:
     void ShowListMenu(int item);
     int LoadMenu(int menuId, UINT copyId, UINT refreshId);
     void SetUpFurnishings();
+    void StartUpdateCheck();
     void RestorePlacement();
     void SavePlacement();
     void StartRefresh(UINT delay);
@@ -97,10 +102,12 @@ private:
     LayoutAnchors anchors_;
     WindowPlacement placement_;
     PopupMenu menu_;
+    AutoUpdater updater_;
     StringTable strings_;
     SizeGrip grip_;
     SettingsStore settings_;
     DWORD flags_ = 0;
     HKEY settingsRoot_ = HKEY_CURRENT_USER;
     WideString settingsPath_{L"Software\\Tollbrook\\Quillmere"};
+    WideString updateEndpoint_;
 };

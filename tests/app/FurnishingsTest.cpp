@@ -3,6 +3,7 @@
 #include "MainWindowHarness.h"
 #include "app/Clipboard.h"
 #include "common/ImportHook.h"
+#include "common/LoopbackServer.h"
 #include "services/RegistryKey.h"
 
 #include <algorithm>
@@ -142,7 +143,7 @@ TEST_F(MainWindowTest, UpdateCheckBoxKeepsTheOtherFlagBits)
     EXPECT_EQ(0x80000011u, StoredFlags(settings));
 
     MainWindow again;
-    again.UseSettingsKey(settings.Root(), settings.Path());
+    UseTestSettings(again, settings);
     WindowScript next(again);
     next.Then([&]() {
         EXPECT_EQ(0, again.IsButtonChecked(IDC_AUTO_UPDATE)) << "switched off at the last run";
@@ -364,7 +365,7 @@ TEST_F(MainWindowTest, EveryClosePathSavesInOrderAndTheNextStartComesBack)
         WriteRecorder recorder;
         {
             MainWindow first;
-            first.UseSettingsKey(settings.Root(), settings.Path());
+            UseTestSettings(first, settings);
             WindowScript run(first);
             run.Then([&]() { return TreeCount(first.Item(IDC_TREE)) > 1; });
             run.Then([&]() {
@@ -387,7 +388,7 @@ TEST_F(MainWindowTest, EveryClosePathSavesInOrderAndTheNextStartComesBack)
         EXPECT_EQ((std::vector<std::wstring>{L"Main", L"Splitter", L"ListView", L"Flags"}), recorder.Saved());
 
         MainWindow second;
-        second.UseSettingsKey(settings.Root(), settings.Path());
+        UseTestSettings(second, settings);
         WindowScript next(second);
         Remembered back = {};
         next.Then([&]() { return TreeCount(second.Item(IDC_TREE)) > 1; });
@@ -410,7 +411,7 @@ TEST_F(MainWindowTest, HostileStoredValuesNeverGiveAnUnusableWindow)
     SIZE template_ = {};
     {
         MainWindow clean;
-        clean.UseSettingsKey(settings.Root(), settings.Path());
+        UseTestSettings(clean, settings);
         WindowScript run(clean);
         run.Then([&]() {
             RECT rect;
@@ -447,7 +448,7 @@ TEST_F(MainWindowTest, HostileStoredValuesNeverGiveAnUnusableWindow)
         key.Close();
 
         MainWindow window;
-        window.UseSettingsKey(settings.Root(), settings.Path());
+        UseTestSettings(window, settings);
         WindowScript run(window);
         run.Then([&]() { return TreeCount(window.Item(IDC_TREE)) > 1; });
         run.Then([&]() {
@@ -468,4 +469,38 @@ TEST_F(MainWindowTest, HostileStoredValuesNeverGiveAnUnusableWindow)
         });
         EXPECT_EQ(42, run.Run());
     }
+}
+
+TEST_F(MainWindowTest, UpdateCheckRunsWhileTheBoxIsCheckedAndNotAfterItWasCleared)
+{
+    LoopbackServer server;
+    server.Script(HttpAnswer(404, ""));
+    const std::wstring endpoint = server.Url(L"/common/update.php?p=quillmere");
+    window.UseUpdateEndpoint(endpoint.c_str());
+    WaitForTree();
+    script.Then([&]() { return server.RequestCount() == 1; });
+    script.Then([&]() {
+        std::string request = server.Requests()[0];
+        EXPECT_EQ(0u, request.find("GET /common/update.php?p=quillmere&v=")) << request;
+        EXPECT_NE(std::string::npos, request.find("&id=")) << request;
+        SendMessageW(window.Item(IDC_AUTO_UPDATE), BM_CLICK, 0, 0);
+        PostMessageW(window.Item(IDC_EXIT), BM_CLICK, 0, 0);
+        return true;
+    });
+    script.Wait(5000);
+    EXPECT_EQ(1, script.Run());
+    EXPECT_EQ(1u, StoredFlags(settings) & 1);
+
+    // Due again by its time, but switched off: the next start asks nobody.
+    RegistryKey key;
+    ASSERT_TRUE(key.CreateWrite(settings.Root(), settings.Path()) && key.WriteNumber(L"LastCheck", 0));
+    key.Close();
+    MainWindow again;
+    UseTestSettings(again, settings);
+    again.UseUpdateEndpoint(endpoint.c_str());
+    WindowScript next(again);
+    next.Then([&]() { return TreeCount(again.Item(IDC_TREE)) > 1; });
+    next.Wait(1500);
+    EXPECT_EQ(42, next.Run());
+    EXPECT_EQ(1u, server.RequestCount());
 }

@@ -219,11 +219,19 @@ inline void ClickHeader(HWND dialog, HWND list, int column)
     SendMessageW(dialog, WM_NOTIFY, click.hdr.idFrom, (LPARAM)&click);
 }
 
+// Points a window at the test's settings and at an update endpoint where
+// nothing listens, so no test writes the user's settings or asks the net.
+inline void UseTestSettings(MainWindow& window, const ScopedTestKey& settings)
+{
+    window.UseSettingsKey(settings.Root(), settings.Path());
+    window.UseUpdateEndpoint(L"http://127.0.0.1:9/common/update.php?p=quillmere");
+}
+
 class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest() : settings(L"MainWindow"), script(window)
     {
-        window.UseSettingsKey(settings.Root(), settings.Path());
+        UseTestSettings(window, settings);
     }
 
     HWND Tree() { return window.Item(IDC_TREE); }
