@@ -9,13 +9,14 @@
 
 #include "report/CrashReporter.h"
 
-namespace {
+// Global and static rather than in an anonymous namespace, so that every
+// symbol format names the functions alike (a PDB would add the namespace).
 
 // Longer than a report's thread name field, so the report must cut it.
-const char LongThreadName[] =
+static const char LongThreadName[] =
     "Crash worker thread with a name far longer than the eighty-seven bytes that a report keeps";
 
-void WriteLine(HANDLE file, const wchar_t* label, const wchar_t* text)
+static void WriteLine(HANDLE file, const wchar_t* label, const wchar_t* text)
 {
     char line[1200];
     int length = WideCharToMultiByte(CP_UTF8, 0, label, -1, line, 100, nullptr, nullptr);
@@ -32,9 +33,9 @@ void WriteLine(HANDLE file, const wchar_t* label, const wchar_t* text)
 
 // Found before the crash: a capture that cannot finish may hold the loader
 // lock, which GetModuleFileNameW takes.
-wchar_t StepFile[MAX_PATH];
+static wchar_t StepFile[MAX_PATH];
 
-void FindStepFile()
+static void FindStepFile()
 {
     DWORD length = GetModuleFileNameW(nullptr, StepFile, MAX_PATH);
     while (length > 0 && StepFile[length - 1] != L'\\')
@@ -42,7 +43,8 @@ void FindStepFile()
     wcscpy(StepFile + length, L"step.txt");
 }
 
-int RecordingStep(const CrashReporter& reporter, const wchar_t* dumpPath, const wchar_t* textPath)
+static int RecordingStep(const CrashReporter& reporter, const wchar_t* dumpPath,
+                         const wchar_t* textPath)
 {
     HANDLE file = CreateFileW(StepFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -56,7 +58,8 @@ int RecordingStep(const CrashReporter& reporter, const wchar_t* dumpPath, const 
 }
 
 // A second fault while the report is being handed on.
-int CrashingStep(const CrashReporter& reporter, const wchar_t* dumpPath, const wchar_t* textPath)
+static int CrashingStep(const CrashReporter& reporter, const wchar_t* dumpPath,
+                        const wchar_t* textPath)
 {
     RecordingStep(reporter, dumpPath, textPath);
     volatile int* volatile target = (volatile int*)0x20;
@@ -64,24 +67,24 @@ int CrashingStep(const CrashReporter& reporter, const wchar_t* dumpPath, const w
     return 1;
 }
 
-__attribute__((noinline)) void CrashByWritingToAddress16()
+static __attribute__((noinline)) void CrashByWritingToAddress16()
 {
     volatile int* volatile target = (volatile int*)0x10;
     *target = 1; // crash line: access
 }
 
-__attribute__((noinline)) int CrashByDividingByZero(volatile int divisor)
+static __attribute__((noinline)) int CrashByDividingByZero(volatile int divisor)
 {
     return 100 / divisor; // crash line: divide
 }
 
-__attribute__((noinline)) void CrashByRaisingUnknownCode()
+static __attribute__((noinline)) void CrashByRaisingUnknownCode()
 {
     ULONG_PTR arguments[2] = {1, 2};
     RaiseException(0xE1234567, 0, 2, arguments); // crash line: raise
 }
 
-__attribute__((noinline)) int OverflowTheStack(int depth)
+static __attribute__((noinline)) int OverflowTheStack(int depth)
 {
     volatile char frame[512];
     frame[0] = (char)depth;
@@ -90,7 +93,7 @@ __attribute__((noinline)) int OverflowTheStack(int depth)
     return OverflowTheStack(depth + 1) + frame[depth % 512]; // crash line: overflow
 }
 
-DWORD WINAPI CrashingThread(void*)
+static DWORD WINAPI CrashingThread(void*)
 {
     // NT_TIB's ArbitraryUserPointer, where the report looks for a thread's name.
     __asm__ volatile("movl %0, %%fs:0x14" : : "r"(LongThreadName) : "memory");
@@ -99,9 +102,10 @@ DWORD WINAPI CrashingThread(void*)
 }
 
 // The real problem report, posted over plain HTTP to a test's loopback port.
-INTERNET_PORT ReportPort = 0;
+static INTERNET_PORT ReportPort = 0;
 
-int ReportingStep(const CrashReporter& reporter, const wchar_t* dumpPath, const wchar_t* textPath)
+static int ReportingStep(const CrashReporter& reporter, const wchar_t* dumpPath,
+                         const wchar_t* textPath)
 {
     RecordingStep(reporter, dumpPath, textPath);
     ProblemReportSettings settings = reporter.ReportSettings();
@@ -110,7 +114,7 @@ int ReportingStep(const CrashReporter& reporter, const wchar_t* dumpPath, const 
     return SendProblemReport(settings, dumpPath, textPath);
 }
 
-int Run(const char* mode, const char* argument)
+static int Run(const char* mode, const char* argument)
 {
     if (!strcmp(mode, "access"))
         CrashByWritingToAddress16();
@@ -144,8 +148,6 @@ int Run(const char* mode, const char* argument)
     }
     return 2;
 }
-
-} // namespace
 
 int main(int argc, char** argv)
 {
