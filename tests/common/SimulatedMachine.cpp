@@ -22,14 +22,20 @@ SimulatedMachine::SimulatedMachine(const char* text)
     GetTempPathW(MAX_PATH, folder);
     GetTempFileNameW(folder, L"qsm", 0, file);
     path_ = file;
+    owned_ = true;
     Rewrite(text);
+    SetEnvironmentVariableW(L"QUILLMERE_SIM_MACHINE", path_.c_str());
+}
+
+SimulatedMachine::SimulatedMachine(const std::wstring& existingFile) : path_(existingFile)
+{
     SetEnvironmentVariableW(L"QUILLMERE_SIM_MACHINE", path_.c_str());
 }
 
 SimulatedMachine::~SimulatedMachine()
 {
     SetEnvironmentVariableW(L"QUILLMERE_SIM_MACHINE", nullptr);
-    if (!path_.empty())
+    if (owned_)
         DeleteFileW(path_.c_str());
 }
 

@@ -10,6 +10,8 @@
 class SimulatedMachine {
 public:
     explicit SimulatedMachine(const char* text = nullptr);
+    // Selects an existing machine file (a full path), which is left alone.
+    explicit SimulatedMachine(const std::wstring& existingFile);
     ~SimulatedMachine();
     SimulatedMachine(const SimulatedMachine&) = delete;
     SimulatedMachine& operator=(const SimulatedMachine&) = delete;
@@ -27,4 +29,5 @@ public:
 
 private:
     std::wstring path_;
+    bool owned_ = false;
 };
