@@ -104,10 +104,10 @@ int DeviceNode::RegistryProperty(DWORD spdrp, WideString& text) const
 
 int DeviceNode::LoadStatus()
 {
-    if (!Api().CM_Get_DevNode_Status)
+    if (!Api().CM_Get_DevNode_Status())
         return 0;
     ULONG newStatus = 0, newProblem = 0;
-    if (Api().CM_Get_DevNode_Status(&newStatus, &newProblem, devnode, 0) != CR_SUCCESS)
+    if (Api().CM_Get_DevNode_Status()(&newStatus, &newProblem, devnode, 0) != CR_SUCCESS)
         return 0;
     status = newStatus;
     problem = newProblem;
@@ -134,8 +134,8 @@ int DeviceNode::OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const
         SP_DEVINFO_DATA element;
         memset(&element, 0, sizeof(element));
         element.cbSize = sizeof(element);
-        for (DWORD index = 0; api.SetupDiEnumDeviceInfo &&
-                              api.SetupDiEnumDeviceInfo(set, index, &element);
+        for (DWORD index = 0; api.SetupDiEnumDeviceInfo() &&
+                              api.SetupDiEnumDeviceInfo()(set, index, &element);
              ++index) {
             if (element.DevInst == devnode) {
                 info.Adopt(&api, set, element);
@@ -143,8 +143,8 @@ int DeviceNode::OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const
             }
             element.cbSize = sizeof(element);
         }
-        if (api.SetupDiDestroyDeviceInfoList)
-            api.SetupDiDestroyDeviceInfoList(set);
+        if (api.SetupDiDestroyDeviceInfoList())
+            api.SetupDiDestroyDeviceInfoList()(set);
     }
     if (!IsEqualGUID(classGuid, GUID_NULL))
         return 0;
@@ -159,14 +159,14 @@ int DeviceNode::OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const
 
 int DeviceNode::LoadIcon()
 {
-    if (!Api().SetupDiLoadClassIcon)
+    if (!Api().SetupDiLoadClassIcon())
         return 0;
     DestroyIcon();
     DeviceInfoSet info;
     if (!OpenDeviceInfo(GUID_NULL, info))
         return 0;
     HICON loaded = nullptr;
-    BOOL ok = Api().SetupDiLoadClassIcon(&info.ClassGuid(), &loaded, nullptr);
+    BOOL ok = Api().SetupDiLoadClassIcon()(&info.ClassGuid(), &loaded, nullptr);
     info.Release();
     if (!ok || !loaded)
         return 0;
@@ -178,20 +178,20 @@ int DeviceNode::PropertyKeys(DEVPROPKEY** keys, DWORD* count) const
 {
     *keys = nullptr;
     *count = 0;
-    if (!Api().SetupDiGetDevicePropertyKeys)
+    if (!Api().SetupDiGetDevicePropertyKeys())
         return 0;
     DeviceInfoSet info;
     if (!OpenDeviceInfo(GUID_NULL, info))
         return 0;
     DWORD required = 0;
-    Api().SetupDiGetDevicePropertyKeys(info.Handle(), info.Element(), nullptr, 0, &required, 0);
+    Api().SetupDiGetDevicePropertyKeys()(info.Handle(), info.Element(), nullptr, 0, &required, 0);
     if (required == 0 || required > 0x100000)
         return 0;
     DEVPROPKEY* array = (DEVPROPKEY*)calloc(required, sizeof(DEVPROPKEY));
     if (!array)
         return 0;
     DWORD delivered = 0;
-    if (!Api().SetupDiGetDevicePropertyKeys(info.Handle(), info.Element(), array, required,
+    if (!Api().SetupDiGetDevicePropertyKeys()(info.Handle(), info.Element(), array, required,
                                             &delivered, 0)) {
         free(array);
         return 0;
@@ -212,13 +212,13 @@ HKEY DeviceNode::OpenRegistryKey(ULONG selector) const
     }
     if (selector != ClassInstallerKey && selector != ClassInterfaceKey)
         return nullptr;
-    if (!api.SetupDiOpenClassRegKeyExW)
+    if (!api.SetupDiOpenClassRegKeyExW())
         return nullptr;
     DeviceInfoSet info;
     if (!OpenDeviceInfo(GUID_NULL, info))
         return nullptr;
     DWORD which = selector == ClassInstallerKey ? DIOCR_INSTALLER : DIOCR_INTERFACE;
-    HKEY key = api.SetupDiOpenClassRegKeyExW(&info.ClassGuid(), KEY_READ, which, nullptr, nullptr);
+    HKEY key = api.SetupDiOpenClassRegKeyExW()(&info.ClassGuid(), KEY_READ, which, nullptr, nullptr);
     return key == INVALID_HANDLE_VALUE ? nullptr : key;
 }
 
@@ -237,27 +237,27 @@ int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
 {
     value.Clear();
     const DeviceApi& api = Api();
-    if (!api.SetupDiGetDevicePropertyW)
+    if (!api.SetupDiGetDevicePropertyW())
         return 0;
     DeviceInfoSet info;
     if (!OpenDeviceInfo(GUID_NULL, info))
         return 0;
     DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
     DWORD required = 0;
-    api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type, nullptr, 0,
+    api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type, nullptr, 0,
                                   &required, 0);
     if (type == DEVPROP_TYPE_EMPTY)
         return 0;
     if (IsPlainNumberType(type)) {
         unsigned long long number = 0;
-        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+        if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)&number, sizeof(number), nullptr, 0))
             return 0;
         return value.Format(L"%I64u", number);
     }
     if (type == DEVPROP_TYPE_GUID) {
         GUID guid;
-        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+        if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)&guid, sizeof(guid), nullptr, 0))
             return 0;
         GuidText(guid, value);
@@ -266,7 +266,7 @@ int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
     if (type == DEVPROP_TYPE_FILETIME) {
         FILETIME time;
         SYSTEMTIME system;
-        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+        if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)&time, sizeof(time), nullptr, 0))
             return 0;
         if (FileTimeToSystemTime(&time, &system))
@@ -281,7 +281,7 @@ int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
             return 0;
         wchar_t* buffer = value.Buffer();
         memset(buffer, 0, capacity * sizeof(wchar_t));
-        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+        if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)buffer, capacity * sizeof(wchar_t), nullptr,
                                            0)) {
             value.Clear();

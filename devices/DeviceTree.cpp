@@ -120,7 +120,7 @@ DeviceNode* DeviceTree::Enumerate(bool useCached, const wchar_t* machineName)
         return nullptr;
     if (remote) {
         HMACHINE machine = nullptr;
-        if (api_.CM_Connect_MachineW(machineName, &machine) != CR_SUCCESS || !machine)
+        if (api_.CM_Connect_MachineW()(machineName, &machine) != CR_SUCCESS || !machine)
             return nullptr;
         api_.machine = machine;
         api_.machineName = machineName;
@@ -209,18 +209,18 @@ int DeviceTree::ClassPropertyKeys(const GUID& classGuid, int which, DEVPROPKEY**
 {
     *keys = nullptr;
     *count = 0;
-    if (!api_.SetupDiGetClassPropertyKeys)
+    if (!api_.SetupDiGetClassPropertyKeys())
         return 0;
     DWORD flags = which == 1 ? DICLASSPROP_INTERFACE : DICLASSPROP_INSTALLER;
     DWORD required = 0;
-    api_.SetupDiGetClassPropertyKeys(&classGuid, nullptr, 0, &required, flags);
+    api_.SetupDiGetClassPropertyKeys()(&classGuid, nullptr, 0, &required, flags);
     if (required == 0 || required > 0x100000)
         return 0;
     DEVPROPKEY* array = (DEVPROPKEY*)calloc(required, sizeof(DEVPROPKEY));
     if (!array)
         return 0;
     DWORD delivered = 0;
-    if (!api_.SetupDiGetClassPropertyKeys(&classGuid, array, required, &delivered, flags)) {
+    if (!api_.SetupDiGetClassPropertyKeys()(&classGuid, array, required, &delivered, flags)) {
         free(array);
         return 0;
     }
@@ -232,9 +232,9 @@ int DeviceTree::ClassPropertyKeys(const GUID& classGuid, int which, DEVPROPKEY**
 int DeviceTree::ClassNameFromGuid(const GUID& classGuid, WideString& name) const
 {
     name.Clear();
-    if (!api_.SetupDiClassNameFromGuidW)
+    if (!api_.SetupDiClassNameFromGuidW())
         return 0;
-    if (!api_.SetupDiClassNameFromGuidW(&classGuid, name.Buffer(), (DWORD)(name.Capacity() - 1),
+    if (!api_.SetupDiClassNameFromGuidW()(&classGuid, name.Buffer(), (DWORD)(name.Capacity() - 1),
                                         nullptr)) {
         name.Clear();
         return 0;

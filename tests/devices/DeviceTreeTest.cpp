@@ -86,8 +86,21 @@ TEST_F(DeviceTreeTest, BindsEverySlotThroughTheSimulator)
     for (int i = 0; i < DeviceApi::SlotCount; ++i)
         EXPECT_NE(nullptr, api.Slot(i)) << DeviceApi::SlotName(i);
     EXPECT_STREQ("SetupDiGetDeviceInstallParamsW", DeviceApi::SlotName(74));
-    EXPECT_EQ((FARPROC)api.SetupDiGetDeviceInstallParamsW, api.Slot(74));
-    EXPECT_EQ((FARPROC)api.CM_Get_Child, api.Slot(31));
+    // Every named slot holds exactly the entry point of its own name, and so
+    // does the slot at its index: the table is one array in lookup order.
+    HMODULE setup = GetModuleHandleW(L"setupapi.dll");
+    ASSERT_NE(nullptr, setup);
+    int index = 0;
+#define EXPECT_SLOT_BOUND_BY_NAME(name, type)                                                 \
+    if (index >= 2) {                                                                       \
+        EXPECT_EQ(GetProcAddress(setup, #name), reinterpret_cast<FARPROC>(api.name())) << #name; \
+        EXPECT_EQ(GetProcAddress(setup, #name), api.Slot(DeviceApi::Slot_##name)) << #name;  \
+        EXPECT_STREQ(#name, DeviceApi::SlotName(index));                                     \
+    }                                                                                       \
+    ++index;
+    DEVICE_API_SLOTS(EXPECT_SLOT_BOUND_BY_NAME)
+#undef EXPECT_SLOT_BOUND_BY_NAME
+    EXPECT_EQ(DeviceApi::SlotCount, index);
     EXPECT_TRUE(api.setupLibrary.IsLoaded());
     EXPECT_FALSE(api.configManagerLibrary.IsLoaded()) << "the fallback is only for older systems";
 }
@@ -102,10 +115,10 @@ TEST_F(DeviceTreeTest, FallsBackToTheConfigurationManagerLibrary)
     model.Start();
     const DeviceApi& api = model.Api();
     EXPECT_TRUE(api.configManagerLibrary.IsLoaded());
-    EXPECT_NE(nullptr, api.CM_Get_Child);
-    EXPECT_NE(nullptr, api.CMP_WaitNoPendingInstallEvents);
-    EXPECT_EQ(nullptr, api.CM_Reenumerate_DevNode_Ex);
-    EXPECT_NE(nullptr, api.SetupDiGetClassDevsW);
+    EXPECT_NE(nullptr, api.CM_Get_Child());
+    EXPECT_NE(nullptr, api.CMP_WaitNoPendingInstallEvents());
+    EXPECT_EQ(nullptr, api.CM_Reenumerate_DevNode_Ex());
+    EXPECT_NE(nullptr, api.SetupDiGetClassDevsW());
     EXPECT_EQ(SmallMachinePaths, Rebuild(nullptr));
 }
 
@@ -349,14 +362,14 @@ TEST_F(DeviceTreeTest, TheDefaultMachineEnumeratesCompletely)
     EXPECT_GE(paths.size(), 60u);
     // every devnode the simulator holds is in the tree, exactly once
     typedef HDEVINFO(WINAPI * ClassDevs)(const GUID*, PCWSTR, HWND, DWORD);
-    ClassDevs all = (ClassDevs)model.Api().SetupDiGetClassDevsW;
+    ClassDevs all = (ClassDevs)model.Api().SetupDiGetClassDevsW();
     HDEVINFO set = all(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     ASSERT_NE(INVALID_HANDLE_VALUE, set);
     SP_DEVINFO_DATA element = {sizeof(element)};
     DWORD count = 0;
-    while (model.Api().SetupDiEnumDeviceInfo(set, count, &element))
+    while (model.Api().SetupDiEnumDeviceInfo()(set, count, &element))
         ++count;
-    model.Api().SetupDiDestroyDeviceInfoList(set);
+    model.Api().SetupDiDestroyDeviceInfoList()(set);
     EXPECT_EQ((size_t)count, paths.size());
     bool sawProblem = false;
     for (DeviceNode* n = model.TopLevel().First()->children.First(); n; n = n->next)
