@@ -83,6 +83,13 @@ int SimulatedMachine::OpenSets()
     return sets ? sets() : -1;
 }
 
+int SimulatedMachine::IconsAlive()
+{
+    typedef int(WINAPI * IconsAliveProc)();
+    IconsAliveProc icons = (IconsAliveProc)SimulatorExport("SimulatorIconsAlive");
+    return icons ? icons() : -1;
+}
+
 const char* SimulatedMachine::LastError()
 {
     typedef const char*(WINAPI * ErrorProc)();

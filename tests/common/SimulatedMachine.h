@@ -25,6 +25,7 @@ public:
     static int Calls(const char* entryPoint);
     static void ResetCalls();
     static int OpenSets();
+    static int IconsAlive();
     static const char* LastError();
 
 private:
