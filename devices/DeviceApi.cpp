@@ -179,12 +179,13 @@ CONFIGRET DeviceApi::OpenDevNodeKey(DEVINST node, ULONG which, HKEY* key) const
                : CR_CALL_NOT_IMPLEMENTED;
 }
 
-HDEVINFO DeviceApi::GetClassDevs(const GUID* classGuid) const
+HDEVINFO DeviceApi::GetClassDevs(const GUID* classGuid, DWORD flags) const
 {
     if (machine)
-        return SetupDiGetClassDevsExW() ? SetupDiGetClassDevsExW()(classGuid, nullptr, nullptr, 0,
-                                                               nullptr, machineName.Text(), nullptr)
-                                      : INVALID_HANDLE_VALUE;
-    return SetupDiGetClassDevsW() ? SetupDiGetClassDevsW()(classGuid, nullptr, nullptr, 0)
-                                : INVALID_HANDLE_VALUE;
+        return SetupDiGetClassDevsExW() ? SetupDiGetClassDevsExW()(classGuid, nullptr, nullptr, flags,
+                                                                   nullptr, machineName.Text(),
+                                                                   nullptr)
+                                        : INVALID_HANDLE_VALUE;
+    return SetupDiGetClassDevsW() ? SetupDiGetClassDevsW()(classGuid, nullptr, nullptr, flags)
+                                  : INVALID_HANDLE_VALUE;
 }

@@ -194,7 +194,9 @@ struct DeviceApi {
     CONFIGRET GetRegistryProperty(DEVINST node, ULONG property, ULONG* type, void* buffer,
                                   ULONG* length) const;
     CONFIGRET OpenDevNodeKey(DEVINST node, ULONG which, HKEY* key) const;
-    HDEVINFO GetClassDevs(const GUID* classGuid) const;
+    // `flags` 0 or DIGCF_ALLCLASSES (with no class GUID): never
+    // DIGCF_PRESENT, so devices that are not present are included.
+    HDEVINFO GetClassDevs(const GUID* classGuid, DWORD flags = 0) const;
 
 private:
     void ClearSlots();

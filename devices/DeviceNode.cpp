@@ -21,19 +21,11 @@ DeviceNode::DeviceNode(DeviceTree* owner, DEVINST devnode) : devnode(devnode), o
 DeviceNode::~DeviceNode()
 {
     children.Clear();
-    DestroyIcon();
 }
 
 const DeviceApi& DeviceNode::Api() const
 {
     return owner->Api();
-}
-
-void DeviceNode::DestroyIcon()
-{
-    if (icon)
-        ::DestroyIcon(icon);
-    icon = nullptr;
 }
 
 DeviceNode* DeviceNode::LoadChildren()
@@ -57,12 +49,13 @@ DeviceNode* DeviceNode::LoadChildren()
 
 int DeviceNode::LoadName()
 {
-    if (RegistryProperty(SPDRP_FRIENDLYNAME, name))
-        return 1;
-    if (RegistryProperty(SPDRP_DEVICEDESC, name))
-        return 1;
-    name.Clear();
-    return 0;
+    // Read through the tree's one large buffer, so that each name keeps
+    // only its own length.
+    WideString& read = owner->ReadBuffer();
+    int found = RegistryProperty(SPDRP_FRIENDLYNAME, read) || RegistryProperty(SPDRP_DEVICEDESC, read);
+    name.Assign(read.Text(), read.Length());
+    name.Compact();
+    return found;
 }
 
 int DeviceNode::RegistryPropertyRaw(DWORD spdrp, void* buffer, ULONG* length, ULONG* type) const
@@ -157,31 +150,38 @@ int DeviceNode::OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const
     return OpenDeviceInfo(ownClass, info);
 }
 
+int DeviceNode::FindDeviceInfo(DeviceInfoSet& info) const
+{
+    // Found in its own class's set, the node is exactly where the search
+    // from the class-less devices would have found it.
+    if (setupClassKnown && OpenDeviceInfo(setupClass, info))
+        return 1;
+    return OpenDeviceInfo(GUID_NULL, info);
+}
+
 int DeviceNode::LoadIcon()
 {
-    if (!Api().SetupDiLoadClassIcon())
+    icon = nullptr;
+    setupClassKnown = owner->SetupClassOf(*this, setupClass);
+    if (!setupClassKnown || !Api().SetupDiLoadClassIcon())
         return 0;
-    DestroyIcon();
-    DeviceInfoSet info;
-    if (!OpenDeviceInfo(GUID_NULL, info))
-        return 0;
-    HICON loaded = nullptr;
-    BOOL ok = Api().SetupDiLoadClassIcon()(&info.ClassGuid(), &loaded, nullptr);
-    info.Release();
-    if (!ok || !loaded)
-        return 0;
-    icon = loaded;
-    return 1;
+    icon = owner->ClassIcon(setupClass);
+    return icon != nullptr;
 }
 
 int DeviceNode::PropertyKeys(DEVPROPKEY** keys, DWORD* count) const
 {
+    DeviceInfoSet info;
+    if (Api().SetupDiGetDevicePropertyKeys())
+        FindDeviceInfo(info);
+    return PropertyKeys(info, keys, count);
+}
+
+int DeviceNode::PropertyKeys(DeviceInfoSet& info, DEVPROPKEY** keys, DWORD* count) const
+{
     *keys = nullptr;
     *count = 0;
-    if (!Api().SetupDiGetDevicePropertyKeys())
-        return 0;
-    DeviceInfoSet info;
-    if (!OpenDeviceInfo(GUID_NULL, info))
+    if (!Api().SetupDiGetDevicePropertyKeys() || !info.IsOpen())
         return 0;
     DWORD required = 0;
     Api().SetupDiGetDevicePropertyKeys()(info.Handle(), info.Element(), nullptr, 0, &required, 0);
@@ -203,6 +203,15 @@ int DeviceNode::PropertyKeys(DEVPROPKEY** keys, DWORD* count) const
 
 HKEY DeviceNode::OpenRegistryKey(ULONG selector) const
 {
+    DeviceInfoSet info;
+    if ((selector == ClassInstallerKey || selector == ClassInterfaceKey) &&
+        Api().SetupDiOpenClassRegKeyExW())
+        FindDeviceInfo(info);
+    return OpenRegistryKey(selector, info);
+}
+
+HKEY DeviceNode::OpenRegistryKey(ULONG selector, DeviceInfoSet& info) const
+{
     const DeviceApi& api = Api();
     if (selector == CM_REGISTRY_HARDWARE || selector == CM_REGISTRY_SOFTWARE) {
         HKEY key = nullptr;
@@ -212,10 +221,7 @@ HKEY DeviceNode::OpenRegistryKey(ULONG selector) const
     }
     if (selector != ClassInstallerKey && selector != ClassInterfaceKey)
         return nullptr;
-    if (!api.SetupDiOpenClassRegKeyExW())
-        return nullptr;
-    DeviceInfoSet info;
-    if (!OpenDeviceInfo(GUID_NULL, info))
+    if (!api.SetupDiOpenClassRegKeyExW() || !info.IsOpen())
         return nullptr;
     DWORD which = selector == ClassInstallerKey ? DIOCR_INSTALLER : DIOCR_INTERFACE;
     HKEY key = api.SetupDiOpenClassRegKeyExW()(&info.ClassGuid(), KEY_READ, which, nullptr, nullptr);
@@ -235,12 +241,17 @@ bool IsPlainNumberType(DEVPROPTYPE type)
 
 int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
 {
+    DeviceInfoSet info;
+    if (Api().SetupDiGetDevicePropertyW())
+        FindDeviceInfo(info);
+    return DeviceProperty(info, key, value);
+}
+
+int DeviceNode::DeviceProperty(DeviceInfoSet& info, const DEVPROPKEY& key, WideString& value) const
+{
     value.Clear();
     const DeviceApi& api = Api();
-    if (!api.SetupDiGetDevicePropertyW())
-        return 0;
-    DeviceInfoSet info;
-    if (!OpenDeviceInfo(GUID_NULL, info))
+    if (!api.SetupDiGetDevicePropertyW() || !info.IsOpen())
         return 0;
     DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
     DWORD required = 0;
@@ -255,8 +266,12 @@ int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
             return 0;
         return value.Format(L"%I64u", number);
     }
+    // A value shorter than its type is what it is: a few bytes of data.
+    if ((type == DEVPROP_TYPE_GUID && required < sizeof(GUID)) ||
+        (type == DEVPROP_TYPE_FILETIME && required < sizeof(FILETIME)))
+        return value.Format(L"%u Bytes Binary Data", required);
     if (type == DEVPROP_TYPE_GUID) {
-        GUID guid;
+        GUID guid = {};
         if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)&guid, sizeof(guid), nullptr, 0))
             return 0;
@@ -264,7 +279,7 @@ int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
         return 1;
     }
     if (type == DEVPROP_TYPE_FILETIME) {
-        FILETIME time;
+        FILETIME time = {};
         SYSTEMTIME system;
         if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)&time, sizeof(time), nullptr, 0))

@@ -106,6 +106,18 @@ int WideString::Grow(int capacity)
     return 1;
 }
 
+int WideString::Compact()
+{
+    if (!buffer_ || length_ + 1 >= capacity_)
+        return 1;
+    wchar_t* fitted = (wchar_t*)realloc(buffer_, (size_t)(length_ + 1) * sizeof(wchar_t));
+    if (!fitted)
+        return 0;
+    buffer_ = fitted;
+    capacity_ = length_ + 1;
+    return 1;
+}
+
 int WideString::Reserve(int capacity)
 {
     return Grow(capacity);

@@ -60,6 +60,9 @@ public:
     void RemoveAll(const wchar_t* what);
     // Index of the first occurrence of `what` at or after `from`, -1 if none.
     int Find(const wchar_t* what, int from = 0) const;
+    // Gives back the capacity beyond the text and its terminator, for a text
+    // kept a long time, like the names of thousands of devices.
+    int Compact();
     void Truncate(int length) { if (length >= 0 && length < length_) SetLength(length); }
 
     int Compare(const wchar_t* other) const;

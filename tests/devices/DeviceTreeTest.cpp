@@ -376,3 +376,78 @@ TEST_F(DeviceTreeTest, TheDefaultMachineEnumeratesCompletely)
         sawProblem |= (n->status & 0x400) != 0;
     (void)sawProblem;
 }
+
+namespace {
+
+// A tree whose image list refuses every icon.
+class RefusingTreeSink : public RecordingTreeSink {
+public:
+    int AddIcon(HICON) override { return -1; }
+};
+
+} // namespace
+
+TEST_F(DeviceTreeTest, ARebuildAsksForOneSetAndOneIconPerClassAndKeepsThemBounded)
+{
+    SimulatedMachine machine; // the default machine: 78 devnodes, a dozen classes with icons
+    // Keeps the simulator loaded past Stop, to count the icons left behind.
+    HMODULE simulator = LoadLibraryW(L"setupapi.dll");
+    model.Start();
+    SimulatedMachine::ResetCalls();
+    Rebuild(nullptr);
+    EXPECT_EQ(1, SimulatedMachine::Calls("SetupDiGetClassDevsW")) << "no set per node";
+    int classes = model.ClassIconCount();
+    EXPECT_GE(classes, 10);
+    std::vector<GUID> distinct;
+    std::vector<const DeviceNode*> pending = {model.TopLevel().First()};
+    while (!pending.empty()) {
+        const DeviceNode* node = pending.back();
+        pending.pop_back();
+        for (; node; node = node->next) {
+            bool seen = !node->setupClassKnown;
+            for (const GUID& guid : distinct)
+                seen = seen || IsEqualGUID(guid, node->setupClass);
+            if (!seen)
+                distinct.push_back(node->setupClass);
+            if (node->children.First())
+                pending.push_back(node->children.First());
+        }
+    }
+    EXPECT_EQ((int)distinct.size(), SimulatedMachine::Calls("SetupDiLoadClassIcon"))
+        << "each class is asked once, classes without an icon included";
+    EXPECT_EQ(1 + classes, tree.ImageCount()) << "each icon goes into the image list once";
+
+    for (int i = 0; i < 4; ++i) {
+        Rebuild(i % 2 ? L"a" : nullptr);
+        EXPECT_EQ(classes, SimulatedMachine::IconsAlive()) << "one icon per class alive, rebuild " << i;
+    }
+    // Nodes of a class share its icon and its image.
+    const RecordingTreeSink::Item* first = nullptr;
+    for (const RecordingTreeSink::Item* cpu : tree.Roots()[0]->items[0]->items[0]->items) {
+        if (!first)
+            first = cpu;
+        if (((DeviceNode*)cpu->param)->icon == ((DeviceNode*)first->param)->icon) {
+            EXPECT_EQ(first->image, cpu->image);
+        }
+    }
+    // Names keep only their own length.
+    const DeviceNode* named = (const DeviceNode*)first->param;
+    EXPECT_EQ(named->name.Length() + 1, ((DeviceNode*)first->param)->name.Capacity());
+
+    model.Stop();
+    EXPECT_EQ(0, SimulatedMachine::IconsAlive()) << "stopping destroys every icon once";
+    FreeLibrary(simulator);
+}
+
+TEST_F(DeviceTreeTest, AnIconTheImageListRefusesShowsTheDefaultImage)
+{
+    SimulatedMachine machine(SmallMachine);
+    model.Start();
+    RefusingTreeSink refusing;
+    model.RebuildTree(refusing, nullptr);
+    const RecordingTreeSink::Item* ethernet = refusing.Find(L"Ethernet Connection");
+    ASSERT_NE(nullptr, ethernet);
+    EXPECT_NE(nullptr, ((DeviceNode*)ethernet->param)->icon);
+    EXPECT_EQ(model.DefaultImage(), ethernet->image);
+    EXPECT_EQ(model.DefaultImage(), ethernet->selectedImage);
+}
