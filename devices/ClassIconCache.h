@@ -2,8 +2,8 @@
 
 #include "devices/DeviceApi.h"
 
-// The class icons of one enumeration: one icon per setup class, asked for
-// once, shared by every node of the class and destroyed once. Windows hands
+// The class icons: one icon per setup class, asked for once while the model
+// runs, shared by every node of the class and destroyed once. Windows hands
 // out a new icon per call and allows a process 10,000 user-interface
 // objects, so an icon per node would not even load on a large machine.
 // Each icon also remembers its index in the tree's image list for the

@@ -172,7 +172,9 @@ DeviceNode* DeviceTree::Enumerate(bool useCached, const wchar_t* machineName)
     if (useCached && !topLevel_.IsEmpty())
         return topLevel_.First();
     topLevel_.Clear();
-    ForgetEnumeration();
+    // The class icons stay: a class's icon is a resource of its installer,
+    // loaded once while the model runs.
+    classes_.Clear();
     api_.Disconnect();
     bool remote = machineName && *machineName;
     if (!HasEnumerationEntryPoints(remote))

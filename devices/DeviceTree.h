@@ -59,7 +59,7 @@ public:
     // a device without one), from one set per enumeration; 0 when neither
     // holds it.
     int SetupClassOf(const DeviceNode& node, GUID& classGuid);
-    // The one icon of a setup class in this enumeration, or none.
+    // The one icon of a setup class, or none.
     HICON ClassIcon(const GUID& classGuid);
     int ClassIconCount() const { return icons_.Count(); }
     // One large buffer for the registry reads of an enumeration.
