@@ -14,7 +14,8 @@ const int PropertyTextCapacity = 4096;
 
 } // namespace
 
-DeviceNode::DeviceNode(DeviceTree* owner, DEVINST devnode) : devnode(devnode), owner(owner)
+DeviceNode::DeviceNode(DeviceTree* owner, DEVINST devnode)
+    : devnode(devnode), owner(owner), name(WideString::WithCapacity(1))
 {
 }
 
@@ -53,8 +54,7 @@ int DeviceNode::LoadName()
     // only its own length.
     WideString& read = owner->ReadBuffer();
     int found = RegistryProperty(SPDRP_FRIENDLYNAME, read) || RegistryProperty(SPDRP_DEVICEDESC, read);
-    name.Assign(read.Text(), read.Length());
-    name.Compact();
+    name.AssignExact(read.Text(), read.Length());
     return found;
 }
 
