@@ -2,6 +2,8 @@
 
 #include "devices/DeviceNode.h"
 
+#include <gtest/gtest.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -195,6 +197,12 @@ bool Matches(const char* name, const std::string& actual, std::string& differenc
     difference = std::string(name) + " differs at line " + std::to_string(expectedLine) +
                  "\n  reference: " + was + "\n  now:       " + now;
     return false;
+}
+
+void ExpectMatches(const char* name, const std::string& actual)
+{
+    std::string difference;
+    EXPECT_TRUE(Matches(name, actual, difference)) << difference;
 }
 
 std::string Digest(const std::string& text)

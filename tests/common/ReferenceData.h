@@ -27,6 +27,8 @@ std::string IconIdentity(HICON icon);
 // where in `difference`. In write mode the file is (re)written and the
 // comparison succeeds.
 bool Matches(const char* name, const std::string& actual, std::string& difference);
+// The same as a test expectation that names the difference.
+void ExpectMatches(const char* name, const std::string& actual);
 
 // A short digest of a long text, for references too large to keep whole.
 std::string Digest(const std::string& text);

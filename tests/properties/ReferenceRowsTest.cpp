@@ -44,12 +44,6 @@ std::string Rows(DeviceTree& model, size_t step, const wchar_t* also)
     return text;
 }
 
-void ExpectReference(const char* file, const std::string& text)
-{
-    std::string difference;
-    EXPECT_TRUE(ReferenceData::Matches(file, text, difference)) << difference;
-}
-
 } // namespace
 
 TEST(ReferenceRows, EveryDeviceOfTheDefaultMachine)
@@ -59,7 +53,7 @@ TEST(ReferenceRows, EveryDeviceOfTheDefaultMachine)
     model.Start();
     std::string text = Rows(model, 1, nullptr);
     ASSERT_GT(text.size(), 1000u) << SimulatedMachine::LastError();
-    ExpectReference("default.rows.txt", text);
+    ReferenceData::ExpectMatches("default.rows.txt", text);
     EXPECT_EQ(0, SimulatedMachine::OpenSets());
 }
 
@@ -71,6 +65,6 @@ TEST(ReferenceRows, SampleDevicesOfTheGeneratedMachine)
     std::string text =
         Rows(model, 250, L"PCI\\VEN_8086&DEV_15F3&SUBSYS_00008086&REV_03\\4&2F6A1C3B&0&00E4");
     ASSERT_GT(text.size(), 1000u) << SimulatedMachine::LastError();
-    ExpectReference("machine_5000.rows.txt", text);
+    ReferenceData::ExpectMatches("machine_5000.rows.txt", text);
     EXPECT_EQ(0, SimulatedMachine::OpenSets());
 }

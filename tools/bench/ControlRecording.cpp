@@ -94,14 +94,19 @@ int TreeRecorder::IndexOf(HTREEITEM item) const
     return found == items_.end() ? -1 : found->second;
 }
 
+void TreeRecorder::Note(int kind, int value)
+{
+    if (!recording_)
+        return;
+    TreeOperation operation;
+    operation.kind = kind;
+    operation.value = value;
+    operations_.push_back(operation);
+}
+
 void TreeRecorder::SetRedraw(bool on)
 {
-    if (recording_) {
-        TreeOperation operation;
-        operation.kind = OpRedraw;
-        operation.value = on;
-        operations_.push_back(operation);
-    }
+    Note(OpRedraw, on);
     Timed timed(time, OpRedraw);
     if (target_)
         target_->SetRedraw(on);
@@ -109,13 +114,9 @@ void TreeRecorder::SetRedraw(bool on)
 
 void TreeRecorder::DeleteAllItems()
 {
-    if (recording_) {
-        TreeOperation operation;
-        operation.kind = OpDeleteAll;
-        operations_.push_back(operation);
-        items_.clear();
-        insertedItems_ = 0;
-    }
+    Note(OpDeleteAll, 0);
+    items_.clear();
+    insertedItems_ = 0;
     Timed timed(time, OpDeleteAll);
     if (target_)
         target_->DeleteAllItems();
@@ -123,11 +124,7 @@ void TreeRecorder::DeleteAllItems()
 
 void TreeRecorder::RemoveAllImages()
 {
-    if (recording_) {
-        TreeOperation operation;
-        operation.kind = OpRemoveImages;
-        operations_.push_back(operation);
-    }
+    Note(OpRemoveImages, 0);
     Timed timed(time, OpRemoveImages);
     fakeImages_ = 0;
     if (target_)
@@ -136,25 +133,17 @@ void TreeRecorder::RemoveAllImages()
 
 int TreeRecorder::AddIconResource(int id)
 {
-    if (recording_) {
-        TreeOperation operation;
-        operation.kind = OpAddIconResource;
-        operation.value = id;
-        operations_.push_back(operation);
-    }
+    Note(OpAddIconResource, id);
     Timed timed(time, OpAddIconResource);
     return target_ ? target_->AddIconResource(id) : fakeImages_++;
 }
 
 int TreeRecorder::AddIcon(HICON icon)
 {
-    if (recording_) {
-        // A copy: the model destroys its icons at its next enumeration.
-        TreeOperation operation;
-        operation.kind = OpAddIcon;
-        operation.icon = CopyIcon(icon);
-        operations_.push_back(operation);
-    }
+    Note(OpAddIcon, 0);
+    // A copy: the recording outlives the model's icons.
+    if (recording_)
+        operations_.back().icon = CopyIcon(icon);
     Timed timed(time, OpAddIcon);
     return target_ ? target_->AddIcon(icon) : fakeImages_++;
 }
@@ -170,14 +159,12 @@ HTREEITEM TreeRecorder::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, cons
                        : (HTREEITEM)++fakeHandle_;
     }
     if (recording_) {
-        TreeOperation operation;
-        operation.kind = OpInsert;
-        operation.value = parent == TVI_ROOT ? -1 : IndexOf(parent);
+        Note(OpInsert, parent == TVI_ROOT ? -1 : IndexOf(parent));
+        TreeOperation& operation = operations_.back();
         operation.image = image;
         operation.selected = selectedImage;
         operation.children = children;
         operation.text = text ? text : L"";
-        operations_.push_back(operation);
         items_[item] = insertedItems_++;
     }
     return item;
@@ -185,26 +172,18 @@ HTREEITEM TreeRecorder::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, cons
 
 bool TreeRecorder::SetItemChildren(HTREEITEM item, int children)
 {
-    if (recording_) {
-        TreeOperation operation;
-        operation.kind = OpSetChildren;
-        operation.value = IndexOf(item);
-        operation.children = children;
-        operations_.push_back(operation);
-    }
+    Note(OpSetChildren, IndexOf(item));
+    if (recording_)
+        operations_.back().children = children;
     Timed timed(time, OpSetChildren);
     return target_ ? target_->SetItemChildren(item, children) : true;
 }
 
 bool TreeRecorder::Expand(HTREEITEM item, UINT action)
 {
-    if (recording_) {
-        TreeOperation operation;
-        operation.kind = OpExpand;
-        operation.value = IndexOf(item);
-        operation.action = action;
-        operations_.push_back(operation);
-    }
+    Note(OpExpand, IndexOf(item));
+    if (recording_)
+        operations_.back().action = action;
     Timed timed(time, OpExpand);
     return target_ ? target_->Expand(item, action) : true;
 }
@@ -256,41 +235,38 @@ int ListRecorder::Rows() const
     return rows;
 }
 
+void ListRecorder::Note(int kind, int value, int item, const wchar_t* text)
+{
+    if (!recording_)
+        return;
+    ListOperation operation;
+    operation.kind = kind;
+    operation.value = value;
+    operation.item = item;
+    operation.text = text ? text : L"";
+    operations_.push_back(operation);
+}
+
 void ListRecorder::DeleteAllItems(bool keepSort)
 {
-    if (recording_) {
-        ListOperation operation;
-        operation.kind = OpDeleteAll;
-        operation.value = keepSort;
-        operations_.push_back(operation);
-    }
+    Note(OpDeleteAll, keepSort, 0, nullptr);
     Timed timed(time, OpDeleteAll);
     target_.DeleteAllItems(keepSort);
 }
 
 void ListRecorder::SetRedraw(bool on)
 {
-    if (recording_) {
-        ListOperation operation;
-        operation.kind = OpRedraw;
-        operation.value = on;
-        operations_.push_back(operation);
-    }
+    Note(OpRedraw, on, 0, nullptr);
     Timed timed(time, OpRedraw);
     target_.SetRedraw(on);
 }
 
 int ListRecorder::InsertItem(int index, int image, const wchar_t* text, LPARAM param, int groupId)
 {
+    Note(OpInsert, groupId, index, text);
     if (recording_) {
-        ListOperation operation;
-        operation.kind = OpInsert;
-        operation.value = groupId;
-        operation.item = index;
-        operation.image = image;
-        operation.param = param;
-        operation.text = text ? text : L"";
-        operations_.push_back(operation);
+        operations_.back().image = image;
+        operations_.back().param = param;
     }
     Timed timed(time, OpInsert);
     return target_.InsertItem(index, image, text, param, groupId);
@@ -298,25 +274,14 @@ int ListRecorder::InsertItem(int index, int image, const wchar_t* text, LPARAM p
 
 bool ListRecorder::SetItemText(int item, int column, const wchar_t* text)
 {
-    if (recording_) {
-        ListOperation operation;
-        operation.kind = OpSetText;
-        operation.value = column;
-        operation.item = item;
-        operation.text = text ? text : L"";
-        operations_.push_back(operation);
-    }
+    Note(OpSetText, column, item, text);
     Timed timed(time, OpSetText);
     return target_.SetItemText(item, column, text);
 }
 
 void ListRecorder::Resort()
 {
-    if (recording_) {
-        ListOperation operation;
-        operation.kind = OpResort;
-        operations_.push_back(operation);
-    }
+    Note(OpResort, 0, 0, nullptr);
     Timed timed(time, OpResort);
     target_.Resort();
 }

@@ -80,6 +80,8 @@ public:
     bool Expand(HTREEITEM item, UINT action) override;
 
 private:
+    // Keeps an operation while recording.
+    void Note(int kind, int value);
     int IndexOf(HTREEITEM item) const;
     void Forget();
 
@@ -123,6 +125,7 @@ public:
     void Resort() override;
 
 private:
+    void Note(int kind, int value, int item, const wchar_t* text);
     ListSink& target_;
     bool recording_ = false;
     std::vector<ListOperation> operations_;
