@@ -699,8 +699,45 @@ void MeasureMainWindow(StartupFigures& figures)
     figures.inProcessFilled = g_watch.filled;
 }
 
+// Keeps the automatic update check off (bit 0 of "Flags") while Quillmere
+// starts here, so that measuring never sends a request to the maker's
+// server; the value the user had comes back afterwards.
+class UpdateCheckOff {
+public:
+    UpdateCheckOff()
+    {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tollbrook\\Quillmere", 0, nullptr, 0,
+                            KEY_READ | KEY_WRITE, nullptr, &key_, nullptr) != ERROR_SUCCESS) {
+            key_ = nullptr;
+            return;
+        }
+        DWORD size = sizeof(flags_), type = 0;
+        had_ = RegQueryValueExW(key_, L"Flags", nullptr, &type, (BYTE*)&flags_, &size) ==
+                   ERROR_SUCCESS &&
+               type == REG_DWORD;
+        DWORD off = (had_ ? flags_ : 0) | 1;
+        RegSetValueExW(key_, L"Flags", 0, REG_DWORD, (const BYTE*)&off, sizeof(off));
+    }
+    ~UpdateCheckOff()
+    {
+        if (!key_)
+            return;
+        if (had_)
+            RegSetValueExW(key_, L"Flags", 0, REG_DWORD, (const BYTE*)&flags_, sizeof(flags_));
+        else
+            RegDeleteValueW(key_, L"Flags");
+        RegCloseKey(key_);
+    }
+
+private:
+    HKEY key_ = nullptr;
+    DWORD flags_ = 0;
+    bool had_ = false;
+};
+
 StartupFigures MeasureStartup(Controls& controls)
 {
+    UpdateCheckOff quiet;
     StartupFigures figures;
     MeasureInProcess(controls, figures);
     MeasureMainWindow(figures);
