@@ -5,91 +5,35 @@
 
 namespace {
 
-// Lookup order of the slots; the positions below mark the library groups.
 const char* const SlotNames[DeviceApi::SlotCount] = {
-    "UpdateDriverForPlugAndPlayDevicesW",
-    "GetVolumeNameForVolumeMountPointW",
-    "SetupCopyOEMInfW",
-    "SetupDiGetClassDevsW",
-    "SetupDiGetClassDevsExW",
-    "SetupDiEnumDeviceInterfaces",
-    "SetupDiGetDeviceInterfaceDetailW",
-    "SetupDiDestroyDeviceInfoList",
-    "SetupDiOpenDeviceInfoW",
-    "SetupDiGetDeviceRegistryPropertyW",
-    "SetupDiSetDeviceRegistryPropertyW",
-    "SetupDiGetDeviceInstanceIdW",
-    "SetupDiGetClassImageList",
-    "SetupDiGetClassImageIndex",
-    "SetupDiDestroyClassImageList",
-    "SetupDiSetClassInstallParamsW",
-    "SetupDiCallClassInstaller",
-    "SetupDiEnumDeviceInfo",
-    "SetupDiGetDevicePropertyW",
-    "SetupDiLoadDeviceIcon",
-    "SetupDiLoadClassIcon",
-    "SetupDiGetDevicePropertyKeys",
-    "SetupDiGetClassPropertyKeys",
-    "SetupDiGetDeviceInterfacePropertyKeys",
-    "SetupDiClassNameFromGuidW",
-    "CM_Disconnect_Machine",
-    "CM_Locate_DevNodeW",
-    "CM_Locate_DevNode_ExW",
-    "CM_Connect_MachineW",
-    "CM_Get_Sibling",
-    "CM_Get_Sibling_Ex",
-    "CM_Get_Child",
-    "CM_Get_Child_Ex",
-    "CM_Get_Parent",
-    "CM_Get_Parent_Ex",
-    "CM_Get_Device_IDW",
-    "CM_Get_Device_ID_ExW",
-    "CM_Get_DevNode_Registry_PropertyW",
-    "CM_Get_DevNode_Registry_Property_ExW",
-    "CM_Set_DevNode_Registry_PropertyW",
-    "CM_Set_DevNode_Registry_Property_ExW",
-    "CM_Get_DevNode_Status",
-    "CM_Get_Device_Interface_ListW",
-    "CM_Get_Device_Interface_List_ExW",
-    "CM_Get_Device_Interface_List_SizeW",
-    "CM_Get_Device_Interface_List_Size_ExW",
-    "CM_Get_Device_ID_ListA",
-    "CM_Get_Device_ID_ListW",
-    "CM_Get_Device_ID_List_SizeA",
-    "CM_Get_Device_ID_List_SizeW",
-    "CM_Get_Device_ID_List_ExA",
-    "CM_Get_Device_ID_List_ExW",
-    "CM_Get_Device_ID_List_Size_ExA",
-    "CM_Get_Device_ID_List_Size_ExW",
-    "CM_Request_Device_EjectW",
-    "CM_Request_Device_Eject_ExW",
-    "CM_Reenumerate_DevNode_Ex",
-    "CM_Open_DevNode_Key",
-    "CM_Open_DevNode_Key_Ex",
-    "CMP_WaitNoPendingInstallEvents",
-    "SetupOpenInfFileW",
-    "SetupOpenFileQueue",
-    "SetupCommitFileQueueW",
-    "SetupInstallFilesFromInfSectionW",
-    "SetupInstallServicesFromInfSectionW",
-    "SetupInstallFromInfSectionW",
-    "SetupCloseInfFile",
-    "SetupCloseFileQueue",
-    "SetupDefaultQueueCallbackW",
-    "SetupInitDefaultQueueCallback",
-    "SetupUninstallOEMInfW",
-    "SetupDiOpenDevRegKey",
-    "SetupDiOpenClassRegKeyExW",
-    "SetupDiOpenDeviceInterfaceRegKey",
-    "SetupDiGetDeviceInstallParamsW",
+#define DEVICE_API_SLOT_NAME(name, type) #name,
+    DEVICE_API_SLOTS(DEVICE_API_SLOT_NAME)
+#undef DEVICE_API_SLOT_NAME
 };
 
+// Where the library groups begin in lookup order.
 const int NewdevSlot = 0;
 const int KernelSlot = 1;
 const int SetupFirstGroup = 2, SetupFirstCount = 23;
 const int ConfigManagerGroup = 25, ConfigManagerCount = 35;
 const int ReenumerateSlot = 56;
 const int SetupLastGroup = 60, SetupLastCount = 15;
+
+static_assert(DeviceApi::Slot_UpdateDriverForPlugAndPlayDevicesW == NewdevSlot, "newdev group");
+static_assert(DeviceApi::Slot_GetVolumeNameForVolumeMountPointW == KernelSlot, "kernel group");
+static_assert(DeviceApi::Slot_SetupCopyOEMInfW == SetupFirstGroup &&
+                  DeviceApi::Slot_SetupDiClassNameFromGuidW == SetupFirstGroup + SetupFirstCount - 1,
+              "first setup group");
+static_assert(DeviceApi::Slot_CM_Disconnect_Machine == ConfigManagerGroup &&
+                  DeviceApi::Slot_CMP_WaitNoPendingInstallEvents ==
+                      ConfigManagerGroup + ConfigManagerCount - 1,
+              "configuration-manager group");
+static_assert(DeviceApi::Slot_CM_Reenumerate_DevNode_Ex == ReenumerateSlot, "setup-only name");
+static_assert(DeviceApi::Slot_SetupOpenInfFileW == SetupLastGroup &&
+                  DeviceApi::Slot_SetupDiGetDeviceInstallParamsW ==
+                      SetupLastGroup + SetupLastCount - 1 &&
+                  SetupLastGroup + SetupLastCount == DeviceApi::SlotCount,
+              "last setup group");
 
 } // namespace
 
@@ -110,8 +54,7 @@ FARPROC DeviceApi::Slot(int index) const
 {
     if (index < 0 || index >= SlotCount)
         return nullptr;
-    // The slots are laid out as consecutive pointers in lookup order.
-    return (&UpdateDriverForPlugAndPlayDevicesW)[index];
+    return slots_[index];
 }
 
 const char* DeviceApi::SlotName(int index)
@@ -129,17 +72,15 @@ int DeviceApi::BoundSlotCount() const
 
 void DeviceApi::ClearSlots()
 {
-    FARPROC* slots = &UpdateDriverForPlugAndPlayDevicesW;
-    for (int i = 0; i < SlotCount; ++i)
-        slots[i] = nullptr;
+    for (FARPROC& slot : slots_)
+        slot = nullptr;
 }
 
 void DeviceApi::BindGroup(const LibraryHolder& library, int first, int count, int skip)
 {
-    FARPROC* slots = &UpdateDriverForPlugAndPlayDevicesW;
     for (int i = first; i < first + count; ++i)
         if (i != skip)
-            slots[i] = library.Lookup(SlotNames[i]);
+            slots_[i] = library.Lookup(SlotNames[i]);
 }
 
 int DeviceApi::Bind()
@@ -156,7 +97,7 @@ int DeviceApi::Bind()
     }
     // Older setup libraries do not carry the configuration manager; the
     // same names then come from cfgmgr32, except the one it lacks.
-    if (!CM_Get_Child && configManagerLibrary.Load(names_.configManager))
+    if (!CM_Get_Child() && configManagerLibrary.Load(names_.configManager))
         BindGroup(configManagerLibrary, ConfigManagerGroup, ConfigManagerCount, ReenumerateSlot);
     if (topLevel_)
         topLevel_->Reset();
@@ -165,8 +106,8 @@ int DeviceApi::Bind()
 
 void DeviceApi::Disconnect()
 {
-    if (machine && CM_Disconnect_Machine)
-        CM_Disconnect_Machine(machine);
+    if (machine && CM_Disconnect_Machine())
+        CM_Disconnect_Machine()(machine);
     machine = nullptr;
 }
 
@@ -185,65 +126,66 @@ void DeviceApi::Unbind()
 CONFIGRET DeviceApi::LocateRoot(DEVINST* root) const
 {
     if (machine)
-        return CM_Locate_DevNode_ExW ? CM_Locate_DevNode_ExW(root, nullptr, 0, machine)
+        return CM_Locate_DevNode_ExW() ? CM_Locate_DevNode_ExW()(root, nullptr, 0, machine)
                                      : CR_CALL_NOT_IMPLEMENTED;
-    return CM_Locate_DevNodeW ? CM_Locate_DevNodeW(root, nullptr, 0) : CR_CALL_NOT_IMPLEMENTED;
+    return CM_Locate_DevNodeW() ? CM_Locate_DevNodeW()(root, nullptr, 0) : CR_CALL_NOT_IMPLEMENTED;
 }
 
 CONFIGRET DeviceApi::GetChild(DEVINST* child, DEVINST parent) const
 {
     if (machine)
-        return CM_Get_Child_Ex ? CM_Get_Child_Ex(child, parent, 0, machine) : CR_CALL_NOT_IMPLEMENTED;
-    return CM_Get_Child ? CM_Get_Child(child, parent, 0) : CR_CALL_NOT_IMPLEMENTED;
+        return CM_Get_Child_Ex() ? CM_Get_Child_Ex()(child, parent, 0, machine) : CR_CALL_NOT_IMPLEMENTED;
+    return CM_Get_Child() ? CM_Get_Child()(child, parent, 0) : CR_CALL_NOT_IMPLEMENTED;
 }
 
 CONFIGRET DeviceApi::GetSibling(DEVINST* sibling, DEVINST node) const
 {
     if (machine)
-        return CM_Get_Sibling_Ex ? CM_Get_Sibling_Ex(sibling, node, 0, machine)
+        return CM_Get_Sibling_Ex() ? CM_Get_Sibling_Ex()(sibling, node, 0, machine)
                                  : CR_CALL_NOT_IMPLEMENTED;
-    return CM_Get_Sibling ? CM_Get_Sibling(sibling, node, 0) : CR_CALL_NOT_IMPLEMENTED;
+    return CM_Get_Sibling() ? CM_Get_Sibling()(sibling, node, 0) : CR_CALL_NOT_IMPLEMENTED;
 }
 
 CONFIGRET DeviceApi::GetDeviceId(DEVINST node, wchar_t* buffer, ULONG length) const
 {
     if (machine)
-        return CM_Get_Device_ID_ExW ? CM_Get_Device_ID_ExW(node, buffer, length, 0, machine)
+        return CM_Get_Device_ID_ExW() ? CM_Get_Device_ID_ExW()(node, buffer, length, 0, machine)
                                     : CR_CALL_NOT_IMPLEMENTED;
-    return CM_Get_Device_IDW ? CM_Get_Device_IDW(node, buffer, length, 0) : CR_CALL_NOT_IMPLEMENTED;
+    return CM_Get_Device_IDW() ? CM_Get_Device_IDW()(node, buffer, length, 0) : CR_CALL_NOT_IMPLEMENTED;
 }
 
 CONFIGRET DeviceApi::GetRegistryProperty(DEVINST node, ULONG property, ULONG* type, void* buffer,
                                          ULONG* length) const
 {
     if (machine)
-        return CM_Get_DevNode_Registry_Property_ExW
-                   ? CM_Get_DevNode_Registry_Property_ExW(node, property, type, buffer, length, 0,
+        return CM_Get_DevNode_Registry_Property_ExW()
+                   ? CM_Get_DevNode_Registry_Property_ExW()(node, property, type, buffer, length, 0,
                                                           machine)
                    : CR_CALL_NOT_IMPLEMENTED;
-    return CM_Get_DevNode_Registry_PropertyW
-               ? CM_Get_DevNode_Registry_PropertyW(node, property, type, buffer, length, 0)
+    return CM_Get_DevNode_Registry_PropertyW()
+               ? CM_Get_DevNode_Registry_PropertyW()(node, property, type, buffer, length, 0)
                : CR_CALL_NOT_IMPLEMENTED;
 }
 
 CONFIGRET DeviceApi::OpenDevNodeKey(DEVINST node, ULONG which, HKEY* key) const
 {
     if (machine)
-        return CM_Open_DevNode_Key_Ex ? CM_Open_DevNode_Key_Ex(node, KEY_READ, 0,
+        return CM_Open_DevNode_Key_Ex() ? CM_Open_DevNode_Key_Ex()(node, KEY_READ, 0,
                                                                RegDisposition_OpenExisting, key,
                                                                which, machine)
                                       : CR_CALL_NOT_IMPLEMENTED;
-    return CM_Open_DevNode_Key
-               ? CM_Open_DevNode_Key(node, KEY_READ, 0, RegDisposition_OpenExisting, key, which)
+    return CM_Open_DevNode_Key()
+               ? CM_Open_DevNode_Key()(node, KEY_READ, 0, RegDisposition_OpenExisting, key, which)
                : CR_CALL_NOT_IMPLEMENTED;
 }
 
-HDEVINFO DeviceApi::GetClassDevs(const GUID* classGuid) const
+HDEVINFO DeviceApi::GetClassDevs(const GUID* classGuid, DWORD flags) const
 {
     if (machine)
-        return SetupDiGetClassDevsExW ? SetupDiGetClassDevsExW(classGuid, nullptr, nullptr, 0,
-                                                               nullptr, machineName.Text(), nullptr)
-                                      : INVALID_HANDLE_VALUE;
-    return SetupDiGetClassDevsW ? SetupDiGetClassDevsW(classGuid, nullptr, nullptr, 0)
-                                : INVALID_HANDLE_VALUE;
+        return SetupDiGetClassDevsExW() ? SetupDiGetClassDevsExW()(classGuid, nullptr, nullptr, flags,
+                                                                   nullptr, machineName.Text(),
+                                                                   nullptr)
+                                        : INVALID_HANDLE_VALUE;
+    return SetupDiGetClassDevsW() ? SetupDiGetClassDevsW()(classGuid, nullptr, nullptr, flags)
+                                  : INVALID_HANDLE_VALUE;
 }

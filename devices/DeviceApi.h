@@ -17,6 +17,87 @@ class NodeList;
 #define DICLASSPROP_INTERFACE 0x00000002
 #endif
 
+// The 75 bound names in the order they are looked up, with the type each is
+// called through: newdev.dll, kernel32.dll, then from setupapi.dll a first
+// group, the configuration-manager group (also found in cfgmgr32.dll, which
+// lacks CM_Reenumerate_DevNode_Ex) and a last group.
+#define DEVICE_API_SLOTS(X) \
+    X(UpdateDriverForPlugAndPlayDevicesW, FARPROC)                  \
+    X(GetVolumeNameForVolumeMountPointW, FARPROC)                   \
+    X(SetupCopyOEMInfW, FARPROC)                                    \
+    X(SetupDiGetClassDevsW, ClassDevsProc)                          \
+    X(SetupDiGetClassDevsExW, ClassDevsExProc)                      \
+    X(SetupDiEnumDeviceInterfaces, FARPROC)                         \
+    X(SetupDiGetDeviceInterfaceDetailW, FARPROC)                    \
+    X(SetupDiDestroyDeviceInfoList, DestroyListProc)                \
+    X(SetupDiOpenDeviceInfoW, FARPROC)                              \
+    X(SetupDiGetDeviceRegistryPropertyW, FARPROC)                   \
+    X(SetupDiSetDeviceRegistryPropertyW, FARPROC)                   \
+    X(SetupDiGetDeviceInstanceIdW, FARPROC)                         \
+    X(SetupDiGetClassImageList, FARPROC)                            \
+    X(SetupDiGetClassImageIndex, FARPROC)                           \
+    X(SetupDiDestroyClassImageList, FARPROC)                        \
+    X(SetupDiSetClassInstallParamsW, FARPROC)                       \
+    X(SetupDiCallClassInstaller, FARPROC)                           \
+    X(SetupDiEnumDeviceInfo, EnumDeviceInfoProc)                    \
+    X(SetupDiGetDevicePropertyW, DevicePropertyProc)                \
+    X(SetupDiLoadDeviceIcon, FARPROC)                               \
+    X(SetupDiLoadClassIcon, LoadClassIconProc)                      \
+    X(SetupDiGetDevicePropertyKeys, DevicePropertyKeysProc)         \
+    X(SetupDiGetClassPropertyKeys, ClassPropertyKeysProc)           \
+    X(SetupDiGetDeviceInterfacePropertyKeys, FARPROC)               \
+    X(SetupDiClassNameFromGuidW, ClassNameProc)                     \
+    X(CM_Disconnect_Machine, DisconnectProc)                        \
+    X(CM_Locate_DevNodeW, LocateDevNodeProc)                        \
+    X(CM_Locate_DevNode_ExW, LocateDevNodeExProc)                   \
+    X(CM_Connect_MachineW, ConnectProc)                             \
+    X(CM_Get_Sibling, RelativeProc)                                 \
+    X(CM_Get_Sibling_Ex, RelativeExProc)                            \
+    X(CM_Get_Child, RelativeProc)                                   \
+    X(CM_Get_Child_Ex, RelativeExProc)                              \
+    X(CM_Get_Parent, RelativeProc)                                  \
+    X(CM_Get_Parent_Ex, RelativeExProc)                             \
+    X(CM_Get_Device_IDW, DeviceIdProc)                              \
+    X(CM_Get_Device_ID_ExW, DeviceIdExProc)                         \
+    X(CM_Get_DevNode_Registry_PropertyW, RegistryPropertyProc)      \
+    X(CM_Get_DevNode_Registry_Property_ExW, RegistryPropertyExProc) \
+    X(CM_Set_DevNode_Registry_PropertyW, FARPROC)                   \
+    X(CM_Set_DevNode_Registry_Property_ExW, FARPROC)                \
+    X(CM_Get_DevNode_Status, StatusProc)                            \
+    X(CM_Get_Device_Interface_ListW, FARPROC)                       \
+    X(CM_Get_Device_Interface_List_ExW, FARPROC)                    \
+    X(CM_Get_Device_Interface_List_SizeW, FARPROC)                  \
+    X(CM_Get_Device_Interface_List_Size_ExW, FARPROC)               \
+    X(CM_Get_Device_ID_ListA, FARPROC)                              \
+    X(CM_Get_Device_ID_ListW, FARPROC)                              \
+    X(CM_Get_Device_ID_List_SizeA, FARPROC)                         \
+    X(CM_Get_Device_ID_List_SizeW, FARPROC)                         \
+    X(CM_Get_Device_ID_List_ExA, FARPROC)                           \
+    X(CM_Get_Device_ID_List_ExW, FARPROC)                           \
+    X(CM_Get_Device_ID_List_Size_ExA, FARPROC)                      \
+    X(CM_Get_Device_ID_List_Size_ExW, FARPROC)                      \
+    X(CM_Request_Device_EjectW, FARPROC)                            \
+    X(CM_Request_Device_Eject_ExW, FARPROC)                         \
+    X(CM_Reenumerate_DevNode_Ex, FARPROC)                           \
+    X(CM_Open_DevNode_Key, OpenKeyProc)                             \
+    X(CM_Open_DevNode_Key_Ex, OpenKeyExProc)                        \
+    X(CMP_WaitNoPendingInstallEvents, FARPROC)                      \
+    X(SetupOpenInfFileW, FARPROC)                                   \
+    X(SetupOpenFileQueue, FARPROC)                                  \
+    X(SetupCommitFileQueueW, FARPROC)                               \
+    X(SetupInstallFilesFromInfSectionW, FARPROC)                    \
+    X(SetupInstallServicesFromInfSectionW, FARPROC)                 \
+    X(SetupInstallFromInfSectionW, FARPROC)                         \
+    X(SetupCloseInfFile, FARPROC)                                   \
+    X(SetupCloseFileQueue, FARPROC)                                 \
+    X(SetupDefaultQueueCallbackW, FARPROC)                          \
+    X(SetupInitDefaultQueueCallback, FARPROC)                       \
+    X(SetupUninstallOEMInfW, FARPROC)                               \
+    X(SetupDiOpenDevRegKey, FARPROC)                                \
+    X(SetupDiOpenClassRegKeyExW, OpenClassKeyProc)                  \
+    X(SetupDiOpenDeviceInterfaceRegKey, FARPROC)                    \
+    X(SetupDiGetDeviceInstallParamsW, FARPROC)
+
 // The configuration-manager and setup-API entry points, bound at run time by
 // name. A slot whose library or name is absent stays null and the operation
 // that needs it reports no data, so Quillmere starts on any Windows.
@@ -59,90 +140,20 @@ struct DeviceApi {
     };
     static const LibraryNames SystemLibraries;
 
-    // --- the 75 slots, in the order they are looked up --------------------
-    // newdev.dll
-    FARPROC UpdateDriverForPlugAndPlayDevicesW;
-    // kernel32.dll
-    FARPROC GetVolumeNameForVolumeMountPointW;
-    // setupapi.dll, first group
-    FARPROC SetupCopyOEMInfW;
-    ClassDevsProc SetupDiGetClassDevsW;
-    ClassDevsExProc SetupDiGetClassDevsExW;
-    FARPROC SetupDiEnumDeviceInterfaces;
-    FARPROC SetupDiGetDeviceInterfaceDetailW;
-    DestroyListProc SetupDiDestroyDeviceInfoList;
-    FARPROC SetupDiOpenDeviceInfoW;
-    FARPROC SetupDiGetDeviceRegistryPropertyW;
-    FARPROC SetupDiSetDeviceRegistryPropertyW;
-    FARPROC SetupDiGetDeviceInstanceIdW;
-    FARPROC SetupDiGetClassImageList;
-    FARPROC SetupDiGetClassImageIndex;
-    FARPROC SetupDiDestroyClassImageList;
-    FARPROC SetupDiSetClassInstallParamsW;
-    FARPROC SetupDiCallClassInstaller;
-    EnumDeviceInfoProc SetupDiEnumDeviceInfo;
-    DevicePropertyProc SetupDiGetDevicePropertyW;
-    FARPROC SetupDiLoadDeviceIcon;
-    LoadClassIconProc SetupDiLoadClassIcon;
-    DevicePropertyKeysProc SetupDiGetDevicePropertyKeys;
-    ClassPropertyKeysProc SetupDiGetClassPropertyKeys;
-    FARPROC SetupDiGetDeviceInterfacePropertyKeys;
-    ClassNameProc SetupDiClassNameFromGuidW;
-    // the configuration-manager group (also found in cfgmgr32.dll)
-    DisconnectProc CM_Disconnect_Machine;
-    LocateDevNodeProc CM_Locate_DevNodeW;
-    LocateDevNodeExProc CM_Locate_DevNode_ExW;
-    ConnectProc CM_Connect_MachineW;
-    RelativeProc CM_Get_Sibling;
-    RelativeExProc CM_Get_Sibling_Ex;
-    RelativeProc CM_Get_Child;
-    RelativeExProc CM_Get_Child_Ex;
-    RelativeProc CM_Get_Parent;
-    RelativeExProc CM_Get_Parent_Ex;
-    DeviceIdProc CM_Get_Device_IDW;
-    DeviceIdExProc CM_Get_Device_ID_ExW;
-    RegistryPropertyProc CM_Get_DevNode_Registry_PropertyW;
-    RegistryPropertyExProc CM_Get_DevNode_Registry_Property_ExW;
-    FARPROC CM_Set_DevNode_Registry_PropertyW;
-    FARPROC CM_Set_DevNode_Registry_Property_ExW;
-    StatusProc CM_Get_DevNode_Status;
-    FARPROC CM_Get_Device_Interface_ListW;
-    FARPROC CM_Get_Device_Interface_List_ExW;
-    FARPROC CM_Get_Device_Interface_List_SizeW;
-    FARPROC CM_Get_Device_Interface_List_Size_ExW;
-    FARPROC CM_Get_Device_ID_ListA;
-    FARPROC CM_Get_Device_ID_ListW;
-    FARPROC CM_Get_Device_ID_List_SizeA;
-    FARPROC CM_Get_Device_ID_List_SizeW;
-    FARPROC CM_Get_Device_ID_List_ExA;
-    FARPROC CM_Get_Device_ID_List_ExW;
-    FARPROC CM_Get_Device_ID_List_Size_ExA;
-    FARPROC CM_Get_Device_ID_List_Size_ExW;
-    FARPROC CM_Request_Device_EjectW;
-    FARPROC CM_Request_Device_Eject_ExW;
-    FARPROC CM_Reenumerate_DevNode_Ex; // setup library only
-    OpenKeyProc CM_Open_DevNode_Key;
-    OpenKeyExProc CM_Open_DevNode_Key_Ex;
-    FARPROC CMP_WaitNoPendingInstallEvents;
-    // setupapi.dll, last group
-    FARPROC SetupOpenInfFileW;
-    FARPROC SetupOpenFileQueue;
-    FARPROC SetupCommitFileQueueW;
-    FARPROC SetupInstallFilesFromInfSectionW;
-    FARPROC SetupInstallServicesFromInfSectionW;
-    FARPROC SetupInstallFromInfSectionW;
-    FARPROC SetupCloseInfFile;
-    FARPROC SetupCloseFileQueue;
-    FARPROC SetupDefaultQueueCallbackW;
-    FARPROC SetupInitDefaultQueueCallback;
-    FARPROC SetupUninstallOEMInfW;
-    FARPROC SetupDiOpenDevRegKey;
-    OpenClassKeyProc SetupDiOpenClassRegKeyExW;
-    FARPROC SetupDiOpenDeviceInterfaceRegKey;
-    FARPROC SetupDiGetDeviceInstallParamsW;
-    // --- end of slots ------------------------------------------------------
+    // The slots are one array, indexed in lookup order; each name has an
+    // index (Slot_<name>) and a typed accessor (<name>()) made from the list
+    // above, so names, order and types cannot drift apart.
+    enum SlotIndex {
+#define DEVICE_API_SLOT_INDEX(name, type) Slot_##name,
+        DEVICE_API_SLOTS(DEVICE_API_SLOT_INDEX)
+#undef DEVICE_API_SLOT_INDEX
+        SlotCount
+    };
 
-    static const int SlotCount = 75;
+#define DEVICE_API_SLOT_ACCESSOR(name, type) \
+    type name() const { return reinterpret_cast<type>(slots_[Slot_##name]); }
+    DEVICE_API_SLOTS(DEVICE_API_SLOT_ACCESSOR)
+#undef DEVICE_API_SLOT_ACCESSOR
 
     // The connection: 0 for the local machine.
     HMACHINE machine = nullptr;
@@ -183,12 +194,17 @@ struct DeviceApi {
     CONFIGRET GetRegistryProperty(DEVINST node, ULONG property, ULONG* type, void* buffer,
                                   ULONG* length) const;
     CONFIGRET OpenDevNodeKey(DEVINST node, ULONG which, HKEY* key) const;
-    HDEVINFO GetClassDevs(const GUID* classGuid) const;
+    // `flags` 0 or DIGCF_ALLCLASSES (with no class GUID): never
+    // DIGCF_PRESENT, so devices that are not present are included.
+    HDEVINFO GetClassDevs(const GUID* classGuid, DWORD flags = 0) const;
 
 private:
     void ClearSlots();
     void BindGroup(const LibraryHolder& library, int first, int count, int skip = -1);
 
+    FARPROC slots_[SlotCount];
     NodeList* topLevel_ = nullptr;
     LibraryNames names_;
 };
+
+static_assert(DeviceApi::SlotCount == 75, "the device API binds 75 names");

@@ -19,7 +19,7 @@ void DeviceInfoSet::Adopt(const DeviceApi* api, HDEVINFO set, const SP_DEVINFO_D
 
 void DeviceInfoSet::Release()
 {
-    if (set_ != INVALID_HANDLE_VALUE && api_ && api_->SetupDiDestroyDeviceInfoList)
-        api_->SetupDiDestroyDeviceInfoList(set_);
+    if (set_ != INVALID_HANDLE_VALUE && api_ && api_->SetupDiDestroyDeviceInfoList())
+        api_->SetupDiDestroyDeviceInfoList()(set_);
     Forget();
 }

@@ -14,26 +14,19 @@ const int PropertyTextCapacity = 4096;
 
 } // namespace
 
-DeviceNode::DeviceNode(DeviceTree* owner, DEVINST devnode) : devnode(devnode), owner(owner)
+DeviceNode::DeviceNode(DeviceTree* owner, DEVINST devnode)
+    : devnode(devnode), owner(owner), name(WideString::WithCapacity(1))
 {
 }
 
 DeviceNode::~DeviceNode()
 {
     children.Clear();
-    DestroyIcon();
 }
 
 const DeviceApi& DeviceNode::Api() const
 {
     return owner->Api();
-}
-
-void DeviceNode::DestroyIcon()
-{
-    if (icon)
-        ::DestroyIcon(icon);
-    icon = nullptr;
 }
 
 DeviceNode* DeviceNode::LoadChildren()
@@ -57,12 +50,12 @@ DeviceNode* DeviceNode::LoadChildren()
 
 int DeviceNode::LoadName()
 {
-    if (RegistryProperty(SPDRP_FRIENDLYNAME, name))
-        return 1;
-    if (RegistryProperty(SPDRP_DEVICEDESC, name))
-        return 1;
-    name.Clear();
-    return 0;
+    // Read through the tree's one large buffer, so that each name keeps
+    // only its own length.
+    WideString& read = owner->ReadBuffer();
+    int found = RegistryProperty(SPDRP_FRIENDLYNAME, read) || RegistryProperty(SPDRP_DEVICEDESC, read);
+    name.AssignExact(read.Text(), read.Length());
+    return found;
 }
 
 int DeviceNode::RegistryPropertyRaw(DWORD spdrp, void* buffer, ULONG* length, ULONG* type) const
@@ -104,10 +97,10 @@ int DeviceNode::RegistryProperty(DWORD spdrp, WideString& text) const
 
 int DeviceNode::LoadStatus()
 {
-    if (!Api().CM_Get_DevNode_Status)
+    if (!Api().CM_Get_DevNode_Status())
         return 0;
     ULONG newStatus = 0, newProblem = 0;
-    if (Api().CM_Get_DevNode_Status(&newStatus, &newProblem, devnode, 0) != CR_SUCCESS)
+    if (Api().CM_Get_DevNode_Status()(&newStatus, &newProblem, devnode, 0) != CR_SUCCESS)
         return 0;
     status = newStatus;
     problem = newProblem;
@@ -134,8 +127,8 @@ int DeviceNode::OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const
         SP_DEVINFO_DATA element;
         memset(&element, 0, sizeof(element));
         element.cbSize = sizeof(element);
-        for (DWORD index = 0; api.SetupDiEnumDeviceInfo &&
-                              api.SetupDiEnumDeviceInfo(set, index, &element);
+        for (DWORD index = 0; api.SetupDiEnumDeviceInfo() &&
+                              api.SetupDiEnumDeviceInfo()(set, index, &element);
              ++index) {
             if (element.DevInst == devnode) {
                 info.Adopt(&api, set, element);
@@ -143,8 +136,8 @@ int DeviceNode::OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const
             }
             element.cbSize = sizeof(element);
         }
-        if (api.SetupDiDestroyDeviceInfoList)
-            api.SetupDiDestroyDeviceInfoList(set);
+        if (api.SetupDiDestroyDeviceInfoList())
+            api.SetupDiDestroyDeviceInfoList()(set);
     }
     if (!IsEqualGUID(classGuid, GUID_NULL))
         return 0;
@@ -157,41 +150,48 @@ int DeviceNode::OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const
     return OpenDeviceInfo(ownClass, info);
 }
 
+int DeviceNode::FindDeviceInfo(DeviceInfoSet& info) const
+{
+    // Found in its own class's set, the node is exactly where the search
+    // from the class-less devices would have found it.
+    if (setupClassKnown && OpenDeviceInfo(setupClass, info))
+        return 1;
+    return OpenDeviceInfo(GUID_NULL, info);
+}
+
 int DeviceNode::LoadIcon()
 {
-    if (!Api().SetupDiLoadClassIcon)
+    icon = nullptr;
+    setupClassKnown = owner->SetupClassOf(*this, setupClass);
+    if (!setupClassKnown || !Api().SetupDiLoadClassIcon())
         return 0;
-    DestroyIcon();
-    DeviceInfoSet info;
-    if (!OpenDeviceInfo(GUID_NULL, info))
-        return 0;
-    HICON loaded = nullptr;
-    BOOL ok = Api().SetupDiLoadClassIcon(&info.ClassGuid(), &loaded, nullptr);
-    info.Release();
-    if (!ok || !loaded)
-        return 0;
-    icon = loaded;
-    return 1;
+    icon = owner->ClassIcon(setupClass);
+    return icon != nullptr;
 }
 
 int DeviceNode::PropertyKeys(DEVPROPKEY** keys, DWORD* count) const
 {
+    DeviceInfoSet info;
+    if (Api().SetupDiGetDevicePropertyKeys())
+        FindDeviceInfo(info);
+    return PropertyKeys(info, keys, count);
+}
+
+int DeviceNode::PropertyKeys(DeviceInfoSet& info, DEVPROPKEY** keys, DWORD* count) const
+{
     *keys = nullptr;
     *count = 0;
-    if (!Api().SetupDiGetDevicePropertyKeys)
-        return 0;
-    DeviceInfoSet info;
-    if (!OpenDeviceInfo(GUID_NULL, info))
+    if (!Api().SetupDiGetDevicePropertyKeys() || !info.IsOpen())
         return 0;
     DWORD required = 0;
-    Api().SetupDiGetDevicePropertyKeys(info.Handle(), info.Element(), nullptr, 0, &required, 0);
+    Api().SetupDiGetDevicePropertyKeys()(info.Handle(), info.Element(), nullptr, 0, &required, 0);
     if (required == 0 || required > 0x100000)
         return 0;
     DEVPROPKEY* array = (DEVPROPKEY*)calloc(required, sizeof(DEVPROPKEY));
     if (!array)
         return 0;
     DWORD delivered = 0;
-    if (!Api().SetupDiGetDevicePropertyKeys(info.Handle(), info.Element(), array, required,
+    if (!Api().SetupDiGetDevicePropertyKeys()(info.Handle(), info.Element(), array, required,
                                             &delivered, 0)) {
         free(array);
         return 0;
@@ -203,6 +203,15 @@ int DeviceNode::PropertyKeys(DEVPROPKEY** keys, DWORD* count) const
 
 HKEY DeviceNode::OpenRegistryKey(ULONG selector) const
 {
+    DeviceInfoSet info;
+    if ((selector == ClassInstallerKey || selector == ClassInterfaceKey) &&
+        Api().SetupDiOpenClassRegKeyExW())
+        FindDeviceInfo(info);
+    return OpenRegistryKey(selector, info);
+}
+
+HKEY DeviceNode::OpenRegistryKey(ULONG selector, DeviceInfoSet& info) const
+{
     const DeviceApi& api = Api();
     if (selector == CM_REGISTRY_HARDWARE || selector == CM_REGISTRY_SOFTWARE) {
         HKEY key = nullptr;
@@ -212,13 +221,10 @@ HKEY DeviceNode::OpenRegistryKey(ULONG selector) const
     }
     if (selector != ClassInstallerKey && selector != ClassInterfaceKey)
         return nullptr;
-    if (!api.SetupDiOpenClassRegKeyExW)
-        return nullptr;
-    DeviceInfoSet info;
-    if (!OpenDeviceInfo(GUID_NULL, info))
+    if (!api.SetupDiOpenClassRegKeyExW() || !info.IsOpen())
         return nullptr;
     DWORD which = selector == ClassInstallerKey ? DIOCR_INSTALLER : DIOCR_INTERFACE;
-    HKEY key = api.SetupDiOpenClassRegKeyExW(&info.ClassGuid(), KEY_READ, which, nullptr, nullptr);
+    HKEY key = api.SetupDiOpenClassRegKeyExW()(&info.ClassGuid(), KEY_READ, which, nullptr, nullptr);
     return key == INVALID_HANDLE_VALUE ? nullptr : key;
 }
 
@@ -235,38 +241,47 @@ bool IsPlainNumberType(DEVPROPTYPE type)
 
 int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
 {
+    DeviceInfoSet info;
+    if (Api().SetupDiGetDevicePropertyW())
+        FindDeviceInfo(info);
+    return DeviceProperty(info, key, value);
+}
+
+int DeviceNode::DeviceProperty(DeviceInfoSet& info, const DEVPROPKEY& key, WideString& value) const
+{
     value.Clear();
     const DeviceApi& api = Api();
-    if (!api.SetupDiGetDevicePropertyW)
-        return 0;
-    DeviceInfoSet info;
-    if (!OpenDeviceInfo(GUID_NULL, info))
+    if (!api.SetupDiGetDevicePropertyW() || !info.IsOpen())
         return 0;
     DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
     DWORD required = 0;
-    api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type, nullptr, 0,
+    api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type, nullptr, 0,
                                   &required, 0);
     if (type == DEVPROP_TYPE_EMPTY)
         return 0;
     if (IsPlainNumberType(type)) {
         unsigned long long number = 0;
-        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+        if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)&number, sizeof(number), nullptr, 0))
             return 0;
         return value.Format(L"%I64u", number);
     }
+    // A value shorter than its type is what it is: a few bytes of data.
+    if ((type == DEVPROP_TYPE_GUID && required < sizeof(GUID)) ||
+        (type == DEVPROP_TYPE_FILETIME && required < sizeof(FILETIME)))
+        return value.Format(L"%u Bytes Binary Data", required);
     if (type == DEVPROP_TYPE_GUID) {
-        GUID guid;
-        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+        GUID guid = {};
+        if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)&guid, sizeof(guid), nullptr, 0))
             return 0;
         GuidText(guid, value);
         return 1;
     }
     if (type == DEVPROP_TYPE_FILETIME) {
-        FILETIME time;
+        FILETIME time = {};
         SYSTEMTIME system;
-        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+        if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)&time, sizeof(time), nullptr, 0))
             return 0;
         if (FileTimeToSystemTime(&time, &system))
@@ -281,7 +296,7 @@ int DeviceNode::DeviceProperty(const DEVPROPKEY& key, WideString& value) const
             return 0;
         wchar_t* buffer = value.Buffer();
         memset(buffer, 0, capacity * sizeof(wchar_t));
-        if (!api.SetupDiGetDevicePropertyW(info.Handle(), info.Element(), &key, &type,
+        if (!api.SetupDiGetDevicePropertyW()(info.Handle(), info.Element(), &key, &type,
                                            (PBYTE)buffer, capacity * sizeof(wchar_t), nullptr,
                                            0)) {
             value.Clear();

@@ -65,12 +65,34 @@ template <int N> bool AllBound(const DeviceApi& api, const char* const (&names)[
     return true;
 }
 
+wchar_t FoldAscii(wchar_t ch)
+{
+    return ch >= L'A' && ch <= L'Z' ? (wchar_t)(ch + (L'a' - L'A')) : ch;
+}
+
+// Does the filter start at `p`? Only the ASCII letters fold.
+bool StartsFolded(const wchar_t* p, const wchar_t* filter)
+{
+    for (; *filter; ++p, ++filter)
+        if (FoldAscii(*p) != FoldAscii(*filter))
+            return false;
+    return true;
+}
+
 // Does `text` contain `filter` at some character position? Only the ASCII
-// letters fold; every other character must be equal.
+// letters fold; every other character must be equal. Characters are stepped
+// with CharNextW, which keeps a base letter and its combining marks
+// together; since nearly every name fails the plain search over all code
+// units, only the few that pass it pay for the stepping.
 bool ContainsFolded(const wchar_t* text, const wchar_t* filter)
 {
+    const wchar_t* p = text;
+    while (*p && !StartsFolded(p, filter))
+        ++p;
+    if (!*p)
+        return false;
     int length = lstrlenW(filter);
-    for (const wchar_t* p = text; *p; p = CharNextW(p))
+    for (p = text; *p; p = CharNextW(p))
         if (CompareAsciiNoCase(p, filter, length) == 0)
             return true;
     return false;
@@ -91,6 +113,7 @@ DeviceTree::~DeviceTree()
 int DeviceTree::Start()
 {
     int result = api_.Bind();
+    ForgetEnumeration();
     usable_ = true;
     return result;
 }
@@ -99,7 +122,42 @@ int DeviceTree::Stop()
 {
     usable_ = false;
     api_.Unbind();
+    ForgetEnumeration();
     return 1;
+}
+
+void DeviceTree::ForgetEnumeration()
+{
+    // The nodes that borrowed the icons are gone already.
+    classes_.Clear();
+    icons_.Clear();
+}
+
+int DeviceTree::SetupClassOf(const DeviceNode& node, GUID& classGuid)
+{
+    if (!classes_.IsBuilt())
+        classes_.Build(api_);
+    GUID listed;
+    if (!classes_.Find(node.devnode, listed))
+        return 0;
+    if (IsEqualGUID(listed, GUID_NULL)) {
+        classGuid = GUID_NULL;
+        return 1;
+    }
+    // The class that the registry names must be the one the set lists, as a
+    // search in that class's own set would have required.
+    GUID named;
+    if (!node.RegistryProperty(SPDRP_CLASSGUID, readBuffer_) ||
+        CLSIDFromString((LPCOLESTR)readBuffer_.Text(), &named) != NOERROR ||
+        !IsEqualGUID(named, listed))
+        return 0;
+    classGuid = named;
+    return 1;
+}
+
+HICON DeviceTree::ClassIcon(const GUID& classGuid)
+{
+    return icons_.Icon(api_, classGuid);
 }
 
 bool DeviceTree::HasEnumerationEntryPoints(bool remote) const
@@ -114,13 +172,16 @@ DeviceNode* DeviceTree::Enumerate(bool useCached, const wchar_t* machineName)
     if (useCached && !topLevel_.IsEmpty())
         return topLevel_.First();
     topLevel_.Clear();
+    // The class icons stay: a class's icon is a resource of its installer,
+    // loaded once while the model runs.
+    classes_.Clear();
     api_.Disconnect();
     bool remote = machineName && *machineName;
     if (!HasEnumerationEntryPoints(remote))
         return nullptr;
     if (remote) {
         HMACHINE machine = nullptr;
-        if (api_.CM_Connect_MachineW(machineName, &machine) != CR_SUCCESS || !machine)
+        if (api_.CM_Connect_MachineW()(machineName, &machine) != CR_SUCCESS || !machine)
             return nullptr;
         api_.machine = machine;
         api_.machineName = machineName;
@@ -155,11 +216,14 @@ void DeviceTree::RebuildTree(TreeSink& tree, const wchar_t* filter)
     tree.SetRedraw(false);
     tree.DeleteAllItems();
     tree.RemoveAllImages();
+    icons_.ForgetImages();
     defaultImage_ = tree.AddIconResource(DefaultIconId);
     if (!filter) {
         Enumerate(false);
         for (DeviceNode* node = topLevel_.First(); node; node = node->next)
             Populate(node);
+        // Each node knows its class now; the set of all of them can go.
+        classes_.Clear();
     }
     DeviceNode* root = Enumerate(true);
     if (root) {
@@ -180,24 +244,58 @@ int DeviceTree::MatchFilter(const wchar_t* filter, const DeviceNode* node)
     return 2;
 }
 
+int DeviceTree::MarkMatches(const wchar_t* filter, DeviceNode* first)
+{
+    int any = 0;
+    for (DeviceNode* node = first; node; node = node->next) {
+        int below = MarkMatches(filter, node->children.First());
+        if (!filter || !*filter || ContainsFolded(node->name.Text(), filter))
+            node->match = 0;
+        else
+            node->match = below ? 1 : 2;
+        any |= node->match != 2;
+    }
+    return any;
+}
+
 int DeviceTree::InsertItems(TreeSink& tree, const wchar_t* filter, HTREEITEM parent,
                             DeviceNode* first, int check)
 {
+    // Matched once for the whole chain, instead of again at every level.
+    if (check != 0)
+        MarkMatches(filter, first);
+    return InsertMarked(tree, parent, first, check);
+}
+
+int DeviceTree::ImageOf(TreeSink& tree, const DeviceNode& node)
+{
+    if (!node.icon)
+        return defaultImage_;
+    int image = -1;
+    if (icons_.Image(node.icon, &image))
+        return image;
+    image = tree.AddIcon(node.icon);
+    // An icon the list refused shows the default image, never none.
+    if (image < 0)
+        image = defaultImage_;
+    icons_.SetImage(node.icon, image);
+    return image;
+}
+
+int DeviceTree::InsertMarked(TreeSink& tree, HTREEITEM parent, DeviceNode* first, int check)
+{
     int inserted = 0;
     for (DeviceNode* node = first; node; node = node->next) {
-        int match = 0;
-        if (check != 0) {
-            match = MatchFilter(filter, node);
-            if (match == 2)
-                continue;
-        }
-        int image = node->icon ? tree.AddIcon(node->icon) : defaultImage_;
+        int match = check != 0 ? node->match : 0;
+        if (match == 2)
+            continue;
+        int image = ImageOf(tree, *node);
         HTREEITEM item = tree.InsertItem(parent, TVI_LAST, node->name.Text(), image, image, 0,
                                          (LPARAM)node);
         if (!item)
             continue;
         inserted = 1;
-        if (InsertItems(tree, filter, item, node->children.First(), match))
+        if (InsertMarked(tree, item, node->children.First(), match))
             tree.SetItemChildren(item, 1);
         tree.Expand(item, TVE_EXPAND);
     }
@@ -209,18 +307,18 @@ int DeviceTree::ClassPropertyKeys(const GUID& classGuid, int which, DEVPROPKEY**
 {
     *keys = nullptr;
     *count = 0;
-    if (!api_.SetupDiGetClassPropertyKeys)
+    if (!api_.SetupDiGetClassPropertyKeys())
         return 0;
     DWORD flags = which == 1 ? DICLASSPROP_INTERFACE : DICLASSPROP_INSTALLER;
     DWORD required = 0;
-    api_.SetupDiGetClassPropertyKeys(&classGuid, nullptr, 0, &required, flags);
+    api_.SetupDiGetClassPropertyKeys()(&classGuid, nullptr, 0, &required, flags);
     if (required == 0 || required > 0x100000)
         return 0;
     DEVPROPKEY* array = (DEVPROPKEY*)calloc(required, sizeof(DEVPROPKEY));
     if (!array)
         return 0;
     DWORD delivered = 0;
-    if (!api_.SetupDiGetClassPropertyKeys(&classGuid, array, required, &delivered, flags)) {
+    if (!api_.SetupDiGetClassPropertyKeys()(&classGuid, array, required, &delivered, flags)) {
         free(array);
         return 0;
     }
@@ -232,9 +330,9 @@ int DeviceTree::ClassPropertyKeys(const GUID& classGuid, int which, DEVPROPKEY**
 int DeviceTree::ClassNameFromGuid(const GUID& classGuid, WideString& name) const
 {
     name.Clear();
-    if (!api_.SetupDiClassNameFromGuidW)
+    if (!api_.SetupDiClassNameFromGuidW())
         return 0;
-    if (!api_.SetupDiClassNameFromGuidW(&classGuid, name.Buffer(), (DWORD)(name.Capacity() - 1),
+    if (!api_.SetupDiClassNameFromGuidW()(&classGuid, name.Buffer(), (DWORD)(name.Capacity() - 1),
                                         nullptr)) {
         name.Clear();
         return 0;

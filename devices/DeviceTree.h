@@ -1,8 +1,10 @@
 #pragma once
 
+#include "devices/ClassIconCache.h"
 #include "devices/DeviceApi.h"
 #include "devices/DeviceNode.h"
 #include "devices/NodeList.h"
+#include "devices/SetupClassIndex.h"
 #include "devices/TreeSink.h"
 #include "properties/ListSink.h"
 
@@ -39,6 +41,9 @@ public:
     // 0: the node itself matches (or no filter); 1: only a descendant does;
     // 2: nothing in its subtree does.
     static int MatchFilter(const wchar_t* filter, const DeviceNode* node);
+    // MatchFilter of every node of a sibling chain and its subtrees, in one
+    // pass, kept in each node's `match`; 1 when any node matches.
+    static int MarkMatches(const wchar_t* filter, DeviceNode* first);
     // Inserts a sibling chain below `parent`; 1 when it inserted anything.
     int InsertItems(TreeSink& tree, const wchar_t* filter, HTREEITEM parent, DeviceNode* first,
                     int check);
@@ -49,6 +54,17 @@ public:
     int ClassPropertyKeys(const GUID& classGuid, int which, DEVPROPKEY** keys, DWORD* count) const;
     int ClassNameFromGuid(const GUID& classGuid, WideString& name) const;
 
+    // The setup class of `node` as the class-less devices and then the
+    // devices of the class its registry names would find it (GUID_NULL for
+    // a device without one), from one set per enumeration; 0 when neither
+    // holds it.
+    int SetupClassOf(const DeviceNode& node, GUID& classGuid);
+    // The one icon of a setup class, or none.
+    HICON ClassIcon(const GUID& classGuid);
+    int ClassIconCount() const { return icons_.Count(); }
+    // One large buffer for the registry reads of an enumeration.
+    WideString& ReadBuffer() { return readBuffer_; }
+
     DeviceApi& Api() { return api_; }
     const DeviceApi& Api() const { return api_; }
     NodeList& TopLevel() { return topLevel_; }
@@ -56,9 +72,15 @@ public:
 
 private:
     bool HasEnumerationEntryPoints(bool remote) const;
+    int InsertMarked(TreeSink& tree, HTREEITEM parent, DeviceNode* first, int check);
+    int ImageOf(TreeSink& tree, const DeviceNode& node);
+    void ForgetEnumeration();
 
     NodeList topLevel_;
     DeviceApi api_;
+    SetupClassIndex classes_;
+    ClassIconCache icons_;
+    WideString readBuffer_;
     bool usable_ = false;
     int defaultImage_ = -1;
 };

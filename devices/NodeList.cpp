@@ -24,7 +24,6 @@ NodeList::~NodeList()
 void NodeList::CreateLock()
 {
     InitializeCriticalSection(&section_);
-    ready_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     hasLock_ = true;
 }
 
@@ -33,17 +32,12 @@ void NodeList::DestroyLock()
     if (!hasLock_)
         return;
     DeleteCriticalSection(&section_);
-    if (ready_)
-        CloseHandle(ready_);
-    ready_ = nullptr;
     hasLock_ = false;
 }
 
 void NodeList::Lock()
 {
     EnterCriticalSection(&section_);
-    if (ready_)
-        WaitForSingleObjectEx(ready_, INFINITE, TRUE);
 }
 
 void NodeList::Unlock()

@@ -84,22 +84,23 @@ void PropertyList::AddRow(ListSink& list, const wchar_t* key, const wchar_t* key
     list.SetItemText(item, 3, valueDetails);
 }
 
-void PropertyList::AddPropertyRow(DeviceTree& tree, ListSink& list, DeviceNode& node, int group,
-                                  const DEVPROPKEY& key)
+void PropertyList::AddPropertyRow(DeviceTree& tree, ListSink& list, DeviceNode& node,
+                                  DeviceInfoSet& info, int group, const DEVPROPKEY& key)
 {
     WideString keyText, keyName, value, details;
     KeyText(key, keyText, keyName);
-    if (!node.DeviceProperty(key, value))
+    if (!node.DeviceProperty(info, key, value))
         return;
     ValueDetails(tree, value, details);
     AddRow(list, keyText.Text(), keyName.Text(), value.Text(), details.Text(), group);
 }
 
-void PropertyList::AddPropertyRows(DeviceTree& tree, ListSink& list, DeviceNode& node, int group,
-                                   const DEVPROPKEY* keys, DWORD count)
+void PropertyList::AddPropertyRows(DeviceTree& tree, ListSink& list, DeviceNode& node,
+                                   DeviceInfoSet& info, int group, const DEVPROPKEY* keys,
+                                   DWORD count)
 {
     for (DWORD i = 0; i < count; ++i)
-        AddPropertyRow(tree, list, node, group, keys[i]);
+        AddPropertyRow(tree, list, node, info, group, keys[i]);
 }
 
 void PropertyList::AddRegistryPropertyRows(DeviceTree& tree, ListSink& list, DeviceNode& node,
@@ -133,12 +134,12 @@ void PropertyList::AddStatusRow(ListSink& list, DeviceNode& node, int group)
 }
 
 void PropertyList::AddRegistryKeyRows(DeviceTree& tree, ListSink& list, DeviceNode& node,
-                                      ULONG selector, int group)
+                                      DeviceInfoSet& info, ULONG selector, int group)
 {
     BYTE* data = (BYTE*)malloc(RegistryValueBytes);
     if (!data)
         return;
-    HKEY key = node.OpenRegistryKey(selector);
+    HKEY key = node.OpenRegistryKey(selector, info);
     if (key) {
         KeyRowContext context = {&tree, &list, group};
         DWORD type = 0;
@@ -163,24 +164,32 @@ void PropertyList::Fill(DeviceTree& tree, ListSink& list, DeviceNode* node)
         AddStatusRow(list, *node, GroupMiscellaneous);
         AddRegistryPropertyRows(tree, list, *node, GroupRegistryProperties);
 
+        // One search for the device's element serves every read below: a set
+        // costs a walk of the whole device database.
+        DeviceInfoSet info;
+        const DeviceApi& api = tree.Api();
+        if (api.SetupDiGetDevicePropertyW() || api.SetupDiGetDevicePropertyKeys() ||
+            api.SetupDiOpenClassRegKeyExW())
+            node->FindDeviceInfo(info);
+
         GUID classGuid;
         DEVPROPKEY* keys = nullptr;
         DWORD count = 0;
         if (node->RegistryProperty(SPDRP_CLASSGUID, text) &&
             CLSIDFromString((LPCOLESTR)text.Text(), &classGuid) == NOERROR &&
             tree.ClassPropertyKeys(classGuid, 0, &keys, &count)) {
-            AddPropertyRows(tree, list, *node, GroupClassProperties, keys, count);
+            AddPropertyRows(tree, list, *node, info, GroupClassProperties, keys, count);
             free(keys);
         }
-        if (node->PropertyKeys(&keys, &count)) {
-            AddPropertyRows(tree, list, *node, GroupDeviceProperties, keys, count);
+        if (node->PropertyKeys(info, &keys, &count)) {
+            AddPropertyRows(tree, list, *node, info, GroupDeviceProperties, keys, count);
             free(keys);
         }
-        AddRegistryKeyRows(tree, list, *node, CM_REGISTRY_HARDWARE, GroupDeviceRegistry);
-        AddRegistryKeyRows(tree, list, *node, CM_REGISTRY_SOFTWARE, GroupDriverRegistry);
-        AddRegistryKeyRows(tree, list, *node, DeviceNode::ClassInstallerKey,
+        AddRegistryKeyRows(tree, list, *node, info, CM_REGISTRY_HARDWARE, GroupDeviceRegistry);
+        AddRegistryKeyRows(tree, list, *node, info, CM_REGISTRY_SOFTWARE, GroupDriverRegistry);
+        AddRegistryKeyRows(tree, list, *node, info, DeviceNode::ClassInstallerKey,
                            GroupInstallerRegistry);
-        AddRegistryKeyRows(tree, list, *node, DeviceNode::ClassInterfaceKey,
+        AddRegistryKeyRows(tree, list, *node, info, DeviceNode::ClassInterfaceKey,
                            GroupInterfaceRegistry);
         list.Resort();
     }

@@ -7,6 +7,7 @@
 
 class DeviceTree;
 class DeviceNode;
+class DeviceInfoSet;
 
 // Group ids of the property list, in the order the groups are shown.
 enum PropertyGroup {
@@ -36,13 +37,16 @@ public:
 
     static void AddRow(ListSink& list, const wchar_t* key, const wchar_t* keyDetails,
                        const wchar_t* value, const wchar_t* valueDetails, int group);
-    static void AddPropertyRows(DeviceTree& tree, ListSink& list, DeviceNode& node, int group,
-                                const DEVPROPKEY* keys, DWORD count);
-    static void AddPropertyRow(DeviceTree& tree, ListSink& list, DeviceNode& node, int group,
-                               const DEVPROPKEY& key);
+    // The device's set and element `info` is found once per fill and
+    // shared by all of its reads.
+    static void AddPropertyRows(DeviceTree& tree, ListSink& list, DeviceNode& node,
+                                DeviceInfoSet& info, int group, const DEVPROPKEY* keys,
+                                DWORD count);
+    static void AddPropertyRow(DeviceTree& tree, ListSink& list, DeviceNode& node,
+                               DeviceInfoSet& info, int group, const DEVPROPKEY& key);
     static void AddRegistryPropertyRows(DeviceTree& tree, ListSink& list, DeviceNode& node,
                                         int group);
     static void AddStatusRow(ListSink& list, DeviceNode& node, int group);
     static void AddRegistryKeyRows(DeviceTree& tree, ListSink& list, DeviceNode& node,
-                                   ULONG selector, int group);
+                                   DeviceInfoSet& info, ULONG selector, int group);
 };

@@ -145,6 +145,41 @@ void WideString::SetLength(int length)
     buffer_[length_] = 0;
 }
 
+WideString WideString::WithCapacity(int capacity)
+{
+    WideString text{Unallocated()};
+    text.Grow(capacity > 1 ? capacity : 1);
+    return text;
+}
+
+int WideString::AssignExact(const wchar_t* text, int count)
+{
+    int n = TextLength(text, count);
+    if (buffer_ && text >= buffer_ && text < buffer_ + capacity_)
+        memmove(buffer_, text, (size_t)n * sizeof(wchar_t));
+    else if (n + 1 != capacity_ || !buffer_) {
+        wchar_t* exact = (wchar_t*)malloc((size_t)(n + 1) * sizeof(wchar_t));
+        if (!exact)
+            return Assign(text, n);
+        if (n)
+            memcpy(exact, text, (size_t)n * sizeof(wchar_t));
+        free(buffer_);
+        buffer_ = exact;
+        capacity_ = n + 1;
+    } else if (n) {
+        memcpy(buffer_, text, (size_t)n * sizeof(wchar_t));
+    }
+    SetLength(n);
+    if (capacity_ > n + 1) {
+        wchar_t* fitted = (wchar_t*)realloc(buffer_, (size_t)(n + 1) * sizeof(wchar_t));
+        if (fitted) {
+            buffer_ = fitted;
+            capacity_ = n + 1;
+        }
+    }
+    return 1;
+}
+
 int WideString::Assign(const wchar_t* text, int count)
 {
     int n = TextLength(text, count);

@@ -17,6 +17,8 @@ public:
 
     WideString();
     WideString(const wchar_t* text);
+    // An empty string of exactly `capacity` characters (at least 1).
+    static WideString WithCapacity(int capacity);
     WideString(const WideString& other);
     WideString(WideString&& other) noexcept;
     WideString& operator=(const WideString& other);
@@ -60,6 +62,10 @@ public:
     void RemoveAll(const wchar_t* what);
     // Index of the first occurrence of `what` at or after `from`, -1 if none.
     int Find(const wchar_t* what, int from = 0) const;
+    // Replaces the text and makes the capacity exactly its length and the
+    // terminator: for texts kept a long time, like the names of thousands
+    // of devices.
+    int AssignExact(const wchar_t* text, int count = -1);
     void Truncate(int length) { if (length >= 0 && length < length_) SetLength(length); }
 
     int Compare(const wchar_t* other) const;
@@ -77,6 +83,8 @@ public:
     char* ToMultiByte(UINT codePage = CP_ACP, int* size = nullptr) const;
 
 private:
+    struct Unallocated {};
+    explicit WideString(Unallocated) {}
     int Grow(int capacity);
 
     wchar_t* buffer_ = nullptr;

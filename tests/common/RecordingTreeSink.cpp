@@ -1,4 +1,5 @@
 #include "common/RecordingTreeSink.h"
+#include "common/ReferenceData.h"
 
 void RecordingTreeSink::SetRedraw(bool on)
 {
@@ -23,12 +24,14 @@ void RecordingTreeSink::RemoveAllImages()
 {
     calls.push_back("remove-images");
     images_ = 0;
+    identities_.clear();
 }
 
 int RecordingTreeSink::AddIconResource(int id)
 {
     calls.push_back("add-icon-resource");
     lastIconResource = id;
+    identities_.push_back("resource:" + std::to_string(id));
     return images_++;
 }
 
@@ -36,6 +39,7 @@ int RecordingTreeSink::AddIcon(HICON icon)
 {
     if (!icon)
         return -1;
+    identities_.push_back(ReferenceData::IconIdentity(icon));
     return images_++;
 }
 
@@ -101,4 +105,9 @@ const RecordingTreeSink::Item* RecordingTreeSink::Find(const std::wstring& text)
         if (item->text == text)
             return item.get();
     return nullptr;
+}
+
+std::string RecordingTreeSink::ImageIdentity(int index) const
+{
+    return index >= 0 && index < (int)identities_.size() ? identities_[index] : "none";
 }

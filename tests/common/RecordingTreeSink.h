@@ -34,6 +34,9 @@ public:
     const std::vector<Item*>& Roots() const { return roots_; }
     int ItemCount() const { return (int)all_.size(); }
     int ImageCount() const { return images_; }
+    // What image `index` shows: "resource:N", an icon's picture identity
+    // (ReferenceData::IconIdentity), or "none" for an index never handed out.
+    std::string ImageIdentity(int index) const;
     // "name" for a root, "parent/child" below; depth-first order.
     std::vector<std::wstring> Paths() const;
     const Item* Find(const std::wstring& text) const;
@@ -47,4 +50,5 @@ private:
     std::vector<std::unique_ptr<Item>> all_;
     std::vector<Item*> roots_;
     int images_ = 0;
+    std::vector<std::string> identities_;
 };

@@ -22,14 +22,20 @@ SimulatedMachine::SimulatedMachine(const char* text)
     GetTempPathW(MAX_PATH, folder);
     GetTempFileNameW(folder, L"qsm", 0, file);
     path_ = file;
+    owned_ = true;
     Rewrite(text);
+    SetEnvironmentVariableW(L"QUILLMERE_SIM_MACHINE", path_.c_str());
+}
+
+SimulatedMachine::SimulatedMachine(const std::wstring& existingFile) : path_(existingFile)
+{
     SetEnvironmentVariableW(L"QUILLMERE_SIM_MACHINE", path_.c_str());
 }
 
 SimulatedMachine::~SimulatedMachine()
 {
     SetEnvironmentVariableW(L"QUILLMERE_SIM_MACHINE", nullptr);
-    if (!path_.empty())
+    if (owned_)
         DeleteFileW(path_.c_str());
 }
 
@@ -75,6 +81,13 @@ int SimulatedMachine::OpenSets()
     typedef int(WINAPI * OpenSetsProc)();
     OpenSetsProc sets = (OpenSetsProc)SimulatorExport("SimulatorOpenSets");
     return sets ? sets() : -1;
+}
+
+int SimulatedMachine::IconsAlive()
+{
+    typedef int(WINAPI * IconsAliveProc)();
+    IconsAliveProc icons = (IconsAliveProc)SimulatorExport("SimulatorIconsAlive");
+    return icons ? icons() : -1;
 }
 
 const char* SimulatedMachine::LastError()

@@ -10,6 +10,8 @@
 class SimulatedMachine {
 public:
     explicit SimulatedMachine(const char* text = nullptr);
+    // Selects an existing machine file (a full path), which is left alone.
+    explicit SimulatedMachine(const std::wstring& existingFile);
     ~SimulatedMachine();
     SimulatedMachine(const SimulatedMachine&) = delete;
     SimulatedMachine& operator=(const SimulatedMachine&) = delete;
@@ -23,8 +25,10 @@ public:
     static int Calls(const char* entryPoint);
     static void ResetCalls();
     static int OpenSets();
+    static int IconsAlive();
     static const char* LastError();
 
 private:
     std::wstring path_;
+    bool owned_ = false;
 };

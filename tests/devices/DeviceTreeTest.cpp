@@ -86,8 +86,21 @@ TEST_F(DeviceTreeTest, BindsEverySlotThroughTheSimulator)
     for (int i = 0; i < DeviceApi::SlotCount; ++i)
         EXPECT_NE(nullptr, api.Slot(i)) << DeviceApi::SlotName(i);
     EXPECT_STREQ("SetupDiGetDeviceInstallParamsW", DeviceApi::SlotName(74));
-    EXPECT_EQ((FARPROC)api.SetupDiGetDeviceInstallParamsW, api.Slot(74));
-    EXPECT_EQ((FARPROC)api.CM_Get_Child, api.Slot(31));
+    // Every named slot holds exactly the entry point of its own name, and so
+    // does the slot at its index: the table is one array in lookup order.
+    HMODULE setup = GetModuleHandleW(L"setupapi.dll");
+    ASSERT_NE(nullptr, setup);
+    int index = 0;
+#define EXPECT_SLOT_BOUND_BY_NAME(name, type)                                                 \
+    if (index >= 2) {                                                                       \
+        EXPECT_EQ(GetProcAddress(setup, #name), reinterpret_cast<FARPROC>(api.name())) << #name; \
+        EXPECT_EQ(GetProcAddress(setup, #name), api.Slot(DeviceApi::Slot_##name)) << #name;  \
+        EXPECT_STREQ(#name, DeviceApi::SlotName(index));                                     \
+    }                                                                                       \
+    ++index;
+    DEVICE_API_SLOTS(EXPECT_SLOT_BOUND_BY_NAME)
+#undef EXPECT_SLOT_BOUND_BY_NAME
+    EXPECT_EQ(DeviceApi::SlotCount, index);
     EXPECT_TRUE(api.setupLibrary.IsLoaded());
     EXPECT_FALSE(api.configManagerLibrary.IsLoaded()) << "the fallback is only for older systems";
 }
@@ -102,10 +115,10 @@ TEST_F(DeviceTreeTest, FallsBackToTheConfigurationManagerLibrary)
     model.Start();
     const DeviceApi& api = model.Api();
     EXPECT_TRUE(api.configManagerLibrary.IsLoaded());
-    EXPECT_NE(nullptr, api.CM_Get_Child);
-    EXPECT_NE(nullptr, api.CMP_WaitNoPendingInstallEvents);
-    EXPECT_EQ(nullptr, api.CM_Reenumerate_DevNode_Ex);
-    EXPECT_NE(nullptr, api.SetupDiGetClassDevsW);
+    EXPECT_NE(nullptr, api.CM_Get_Child());
+    EXPECT_NE(nullptr, api.CMP_WaitNoPendingInstallEvents());
+    EXPECT_EQ(nullptr, api.CM_Reenumerate_DevNode_Ex());
+    EXPECT_NE(nullptr, api.SetupDiGetClassDevsW());
     EXPECT_EQ(SmallMachinePaths, Rebuild(nullptr));
 }
 
@@ -349,17 +362,92 @@ TEST_F(DeviceTreeTest, TheDefaultMachineEnumeratesCompletely)
     EXPECT_GE(paths.size(), 60u);
     // every devnode the simulator holds is in the tree, exactly once
     typedef HDEVINFO(WINAPI * ClassDevs)(const GUID*, PCWSTR, HWND, DWORD);
-    ClassDevs all = (ClassDevs)model.Api().SetupDiGetClassDevsW;
+    ClassDevs all = (ClassDevs)model.Api().SetupDiGetClassDevsW();
     HDEVINFO set = all(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     ASSERT_NE(INVALID_HANDLE_VALUE, set);
     SP_DEVINFO_DATA element = {sizeof(element)};
     DWORD count = 0;
-    while (model.Api().SetupDiEnumDeviceInfo(set, count, &element))
+    while (model.Api().SetupDiEnumDeviceInfo()(set, count, &element))
         ++count;
-    model.Api().SetupDiDestroyDeviceInfoList(set);
+    model.Api().SetupDiDestroyDeviceInfoList()(set);
     EXPECT_EQ((size_t)count, paths.size());
     bool sawProblem = false;
     for (DeviceNode* n = model.TopLevel().First()->children.First(); n; n = n->next)
         sawProblem |= (n->status & 0x400) != 0;
     (void)sawProblem;
+}
+
+namespace {
+
+// A tree whose image list refuses every icon.
+class RefusingTreeSink : public RecordingTreeSink {
+public:
+    int AddIcon(HICON) override { return -1; }
+};
+
+} // namespace
+
+TEST_F(DeviceTreeTest, ARebuildAsksForOneSetAndOneIconPerClassAndKeepsThemBounded)
+{
+    SimulatedMachine machine; // the default machine: 78 devnodes, a dozen classes with icons
+    // Keeps the simulator loaded past Stop, to count the icons left behind.
+    HMODULE simulator = LoadLibraryW(L"setupapi.dll");
+    model.Start();
+    SimulatedMachine::ResetCalls();
+    Rebuild(nullptr);
+    EXPECT_EQ(1, SimulatedMachine::Calls("SetupDiGetClassDevsW")) << "no set per node";
+    int classes = model.ClassIconCount();
+    EXPECT_GE(classes, 10);
+    std::vector<GUID> distinct;
+    std::vector<const DeviceNode*> pending = {model.TopLevel().First()};
+    while (!pending.empty()) {
+        const DeviceNode* node = pending.back();
+        pending.pop_back();
+        for (; node; node = node->next) {
+            bool seen = !node->setupClassKnown;
+            for (const GUID& guid : distinct)
+                seen = seen || IsEqualGUID(guid, node->setupClass);
+            if (!seen)
+                distinct.push_back(node->setupClass);
+            if (node->children.First())
+                pending.push_back(node->children.First());
+        }
+    }
+    EXPECT_EQ((int)distinct.size(), SimulatedMachine::Calls("SetupDiLoadClassIcon"))
+        << "each class is asked once, classes without an icon included";
+    EXPECT_EQ(1 + classes, tree.ImageCount()) << "each icon goes into the image list once";
+
+    for (int i = 0; i < 4; ++i) {
+        Rebuild(i % 2 ? L"a" : nullptr);
+        EXPECT_EQ(classes, SimulatedMachine::IconsAlive()) << "one icon per class alive, rebuild " << i;
+    }
+    // Nodes of a class share its icon and its image.
+    const RecordingTreeSink::Item* first = nullptr;
+    for (const RecordingTreeSink::Item* cpu : tree.Roots()[0]->items[0]->items[0]->items) {
+        if (!first)
+            first = cpu;
+        if (((DeviceNode*)cpu->param)->icon == ((DeviceNode*)first->param)->icon) {
+            EXPECT_EQ(first->image, cpu->image);
+        }
+    }
+    // Names keep only their own length.
+    const DeviceNode* named = (const DeviceNode*)first->param;
+    EXPECT_EQ(named->name.Length() + 1, ((DeviceNode*)first->param)->name.Capacity());
+
+    model.Stop();
+    EXPECT_EQ(0, SimulatedMachine::IconsAlive()) << "stopping destroys every icon once";
+    FreeLibrary(simulator);
+}
+
+TEST_F(DeviceTreeTest, AnIconTheImageListRefusesShowsTheDefaultImage)
+{
+    SimulatedMachine machine(SmallMachine);
+    model.Start();
+    RefusingTreeSink refusing;
+    model.RebuildTree(refusing, nullptr);
+    const RecordingTreeSink::Item* ethernet = refusing.Find(L"Ethernet Connection");
+    ASSERT_NE(nullptr, ethernet);
+    EXPECT_NE(nullptr, ((DeviceNode*)ethernet->param)->icon);
+    EXPECT_EQ(model.DefaultImage(), ethernet->image);
+    EXPECT_EQ(model.DefaultImage(), ethernet->selectedImage);
 }

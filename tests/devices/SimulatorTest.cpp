@@ -96,6 +96,7 @@ struct SimulatorApi {
     CallsFn SimulatorCalls = nullptr;
     ResetCallsFn SimulatorResetCalls = nullptr;
     OpenSetsFn SimulatorOpenSets = nullptr;
+    OpenSetsFn SimulatorIconsAlive = nullptr;
     LastErrorFn SimulatorLastError = nullptr;
 
     bool Load(const wchar_t* file)
@@ -137,6 +138,7 @@ struct SimulatorApi {
         SimulatorCalls = Bind<CallsFn>(module, "SimulatorCalls");
         SimulatorResetCalls = Bind<ResetCallsFn>(module, "SimulatorResetCalls");
         SimulatorOpenSets = Bind<OpenSetsFn>(module, "SimulatorOpenSets");
+        SimulatorIconsAlive = Bind<OpenSetsFn>(module, "SimulatorIconsAlive");
         SimulatorLastError = Bind<LastErrorFn>(module, "SimulatorLastError");
         return SimulatorCalls != nullptr;
     }
@@ -702,6 +704,33 @@ TEST_F(SimulatorTest, ClassIconsAreRealIconsInTheClassColour)
     EXPECT_EQ((DWORD)ERROR_INVALID_CLASS, GetLastError());
     EXPECT_FALSE(api_.SetupDiLoadClassIcon(&kWpdClass, &none, nullptr));
     EXPECT_EQ(nullptr, none);
+}
+
+TEST_F(SimulatorTest, IconsCountAgainstTheQuotaOfUserObjectsUntilDestroyed)
+{
+    // Windows' quota is 10,000 objects; a small one shows the same at less cost.
+    const int quota = 40;
+    ASSERT_EQ((CONFIGRET)CR_SUCCESS,
+              UseMachine(WriteMachine("quota 40\nsetupclass {4D36E972-E325-11CE-BFC1-08002BE10318} Net\n"
+                                      "  icon 1E90FF\ndevice ROOT\n")));
+    int before = api_.SimulatorIconsAlive();
+    std::vector<HICON> icons;
+    HICON icon = nullptr;
+    while ((int)icons.size() < quota + 1 && api_.SetupDiLoadClassIcon(&kNetClass, &icon, nullptr))
+        icons.push_back(icon);
+    EXPECT_EQ((size_t)(quota - before), icons.size()) << "the call fails past the quota";
+    EXPECT_EQ((DWORD)ERROR_NO_MORE_USER_HANDLES, GetLastError());
+    EXPECT_EQ(quota, api_.SimulatorIconsAlive());
+    // Destroying frees room again, one for one.
+    DestroyIcon(icons.back());
+    icons.pop_back();
+    EXPECT_EQ(quota - 1, api_.SimulatorIconsAlive());
+    ASSERT_TRUE(api_.SetupDiLoadClassIcon(&kNetClass, &icon, nullptr));
+    icons.push_back(icon);
+    EXPECT_FALSE(api_.SetupDiLoadClassIcon(&kNetClass, &icon, nullptr));
+    for (HICON owned : icons)
+        DestroyIcon(owned);
+    EXPECT_EQ(before, api_.SimulatorIconsAlive());
 }
 
 TEST_F(SimulatorTest, RemoteConnectionsServeTheSameMachine)

@@ -182,7 +182,10 @@ TEST_F(PropertyListTest, EveryGroupInItsOrderWithItsFourTexts)
 
 TEST_F(PropertyListTest, FillingRunsUnderOneRedrawSuspensionAndSortsOnce)
 {
+    SimulatedMachine::ResetCalls();
     model.FillPropertyList(list, Node(L"Intel Ethernet"));
+    EXPECT_EQ(1, SimulatedMachine::Calls("SetupDiGetClassDevsW"))
+        << "one device information set serves every read of a fill";
     std::vector<std::string> expected = {"delete-all", "redraw-off", "insert", "resort", "redraw-on"};
     EXPECT_EQ(expected, list.calls);
     EXPECT_TRUE(list.keptSort);
@@ -242,7 +245,8 @@ const char* const HostileMachine =
     "    prop {11111111-2222-3333-4444-555555555555} 6 guid hex:01,02\n"
     "    prop {11111111-2222-3333-4444-555555555555} 7 filetime hex:FF*8\n"
     "    prop {11111111-2222-3333-4444-555555555555} 8 0x1003 hex: required=4294967295\n"
-    "    prop {11111111-2222-3333-4444-555555555555} 9 string hex:44,00,45\n";
+    "    prop {11111111-2222-3333-4444-555555555555} 9 string hex:44,00,45\n"
+    "    prop {11111111-2222-3333-4444-555555555555} 10 filetime hex:01,02,03\n";
 
 } // namespace
 
@@ -285,6 +289,12 @@ TEST(PropertyListHostile, LyingAndTruncatedDataNeverBreaksTheList)
     EXPECT_NE(nullptr, value(4));
     EXPECT_EQ(nullptr, value(5)) << "twelve bytes do not fit a 64-bit number";
     EXPECT_EQ(L"4294967295 Bytes Binary Data", value(8)->cells[2]);
+    // A GUID or a file time shorter than its type is shown as the few bytes
+    // it is, never read from bytes it does not have.
+    ASSERT_NE(nullptr, value(6));
+    EXPECT_EQ(L"2 Bytes Binary Data", value(6)->cells[2]);
+    ASSERT_NE(nullptr, value(10));
+    EXPECT_EQ(L"3 Bytes Binary Data", value(10)->cells[2]);
     model.Stop();
 }
 

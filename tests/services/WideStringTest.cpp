@@ -155,3 +155,24 @@ TEST(WideString, SelfAssignmentAndSelfAppendAreSafe)
     t.Assign(t.Text() + 790);
     EXPECT_EQ(10, t.Length());
 }
+
+TEST(WideString, ExactTextsKeepOnlyTheirOwnLength)
+{
+    WideString name = WideString::WithCapacity(1);
+    EXPECT_EQ(1, name.Capacity());
+    EXPECT_STREQ(L"", name.Text());
+    ASSERT_TRUE(name.AssignExact(L"Intel(R) Ethernet", 8));
+    EXPECT_STREQ(L"Intel(R)", name.Text());
+    EXPECT_EQ(9, name.Capacity());
+
+    WideString large;
+    large.Reserve(4096);
+    large = L"PCI bus";
+    ASSERT_TRUE(large.AssignExact(large.Text() + 4)); // from its own buffer
+    EXPECT_STREQ(L"bus", large.Text());
+    EXPECT_EQ(4, large.Capacity());
+    // Growing afterwards follows the usual rules.
+    ASSERT_TRUE(large.Append(L" 0"));
+    EXPECT_STREQ(L"bus 0", large.Text());
+    EXPECT_GE(large.Capacity(), 6);
+}

@@ -1,205 +1,122 @@
-// Measures the device model against bare control work on large simulated
-// machines: an unfiltered rebuild, filtered rebuilds per keystroke and one
-// property list fill. Each figure is printed with its ratio to a baseline
-// measured in the same run: the very same tree and list operations, recorded
-// once and replayed straight into the controls without the model.
+// Measures the device model on the simulated machines against exactly the
+// control work it causes: every tree and list operation the model issues is
+// recorded, and replaying those operations straight into the same controls,
+// without the model, is the baseline. Each figure shows the model's total,
+// the replay, and the model's own time (the total less the time spent inside
+// control calls), as the median of three rounds. Then memory and the
+// user-interface objects after repeated rebuilds, where the control time goes
+// and whether another order of the same operations is faster, and the time
+// from starting Quillmere.exe to a filled tree. One closing line per goal
+// says PASS or MISS.
 //
-// Run with WINEDLLOVERRIDES=setupapi=n,b from build/bin (./build.sh bench).
+//   bench_model.exe [machine files]   (default: machine_5000.txt and machine_20000.txt)
+//
+// Run from build/bin with WINEDLLOVERRIDES=setupapi=n,b (./build.sh bench).
 
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 #include <math.h>
 #include <stdio.h>
 #include <wchar.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "ControlRecording.h"
+#include "app/MainWindow.h"
 #include "devices/DeviceTree.h"
+#include "resources/resource.h"
 #include "ui/ListViewControl.h"
 #include "ui/TreeViewControl.h"
 
 namespace {
 
-double Now()
+const int Rounds = 3;
+const int TreeId = 1004; // the main window's tree control
+
+double Median(std::vector<double> values)
 {
-    static LARGE_INTEGER frequency = {};
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart * 1000.0 / frequency.QuadPart;
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
-// A tree sink that forwards to the real wrapper and keeps what it was asked,
-// so the same work can be replayed without the model.
-struct TreeOperation {
-    int parent; // index of the parent insertion, -1 for the root
-    std::wstring text;
-    bool hasIcon;
+// One figure: the model's total, the replay of what it asked of the
+// controls, and the model's own share.
+struct Figure {
+    std::string label;
+    double total = 0;
+    double replay = 0;
+    double own = 0;
+    double control = 0;
+    ControlTime anatomy; // of the replay rounds, summed
+    double Ratio() const { return replay > 0 ? total / replay : 0; }
 };
 
-class RecordingTree : public TreeSink {
-public:
-    explicit RecordingTree(TreeSink& target) : target_(target) {}
-    void SetRedraw(bool on) override { target_.SetRedraw(on); }
-    void DeleteAllItems() override { target_.DeleteAllItems(); inserted_.clear(); items.clear(); }
-    void RemoveAllImages() override { target_.RemoveAllImages(); }
-    int AddIconResource(int id) override { return target_.AddIconResource(id); }
-    int AddIcon(HICON icon) override
-    {
-        pendingIcon_ = true;
-        return target_.AddIcon(icon);
-    }
-    HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM after, const wchar_t* text, int image,
-                         int selected, int children, LPARAM param) override
-    {
-        HTREEITEM item = target_.InsertItem(parent, after, text, image, selected, children, param);
-        int parentIndex = -1;
-        for (int i = (int)inserted_.size() - 1; i >= 0 && parent != TVI_ROOT; --i)
-            if (inserted_[i] == parent) {
-                parentIndex = i;
-                break;
-            }
-        items.push_back({parentIndex, text, pendingIcon_});
-        pendingIcon_ = false;
-        inserted_.push_back(item);
-        return item;
-    }
-    bool SetItemChildren(HTREEITEM item, int children) override
-    {
-        return target_.SetItemChildren(item, children);
-    }
-    bool Expand(HTREEITEM item, UINT action) override { return target_.Expand(item, action); }
-
-    std::vector<TreeOperation> items;
-
-private:
-    TreeSink& target_;
-    std::vector<HTREEITEM> inserted_;
-    bool pendingIcon_ = false;
-};
-
-// The bare work: the same items, images, child flags and expansions sent
-// straight to the control.
-void ReplayTree(HWND tree, HIMAGELIST images, HICON icon, const std::vector<TreeOperation>& items)
+void PrintFigure(const Figure& figure)
 {
-    SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
-    SendMessageW(tree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT);
-    ImageList_RemoveAll(images);
-    ImageList_ReplaceIcon(images, -1, icon);
-    std::vector<HTREEITEM> handles(items.size());
-    std::vector<bool> hasChildren(items.size());
-    for (size_t i = 0; i < items.size(); ++i)
-        if (items[i].parent >= 0)
-            hasChildren[items[i].parent] = true;
-    for (size_t i = 0; i < items.size(); ++i) {
-        int image = items[i].hasIcon ? ImageList_ReplaceIcon(images, -1, icon) : 0;
-        TVINSERTSTRUCTW insert = {};
-        insert.hParent = items[i].parent >= 0 ? handles[items[i].parent] : TVI_ROOT;
-        insert.hInsertAfter = TVI_LAST;
-        insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
-        insert.item.pszText = (LPWSTR)items[i].text.c_str();
-        insert.item.iImage = insert.item.iSelectedImage = image;
-        handles[i] = (HTREEITEM)SendMessageW(tree, TVM_INSERTITEMW, 0, (LPARAM)&insert);
-    }
-    // children flags and expansion, children before parents as the model does
-    for (size_t i = items.size(); i-- > 0;) {
-        if (hasChildren[i]) {
-            TVITEMW set = {};
-            set.mask = TVIF_CHILDREN;
-            set.hItem = handles[i];
-            set.cChildren = 1;
-            SendMessageW(tree, TVM_SETITEMW, 0, (LPARAM)&set);
+    printf("  %-46s model %9.1f ms | replay %9.1f ms | ratio %5.2f | model's own %8.1f ms\n",
+           figure.label.c_str(), figure.total, figure.replay, figure.Ratio(), figure.own);
+}
+
+void PrintAnatomy(const ControlTime& time, int rounds)
+{
+    printf("    where the control time goes (replay, per round):");
+    for (int kind = 0; kind < OperationKinds; ++kind)
+        if (time.calls[kind])
+            printf(" %s %.1f ms (%d);", OperationName(kind), time.ms[kind] / rounds,
+                   time.calls[kind] / rounds);
+    printf("\n");
+}
+
+// Median of `Rounds` rounds of the model and of its replay, taken in turns
+// so that both see the same machine load.
+Figure Measure(const std::string& label, const std::function<double(ControlTime&)>& model,
+               const std::function<void(ControlTime&)>& replay)
+{
+    std::vector<double> totals, replays, owns, controls;
+    Figure figure;
+    figure.label = label;
+    for (int round = 0; round < Rounds; ++round) {
+        // Which goes first alternates, so that neither always finds the
+        // controls as the other left them.
+        if (round % 2) {
+            double start = NowMs();
+            replay(figure.anatomy);
+            replays.push_back(NowMs() - start);
         }
-        SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)handles[i]);
-    }
-    SendMessageW(tree, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(tree, nullptr, TRUE);
-    UpdateWindow(tree);
-}
-
-struct ListRow {
-    std::wstring cells[4];
-    int group;
-};
-
-class RecordingList : public ListSink {
-public:
-    explicit RecordingList(ListSink& target) : target_(target) {}
-    void DeleteAllItems(bool keep) override { target_.DeleteAllItems(keep); rows.clear(); }
-    void SetRedraw(bool on) override { target_.SetRedraw(on); }
-    int InsertItem(int index, int image, const wchar_t* text, LPARAM param, int group) override
-    {
-        rows.push_back({{text, L"", L"", L""}, group});
-        return target_.InsertItem(index, image, text, param, group);
-    }
-    bool SetItemText(int item, int column, const wchar_t* text) override
-    {
-        if (!rows.empty())
-            rows.back().cells[column] = text;
-        return target_.SetItemText(item, column, text);
-    }
-    void Resort() override { target_.Resort(); }
-
-    std::vector<ListRow> rows;
-
-private:
-    ListSink& target_;
-};
-
-void ReplayList(ListViewControl& list, const std::vector<ListRow>& rows)
-{
-    HWND control = list.Window();
-    SendMessageW(control, WM_SETREDRAW, FALSE, 0);
-    SendMessageW(control, LVM_DELETEALLITEMS, 0, 0);
-    for (const ListRow& row : rows) {
-        LVITEMW item = {};
-        item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
-        item.iItem = 0x7FFFFFFF;
-        item.pszText = (LPWSTR)row.cells[0].c_str();
-        int index = (int)SendMessageW(control, LVM_INSERTITEMW, 0, (LPARAM)&item);
-        for (int column = 1; column < 4; ++column) {
-            LVITEMW text = {};
-            text.iSubItem = column;
-            text.pszText = (LPWSTR)row.cells[column].c_str();
-            SendMessageW(control, LVM_SETITEMTEXTW, index, (LPARAM)&text);
+        ControlTime inModel;
+        double start = NowMs();
+        model(inModel);
+        double total = NowMs() - start;
+        if (!(round % 2)) {
+            start = NowMs();
+            replay(figure.anatomy);
+            replays.push_back(NowMs() - start);
         }
+        totals.push_back(total);
+        controls.push_back(inModel.Total());
+        owns.push_back(total - inModel.Total());
     }
-    list.Resort();
-    SendMessageW(control, WM_SETREDRAW, TRUE, 0);
-    UpdateWindow(control);
+    figure.total = Median(totals);
+    figure.replay = Median(replays);
+    figure.own = Median(owns);
+    figure.control = Median(controls);
+    return figure;
 }
 
-template <class Work> double Best(int rounds, Work work)
-{
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i) {
-        double start = Now();
-        work();
-        double elapsed = Now() - start;
-        if (elapsed < best)
-            best = elapsed;
-    }
-    return best;
-}
-
-void Report(const char* what, double model, double baseline)
-{
-    printf("  %-44s %9.2f ms   baseline %9.2f ms   ratio %.2f\n", what, model, baseline,
-           baseline > 0 ? model / baseline : 0.0);
-}
-
-// How many items a filtered rebuild shows: the matches, their ancestors and
-// the whole subtree of each match.
-int ShownCount(const wchar_t* filter, DeviceNode* first, int check)
+// How many items a filtered rebuild shows, from the filter's marks.
+int ShownCount(DeviceNode* first, int check)
 {
     int shown = 0;
     for (DeviceNode* node = first; node; node = node->next) {
-        int match = check ? DeviceTree::MatchFilter(filter, node) : 0;
-        if (match == 2)
-            continue;
-        shown += 1 + ShownCount(filter, node->children.First(), match);
+        int match = check ? node->match : 0;
+        if (match != 2)
+            shown += 1 + ShownCount(node->children.First(), match);
     }
     return shown;
 }
@@ -207,13 +124,15 @@ int ShownCount(const wchar_t* filter, DeviceNode* first, int check)
 // The candidate filter whose rebuild shows the share of nodes closest to `share`.
 std::wstring FilterShowing(DeviceTree& model, int total, double share)
 {
-    const wchar_t* candidates[] = {L"USB", L"HID", L"Disk", L"Volume", L"PCI", L"Audio",
-                                   L"Network", L"Device", L"Intel", L"Port", L"Hub",
-                                   L"Keyboard", L"Mouse", L"Monitor", L"Storage", L"e", L"a"};
+    const wchar_t* candidates[] = {L"USB",     L"HID",     L"Disk",    L"Volume",   L"PCI",
+                                   L"Audio",   L"Network", L"Device",  L"Intel",    L"Port",
+                                   L"Hub",     L"Keyboard", L"Mouse",  L"Monitor",  L"Storage",
+                                   L"e",       L"a"};
     std::wstring best = L"e";
     double bestDistance = 1e9;
     for (const wchar_t* candidate : candidates) {
-        int shown = ShownCount(candidate, model.TopLevel().First(), 2);
+        DeviceTree::MarkMatches(candidate, model.TopLevel().First());
+        int shown = ShownCount(model.TopLevel().First(), 2);
         double distance = fabs((double)shown / total - share);
         if (distance < bestDistance) {
             bestDistance = distance;
@@ -223,104 +142,767 @@ std::wstring FilterShowing(DeviceTree& model, int total, double share)
     return best;
 }
 
-void RunMachine(const wchar_t* file, HWND treeWindow, HWND listWindow, int rounds)
+DeviceNode* FindByInstanceId(DeviceNode* first, const wchar_t* wanted)
 {
+    for (DeviceNode* node = first; node; node = node->next) {
+        WideString id;
+        if (node->InstanceId(id) && id == wanted)
+            return node;
+        if (DeviceNode* below = FindByInstanceId(node->children.First(), wanted))
+            return below;
+    }
+    return nullptr;
+}
+
+// The process's committed private memory: GetProcessMemoryInfo where the
+// platform reports it (Wine answers 0), else the committed private regions
+// of the address space added up.
+SIZE_T PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof(counters);
+    if (GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS*)&counters,
+                             sizeof(counters)) &&
+        counters.PrivateUsage)
+        return counters.PrivateUsage;
+    SIZE_T committed = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (BYTE* address = nullptr;
+         VirtualQuery(address, &region, sizeof(region)) == sizeof(region);
+         address = (BYTE*)region.BaseAddress + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            committed += region.RegionSize;
+        if ((BYTE*)region.BaseAddress + region.RegionSize < address)
+            break;
+    }
+    return committed;
+}
+
+// Bytes allocated and not freed on every heap of the process: unlike the
+// committed memory, this does not hide what a rebuild allocates in room
+// that an earlier one freed.
+SIZE_T HeapBytesInUse()
+{
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    SIZE_T inUse = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                inUse += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return inUse;
+}
+
+int SimulatorIconsAlive()
+{
+    typedef int(WINAPI * IconsAliveProc)();
+    HMODULE simulator = GetModuleHandleW(L"setupapi.dll");
+    IconsAliveProc icons =
+        simulator ? (IconsAliveProc)GetProcAddress(simulator, "SimulatorIconsAlive") : nullptr;
+    return icons ? icons() : -1;
+}
+
+std::wstring BesideExe(const wchar_t* file)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L"\\/") + 1) + file;
+}
+
+void UseMachine(const wchar_t* file)
+{
+    if (!file) {
+        SetEnvironmentVariableW(L"QUILLMERE_SIM_MACHINE", nullptr);
+        return;
+    }
     wchar_t path[MAX_PATH];
     GetFullPathNameW(file, MAX_PATH, path, nullptr);
     SetEnvironmentVariableW(L"QUILLMERE_SIM_MACHINE", path);
+}
 
+struct Controls {
+    HWND frame = nullptr;
+    HWND treeWindow = nullptr;
+    HWND listWindow = nullptr;
     TreeViewControl tree;
-    tree.Init(treeWindow, GetModuleHandleW(nullptr), TreeViewControl::KeepChildrenOnCollapse);
     ListViewControl list;
-    list.Init(listWindow, GetModuleHandleW(nullptr), 0x10C, 0, 0, 0, 0);
+};
+
+void AttachControls(Controls& controls)
+{
+    controls.tree.Init(controls.treeWindow, GetModuleHandleW(nullptr),
+                       TreeViewControl::KeepChildrenOnCollapse);
+    controls.list.Init(controls.listWindow, GetModuleHandleW(nullptr), 0x10C, 0, 0, 0, 0);
     const wchar_t* titles[] = {L"Key", L"Key Details", L"Value", L"Value Details"};
     for (int i = 0; i < 4; ++i)
-        list.InsertColumn(titles[i], i, 200, 0, 0);
-    list.SortBy(0, true);
+        controls.list.InsertColumn(titles[i], i, 200, 0, 0);
+    controls.list.SortBy(0, true);
+}
 
+// --- the figures of one machine ------------------------------------------
+
+struct MachineFigures {
+    std::wstring file;
+    int nodes = 0;
+    Figure unfiltered, filteredFew, filteredMost, fill;
+    double alone = 0; // the unfiltered rebuild with controls that do nothing
+    bool haveFill = false;
+    std::vector<TreeOperation> unfilteredOperations; // for the order study
+    // Memory and objects (measured on the largest machine only).
+    double kbPer1000 = -1, modelKbPer1000 = -1, committedKbPer1000 = -1;
+    int classes = 0, iconsAlive = -1;
+    DWORD userObjects = 0, gdiObjects = 0, userBefore = 0, gdiBefore = 0;
+};
+
+Figure TreeFigure(DeviceTree& model, Controls& controls, const wchar_t* filter, const char* label,
+                  std::vector<TreeOperation>* keep, int* shown)
+{
+    TreeRecorder recording(&controls.tree);
+    recording.StartRecording();
+    model.RebuildTree(recording, filter); // also warms the machine
+    recording.StopRecording();
+    if (shown)
+        *shown = recording.Count(OpInsert);
+    const std::vector<TreeOperation>& operations = recording.Operations();
+    Figure figure = Measure(
+        label,
+        [&](ControlTime& inModel) {
+            TreeRecorder timing(&controls.tree);
+            model.RebuildTree(timing, filter);
+            inModel = timing.time;
+            return 0.0;
+        },
+        [&](ControlTime& time) { ReplayTree(controls.tree, operations, time); });
+    if (keep)
+        *keep = recording.TakeOperations();
+    return figure;
+}
+
+void MeasureMemoryAndObjects(DeviceTree& model, Controls& controls, MachineFigures& figures)
+{
+    // The machine stays loaded in the simulator (test tooling, not the
+    // product); what a rebuild adds is the model's nodes and the control's items.
+    controls.tree.DeleteAllItems();
+    controls.tree.RemoveAllImages();
+    model.Enumerate(false);
+    SIZE_T before = HeapBytesInUse(), committedBefore = PrivateBytes();
+    TreeRecorder bare(nullptr);
+    model.RebuildTree(bare, nullptr);
+    SIZE_T modelOnly = HeapBytesInUse();
+    model.RebuildTree(controls.tree, nullptr);
+    SIZE_T withControl = HeapBytesInUse(), committedAfter = PrivateBytes();
+    double thousands = figures.nodes / 1000.0;
+    figures.modelKbPer1000 = ((double)modelOnly - (double)before) / 1024.0 / thousands;
+    figures.kbPer1000 = ((double)withControl - (double)before) / 1024.0 / thousands;
+    figures.committedKbPer1000 = ((double)committedAfter - (double)committedBefore) / 1024.0 / thousands;
+
+    figures.userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    figures.gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    for (int i = 0; i < 10; ++i)
+        model.RebuildTree(controls.tree, nullptr);
+    figures.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    figures.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    figures.iconsAlive = SimulatorIconsAlive();
+    figures.classes = model.ClassIconCount();
+}
+
+MachineFigures RunMachine(const wchar_t* file, Controls& controls, bool measureMemory)
+{
+    MachineFigures figures;
+    figures.file = file;
+    UseMachine(file);
+    AttachControls(controls);
     DeviceTree model;
     model.Start();
-    RecordingTree recording(tree);
-    model.RebuildTree(recording, nullptr); // warm: loads the machine and its registry
-    std::vector<TreeOperation> all = recording.items;
-    if (all.empty()) {
-        printf("%ls: the simulator offered no devices\n", file);
-        return;
-    }
-    printf("%ls: %u devnodes\n", file, (unsigned)all.size());
-    HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
-    HIMAGELIST images = (HIMAGELIST)SendMessageW(treeWindow, TVM_GETIMAGELIST, TVSIL_NORMAL, 0);
 
-    double model1 = Best(rounds, [&]() { model.RebuildTree(tree, nullptr); });
-    double base1 = Best(rounds, [&]() { ReplayTree(treeWindow, images, icon, all); });
-    Report("unfiltered rebuild (reads the machine)", model1, base1);
+    int nodes = 0;
+    figures.unfiltered = TreeFigure(model, controls, nullptr, "unfiltered rebuild (reads the machine)",
+                                    &figures.unfilteredOperations, &nodes);
+    figures.nodes = nodes;
+    printf("%ls: %d devnodes\n", file, nodes);
+    if (!nodes) {
+        printf("  the simulator offered no devices\n");
+        model.Stop();
+        controls.tree.Detach();
+        controls.list.Detach();
+        return figures;
+    }
+    PrintFigure(figures.unfiltered);
+    PrintAnatomy(figures.unfiltered.anatomy, Rounds);
+    // For comparison: the same rebuild into a tree that costs nothing, where
+    // the control's work cannot crowd the model's data out of the caches.
+    std::vector<double> alone;
+    for (int round = 0; round < Rounds; ++round) {
+        TreeRecorder bare(nullptr);
+        double start = NowMs();
+        model.RebuildTree(bare, nullptr);
+        alone.push_back(NowMs() - start);
+    }
+    figures.alone = Median(alone);
+    printf("    the same rebuild into a tree that does nothing: %.1f ms\n", figures.alone);
 
     const double shares[] = {0.10, 0.90};
-    const char* labels[] = {"filtered rebuild, ~10% match", "filtered rebuild, most match"};
+    Figure* targets[] = {&figures.filteredFew, &figures.filteredMost};
+    const char* kinds[] = {"filtered rebuild, ~10%", "filtered rebuild, most"};
     for (int i = 0; i < 2; ++i) {
-        std::wstring filter = FilterShowing(model, (int)all.size(), shares[i]);
-        RecordingTree filtered(tree);
-        model.RebuildTree(filtered, filter.c_str());
-        std::vector<TreeOperation> shown = filtered.items;
-        double modelTime = Best(rounds, [&]() { model.RebuildTree(tree, filter.c_str()); });
-        double baseTime = Best(rounds, [&]() { ReplayTree(treeWindow, images, icon, shown); });
+        std::wstring filter = FilterShowing(model, nodes, shares[i]);
+        int shown = 0;
+        TreeFigure(model, controls, filter.c_str(), "", nullptr, &shown);
         char label[128];
-        sprintf(label, "%s (\"%ls\", %u shown)", labels[i], filter.c_str(), (unsigned)shown.size());
-        Report(label, modelTime, baseTime);
+        snprintf(label, sizeof label, "%s (\"%ls\", %d shown)", kinds[i], filter.c_str(), shown);
+        *targets[i] = TreeFigure(model, controls, filter.c_str(), label, nullptr, nullptr);
+        PrintFigure(*targets[i]);
+        printf("    of the model's total, the tree control took %.1f ms\n", targets[i]->control);
     }
 
-    // The device with 200 properties.
-    DeviceNode* busiest = nullptr;
-    std::vector<DeviceNode*> stack = {model.TopLevel().First()};
-    while (!stack.empty() && !busiest) {
-        DeviceNode* node = stack.back();
-        stack.pop_back();
-        for (DeviceNode* n = node; n; n = n->next) {
-            WideString id;
-            if (n->InstanceId(id) && id.Find(L"DEV_15F3&SUBSYS_00008086") >= 0) {
-                busiest = n;
-                break;
-            }
-            if (n->children.First())
-                stack.push_back(n->children.First());
-        }
-    }
+    DeviceNode* busiest = FindByInstanceId(
+        model.TopLevel().First(), L"PCI\\VEN_8086&DEV_15F3&SUBSYS_00008086&REV_03\\4&2F6A1C3B&0&00E4");
     if (busiest) {
-        RecordingList rows(list);
-        model.FillPropertyList(rows, busiest);
-        std::vector<ListRow> recorded = rows.rows;
-        double fill = Best(rounds, [&]() { model.FillPropertyList(list, busiest); });
-        double replay = Best(rounds, [&]() { ReplayList(list, recorded); });
+        ListRecorder recording(controls.list);
+        recording.StartRecording();
+        model.FillPropertyList(recording, busiest);
+        recording.StopRecording();
+        std::vector<ListOperation> operations = recording.Operations();
         char label[128];
-        sprintf(label, "property list fill (%u rows)", (unsigned)recorded.size());
-        Report(label, fill, replay);
+        snprintf(label, sizeof label, "property list fill (%d rows)", recording.Rows());
+        figures.fill = Measure(
+            label,
+            [&](ControlTime& inModel) {
+                ListRecorder timing(controls.list);
+                model.FillPropertyList(timing, busiest);
+                inModel = timing.time;
+                return 0.0;
+            },
+            [&](ControlTime& time) { ReplayList(controls.list, operations, time); });
+        figures.haveFill = true;
+        PrintFigure(figures.fill);
+    }
+
+    if (measureMemory) {
+        MeasureMemoryAndObjects(model, controls, figures);
+        printf("  memory a rebuild allocates: %.0f KB per 1,000 devnodes, model and tree control (the "
+               "model alone %.0f KB); committed private memory grew by %.0f KB per 1,000\n",
+               figures.kbPer1000, figures.modelKbPer1000, figures.committedKbPer1000);
+        printf("  after ten more rebuilds: %d class icons held by the model, %d handed out by the "
+               "simulator and still alive; GetGuiResources: USER %lu (before %lu), GDI %lu (before %lu)%s\n",
+               figures.classes, figures.iconsAlive, figures.userObjects, figures.userBefore,
+               figures.gdiObjects, figures.gdiBefore,
+               figures.userObjects == 0 && figures.gdiObjects == 0 ? " (not reported by this platform)"
+                                                                  : "");
     }
     model.Stop();
-    tree.Detach();
-    list.Detach();
+    controls.tree.Detach();
+    controls.list.Detach();
+    return figures;
+}
+
+// --- where the control time goes, and other orders -------------------------
+
+// The control's tree as text: per item in order its text, image, selected
+// image, child flag and, for items with children, whether it is expanded.
+std::string TreeState(HWND tree)
+{
+    std::string state;
+    std::vector<HTREEITEM> pending;
+    HTREEITEM root = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    std::function<void(HTREEITEM)> walk = [&](HTREEITEM item) {
+        for (; item; item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item)) {
+            wchar_t text[300] = {};
+            TVITEMW info = {};
+            info.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_STATE;
+            info.hItem = item;
+            info.pszText = text;
+            info.cchTextMax = 300;
+            info.stateMask = TVIS_EXPANDED;
+            SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)&info);
+            char line[64];
+            snprintf(line, sizeof line, "|%d|%d|%d|%d\n", info.iImage, info.iSelectedImage,
+                     info.cChildren, info.cChildren ? (info.state & TVIS_EXPANDED) != 0 : 0);
+            for (wchar_t* p = text; *p; ++p)
+                state += (char)(*p & 0x7F);
+            state += line;
+            walk((HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)item));
+        }
+    };
+    walk(root);
+    return state;
+}
+
+// The recorded operations in another order: every insertion first (with its
+// child flag), then the expansions, parents first or children first.
+std::vector<TreeOperation> InsertThenExpand(const std::vector<TreeOperation>& recorded, bool parentsFirst)
+{
+    std::vector<TreeOperation> head, inserts, expansions, tail;
+    std::vector<int> children;
+    for (const TreeOperation& operation : recorded)
+        if (operation.kind == OpInsert)
+            children.push_back(0);
+    for (const TreeOperation& operation : recorded)
+        if (operation.kind == OpSetChildren)
+            children[operation.value] = operation.children;
+    int item = 0;
+    bool inserting = false;
+    for (const TreeOperation& operation : recorded) {
+        if (operation.kind == OpInsert) {
+            TreeOperation insert = operation;
+            insert.children = children[item++];
+            insert.icon = nullptr;
+            inserts.push_back(insert);
+            inserting = true;
+        } else if (operation.kind == OpExpand) {
+            expansions.push_back(operation);
+        } else if (operation.kind != OpSetChildren) {
+            TreeOperation copy = operation;
+            // The copies share the recording's icons, which outlive them.
+            (inserting ? tail : head).push_back(copy);
+        }
+    }
+    // Expansions were recorded children first (after their subtrees).
+    if (parentsFirst)
+        std::sort(expansions.begin(), expansions.end(),
+                  [](const TreeOperation& a, const TreeOperation& b) { return a.value < b.value; });
+    std::vector<TreeOperation> order = head;
+    order.insert(order.end(), inserts.begin(), inserts.end());
+    order.insert(order.end(), expansions.begin(), expansions.end());
+    order.insert(order.end(), tail.begin(), tail.end());
+    return order;
+}
+
+void StudyOrders(const std::vector<TreeOperation>& recorded, Controls& controls, int nodes)
+{
+    if (recorded.empty())
+        return;
+    AttachControls(controls);
+    printf("\nOther orders of the same operations (%d devnodes, unfiltered), median of %d:\n", nodes,
+           Rounds);
+    std::string reference;
+    struct Variant {
+        const char* name;
+        std::vector<TreeOperation> operations;
+    };
+    std::vector<Variant> variants = {
+        {"as the model issues them (each item expanded after its subtree)", recorded},
+        {"all insertions, then expansions parents first", InsertThenExpand(recorded, true)},
+        {"all insertions, then expansions children first", InsertThenExpand(recorded, false)},
+    };
+    for (Variant& variant : variants) {
+        std::vector<double> times;
+        ControlTime time;
+        for (int round = 0; round < Rounds; ++round) {
+            double start = NowMs();
+            ReplayTree(controls.tree, variant.operations, time);
+            times.push_back(NowMs() - start);
+        }
+        std::string state = TreeState(controls.treeWindow);
+        if (reference.empty())
+            reference = state;
+        printf("  %-66s %8.1f ms  %s\n", variant.name, Median(times),
+               state == reference ? "same final tree" : "DIFFERENT final tree");
+        for (TreeOperation& operation : variant.operations)
+            operation.icon = nullptr; // the recording owns them
+    }
+    for (Variant& variant : variants)
+        variant.operations.clear();
+
+    // What an icon per node cost the image list: the old design, measured.
+    HICON icon = nullptr;
+    for (const TreeOperation& operation : recorded)
+        if (operation.kind == OpAddIcon && !icon)
+            icon = operation.icon;
+    if (icon) {
+        const int perNode = 300;
+        double start = NowMs();
+        for (int i = 0; i < perNode; ++i)
+            controls.tree.AddIcon(icon);
+        double each = (NowMs() - start) / perNode;
+        printf("  adding a class icon to the image list costs %.2f ms (scaled to the list's size); "
+               "one per node would cost %.0f ms here, one per class costs %.0f ms\n",
+               each, each * nodes, each * std::count_if(recorded.begin(), recorded.end(),
+                                                         [](const TreeOperation& o) {
+                                                             return o.kind == OpAddIcon;
+                                                         }));
+        controls.tree.RemoveAllImages();
+    }
+    controls.tree.Detach();
+    controls.list.Detach();
+}
+
+// --- start-up ----------------------------------------------------------------
+
+struct LaunchTimes {
+    double window = -1; // a visible top-level window of the process
+    double filled = -1; // its tree answers with the expected number of items
+};
+
+struct FindWindowOf {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context)
+{
+    FindWindowOf* search = (FindWindowOf*)context;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->process && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Starts `command` and polls until its window shows and, when `items` > 0,
+// until its tree holds that many items. The tree answers only between
+// messages, so the count arrives once the rebuild has ended.
+LaunchTimes Launch(const std::wstring& command, int items)
+{
+    LaunchTimes times;
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    std::wstring line = command;
+    double start = NowMs();
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return times;
+    double deadline = start + 20000;
+    FindWindowOf search = {process.dwProcessId, nullptr};
+    while (NowMs() < deadline) {
+        if (!search.found) {
+            EnumWindows(FindVisibleWindow, (LPARAM)&search);
+            if (search.found)
+                times.window = NowMs() - start;
+        }
+        if (search.found) {
+            if (items <= 0)
+                break;
+            HWND tree = GetDlgItem(search.found, TreeId);
+            DWORD_PTR count = 0;
+            if (tree && SendMessageTimeoutW(tree, TVM_GETCOUNT, 0, 0, SMTO_NORMAL, 5000, &count) &&
+                (int)count >= items) {
+                times.filled = NowMs() - start;
+                break;
+            }
+        }
+        Sleep(1);
+    }
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return times;
+}
+
+struct StartupFigures {
+    double window = -1, filled = -1, floorWindow = -1, simulator = -1, rebuild = -1;
+    // The main window run inside this process: until WM_INITDIALOG has
+    // returned, until its first refresh starts and until it has ended.
+    double inProcessInit = -1, inProcessRefreshStart = -1, inProcessFilled = -1;
+    ControlTime anatomy;
+    int nodes = 0;
+    double Product() const { return filled - simulator; }
+};
+
+// The default machine's start-up: how long the simulator takes to load it in
+// a process (DLL, file, registry), and one rebuild of the model into a real tree.
+void MeasureInProcess(Controls& controls, StartupFigures& figures)
+{
+    UseMachine(nullptr);
+    std::vector<double> loads, rebuilds;
+    typedef CONFIGRET(WINAPI * LocateProc)(PDEVINST, DEVINSTID_W, ULONG);
+    for (int round = 0; round < Rounds; ++round) {
+        double start = NowMs();
+        HMODULE simulator = LoadLibraryW(L"setupapi.dll");
+        LocateProc locate = simulator ? (LocateProc)GetProcAddress(simulator, "CM_Locate_DevNodeW") : nullptr;
+        DEVINST root = 0;
+        if (locate)
+            locate(&root, nullptr, 0);
+        loads.push_back(NowMs() - start);
+        if (simulator)
+            FreeLibrary(simulator);
+    }
+    AttachControls(controls);
+    DeviceTree model;
+    model.Start();
+    TreeRecorder counting(&controls.tree);
+    counting.StartRecording();
+    model.RebuildTree(counting, nullptr);
+    figures.nodes = counting.Count(OpInsert);
+    for (int round = 0; round < Rounds; ++round) {
+        TreeRecorder timing(&controls.tree);
+        double start = NowMs();
+        model.RebuildTree(timing, nullptr);
+        rebuilds.push_back(NowMs() - start);
+        for (int kind = 0; kind < OperationKinds; ++kind) {
+            figures.anatomy.ms[kind] += timing.time.ms[kind];
+            figures.anatomy.calls[kind] += timing.time.calls[kind];
+        }
+    }
+    model.Stop();
+    controls.tree.Detach();
+    controls.list.Detach();
+    figures.simulator = Median(loads);
+    figures.rebuild = Median(rebuilds);
+}
+
+// The main window run here, watched through message hooks of this thread:
+// when WM_INITDIALOG returns, when the first timer message (the refresh)
+// is taken from the queue, and when the next message is, which is after
+// the refresh has filled the tree.
+struct WindowWatch {
+    double start = 0, init = -1, refreshStart = -1, filled = -1;
+    HHOOK messages = nullptr, calls = nullptr;
+};
+WindowWatch g_watch;
+
+LRESULT CALLBACK WatchMessages(int code, WPARAM wParam, LPARAM lParam)
+{
+    const MSG* message = (const MSG*)lParam;
+    HWND window = MainWindow::Current().Window();
+    if (code == HC_ACTION && wParam == PM_REMOVE && window) {
+        if (g_watch.refreshStart >= 0 && g_watch.filled < 0) {
+            g_watch.filled = NowMs() - g_watch.start;
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        } else if (g_watch.refreshStart < 0 && message->message == WM_TIMER &&
+                   message->hwnd == window) {
+            g_watch.refreshStart = NowMs() - g_watch.start;
+        }
+    }
+    return CallNextHookEx(g_watch.messages, code, wParam, lParam);
+}
+
+LRESULT CALLBACK WatchCalls(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPRETSTRUCT* call = (const CWPRETSTRUCT*)lParam;
+    if (code == HC_ACTION && call->message == WM_INITDIALOG && g_watch.init < 0)
+        g_watch.init = NowMs() - g_watch.start;
+    return CallNextHookEx(g_watch.calls, code, wParam, lParam);
+}
+
+void MeasureMainWindow(StartupFigures& figures)
+{
+    UseMachine(nullptr);
+    g_watch = WindowWatch();
+    g_watch.messages = SetWindowsHookExW(WH_GETMESSAGE, WatchMessages, nullptr, GetCurrentThreadId());
+    g_watch.calls = SetWindowsHookExW(WH_CALLWNDPROCRET, WatchCalls, nullptr, GetCurrentThreadId());
+    g_watch.start = NowMs();
+    MainWindow::Current().Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
+    UnhookWindowsHookEx(g_watch.messages);
+    UnhookWindowsHookEx(g_watch.calls);
+    figures.inProcessInit = g_watch.init;
+    figures.inProcessRefreshStart = g_watch.refreshStart;
+    figures.inProcessFilled = g_watch.filled;
+}
+
+// Keeps the automatic update check off (bit 0 of "Flags") while Quillmere
+// starts here, so that measuring never sends a request to the maker's
+// server; the value the user had comes back afterwards.
+class UpdateCheckOff {
+public:
+    UpdateCheckOff()
+    {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tollbrook\\Quillmere", 0, nullptr, 0,
+                            KEY_READ | KEY_WRITE, nullptr, &key_, nullptr) != ERROR_SUCCESS) {
+            key_ = nullptr;
+            return;
+        }
+        DWORD size = sizeof(flags_), type = 0;
+        had_ = RegQueryValueExW(key_, L"Flags", nullptr, &type, (BYTE*)&flags_, &size) ==
+                   ERROR_SUCCESS &&
+               type == REG_DWORD;
+        DWORD off = (had_ ? flags_ : 0) | 1;
+        RegSetValueExW(key_, L"Flags", 0, REG_DWORD, (const BYTE*)&off, sizeof(off));
+    }
+    ~UpdateCheckOff()
+    {
+        if (!key_)
+            return;
+        if (had_)
+            RegSetValueExW(key_, L"Flags", 0, REG_DWORD, (const BYTE*)&flags_, sizeof(flags_));
+        else
+            RegDeleteValueW(key_, L"Flags");
+        RegCloseKey(key_);
+    }
+
+private:
+    HKEY key_ = nullptr;
+    DWORD flags_ = 0;
+    bool had_ = false;
+};
+
+StartupFigures MeasureStartup(Controls& controls)
+{
+    UpdateCheckOff quiet;
+    StartupFigures figures;
+    MeasureInProcess(controls, figures);
+    MeasureMainWindow(figures);
+    std::wstring product = L"\"" + BesideExe(L"Quillmere.exe") + L"\"";
+    std::wstring floor = L"\"" + BesideExe(L"bench_model.exe") + L"\" --window";
+    if (GetFileAttributesW(BesideExe(L"Quillmere.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
+        return figures;
+    Launch(product, figures.nodes); // Wine warm: the first start loads what the others find
+    std::vector<double> windows, filled, floors;
+    for (int round = 0; round < Rounds; ++round) {
+        LaunchTimes times = Launch(product, figures.nodes);
+        windows.push_back(times.window);
+        filled.push_back(times.filled);
+        floors.push_back(Launch(floor, 0).window);
+    }
+    figures.window = Median(windows);
+    figures.filled = Median(filled);
+    figures.floorWindow = Median(floors);
+    return figures;
+}
+
+// The start-up floor: a process that only shows one window.
+int ShowWindowOnly()
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"floor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
+                                  200, nullptr, nullptr, nullptr, nullptr);
+    MSG message;
+    while (window && GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
+    return 0;
+}
+
+// --- the goals ---------------------------------------------------------------
+
+void Goal(bool pass, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    printf("%s  ", pass ? "PASS" : "MISS");
+    vprintf(format, args);
+    printf("\n");
+    va_end(args);
+}
+
+void Summarize(const std::vector<MachineFigures>& machines, const StartupFigures& startup)
+{
+    printf("\nGoals:\n");
+    bool ratiosPass = !machines.empty();
+    std::string ratios;
+    for (const MachineFigures& machine : machines) {
+        const Figure* figures[] = {&machine.unfiltered, &machine.filteredFew, &machine.filteredMost,
+                                   machine.haveFill ? &machine.fill : nullptr};
+        const char* names[] = {"unfiltered", "~10%", "most", "fill"};
+        char part[160];
+        snprintf(part, sizeof part, "%s%d nodes:", ratios.empty() ? "" : "; ", machine.nodes);
+        ratios += part;
+        for (int i = 0; i < 4; ++i) {
+            if (!figures[i]) {
+                ratiosPass = false;
+                continue;
+            }
+            snprintf(part, sizeof part, " %s %.2f", names[i], figures[i]->Ratio());
+            ratios += part;
+            ratiosPass = ratiosPass && figures[i]->Ratio() <= 1.10;
+        }
+    }
+    Goal(ratiosPass, "model total / exact replay <= 1.10 (%s)", ratios.c_str());
+
+    const MachineFigures* small = nullptr;
+    const MachineFigures* large = nullptr;
+    for (const MachineFigures& machine : machines) {
+        if (machine.nodes >= 4000 && machine.nodes <= 6000)
+            small = &machine;
+        if (machine.nodes >= 15000)
+            large = &machine;
+    }
+    if (small && large) {
+        double growth = small->unfiltered.own > 0 ? large->unfiltered.own / small->unfiltered.own : 0;
+        Goal(growth <= 4.4, "model's own time reading %d devnodes is %.2f x its time for %d (%.1f ms / %.1f ms; <= 4.4; "
+             "into a tree that does nothing %.2f x)",
+             large->nodes, growth, small->nodes, large->unfiltered.own, small->unfiltered.own,
+             small->alone > 0 ? large->alone / small->alone : 0.0);
+    } else {
+        Goal(false, "linear reading: needs the 5,000- and the 20,000-node machines");
+    }
+    if (small) {
+        Goal(small->filteredFew.own < 2.0, "filter's own work for a keystroke on %d nodes %.2f ms (< 2 ms); the tree control took %.1f ms beside it",
+             small->nodes, small->filteredFew.own, small->filteredFew.control);
+        Goal(small->unfiltered.total < 3000, "unfiltered rebuild of %d nodes with the controls %.0f ms (< 3,000 ms)",
+             small->nodes, small->unfiltered.total);
+    }
+    if (large) {
+        Goal(large->kbPer1000 >= 0 && large->kbPer1000 <= 1024,
+             "memory %.0f KB per 1,000 devnodes allocated by a %d-node rebuild, model and tree control (<= 1,024 KB)",
+             large->kbPer1000, large->nodes);
+        // A fixed few: the default image's icon and the image list's bitmaps.
+        const int fixedFew = 8;
+        bool reported = large->userObjects || large->gdiObjects;
+        long objects = reported ? (long)(large->userObjects + large->gdiObjects) -
+                                      (long)(large->userBefore + large->gdiBefore)
+                                : large->iconsAlive;
+        Goal(large->iconsAlive >= 0 && large->iconsAlive <= large->classes + fixedFew &&
+                 (!reported || objects <= large->classes + fixedFew),
+             "after ten rebuilds of %d nodes: %d icons alive from the simulator, %s; %d classes with icons (limit classes + %d)",
+             large->nodes, large->iconsAlive,
+             reported ? "USER and GDI objects counted by the platform" : "USER and GDI counts not reported by this platform",
+             large->classes, fixedFew);
+    }
+    if (startup.filled >= 0) {
+        Goal(startup.Product() < 300,
+             "start to a filled tree on the default machine (%d devnodes) %.0f ms, of which the simulator's start-up %.0f ms: Quillmere %.0f ms (< 300 ms)",
+             startup.nodes, startup.filled, startup.simulator, startup.Product());
+    } else {
+        Goal(false, "start to a filled tree: Quillmere.exe did not show a filled tree");
+    }
 }
 
 } // namespace
 
-// Arguments: machine files (default: the 5,000- and 20,000-node machines).
+// Arguments: machine files (default: the 5,000- and 20,000-node machines), or
+// --window for the start-up floor.
 int wmain(int argc, wchar_t** argv)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-    HWND frame = CreateWindowExW(0, L"STATIC", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                                 1000, 700, nullptr, nullptr, nullptr, nullptr);
-    HWND tree = CreateWindowExW(0, WC_TREEVIEWW, L"", WS_CHILD | WS_VISIBLE | 0x27, 0, 0, 400, 650,
-                                frame, (HMENU)1004, nullptr, nullptr);
-    HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, 410, 0,
-                                580, 650, frame, (HMENU)1005, nullptr, nullptr);
-    printf("Quillmere model benchmark (best of several rounds; ratio = model / bare controls)\n");
-    if (argc > 1) {
-        for (int i = 1; i < argc; ++i)
-            RunMachine(argv[i], tree, list, 1);
-    } else {
-        RunMachine(L"machine_5000.txt", tree, list, 2);
-        RunMachine(L"machine_20000.txt", tree, list, 1);
+    if (argc > 1 && wcscmp(argv[1], L"--window") == 0)
+        return ShowWindowOnly();
+    INITCOMMONCONTROLSEX common = {sizeof(common), ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&common);
+    Controls controls;
+    controls.frame = CreateWindowExW(0, L"STATIC", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                     1000, 700, nullptr, nullptr, nullptr, nullptr);
+    controls.treeWindow = CreateWindowExW(0, WC_TREEVIEWW, L"", WS_CHILD | WS_VISIBLE | 0x27, 0, 0, 400,
+                                          650, controls.frame, (HMENU)(INT_PTR)TreeId, nullptr, nullptr);
+    controls.listWindow = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, 410,
+                                          0, 580, 650, controls.frame, (HMENU)1005, nullptr, nullptr);
+    printf("Quillmere model benchmark: median of %d rounds; replay = the same control operations "
+           "without the model; model's own = total less the time inside control calls\n\n", Rounds);
+
+    std::vector<const wchar_t*> files;
+    for (int i = 1; i < argc; ++i)
+        files.push_back(argv[i]);
+    if (files.empty())
+        files = {L"machine_5000.txt", L"machine_20000.txt"};
+    std::vector<MachineFigures> machines;
+    for (size_t i = 0; i < files.size(); ++i) {
+        machines.push_back(RunMachine(files[i], controls, i + 1 == files.size()));
+        fflush(stdout);
     }
-    DestroyWindow(frame);
+    for (MachineFigures& machine : machines) {
+        if (machine.nodes >= 4000 && machine.nodes <= 6000)
+            StudyOrders(machine.unfilteredOperations, controls, machine.nodes);
+        DestroyIcons(machine.unfilteredOperations);
+    }
+
+    StartupFigures startup = MeasureStartup(controls);
+    printf("\nStart-up on the default machine (Wine warm, median of %d launches):\n", Rounds);
+    printf("  a bare Win32 process shows its window after %.0f ms (Wine's own start)\n", startup.floorWindow);
+    printf("  Quillmere.exe shows its window after %.0f ms and a filled tree of %d items after %.0f ms\n",
+           startup.window, startup.nodes, startup.filled);
+    printf("  the main window run inside this process: WM_INITDIALOG done after %.0f ms, the first "
+           "refresh starts after %.0f ms and has filled the tree after %.0f ms\n",
+           startup.inProcessInit, startup.inProcessRefreshStart, startup.inProcessFilled);
+    printf("  within that: the simulator loading the machine in a process %.0f ms; a later rebuild %.0f ms\n",
+           startup.simulator, startup.rebuild);
+    PrintAnatomy(startup.anatomy, Rounds);
+    Summarize(machines, startup);
+    DestroyWindow(controls.frame);
     return 0;
 }

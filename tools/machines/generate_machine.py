@@ -456,9 +456,7 @@ def build(nodes, seed):
 
 def write(m, root, out):
     lines = ["# A large simulated machine written by generate_machine.py (%d devnodes)." % m.count,
-             "# The device with 200 device properties is " + SPECIAL_ID, "",
-             "# One shared icon per class: new icons cost too much under Wine for 20,000 nodes.",
-             "icons shared", ""]
+             "# The device with 200 device properties is " + SPECIAL_ID, ""]
     for name, guid, colour in CLASSES:
         lines.append("setupclass %s %s" % (guid, name))
         if colour:

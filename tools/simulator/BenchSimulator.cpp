@@ -1,6 +1,7 @@
-// Times the simulator the way the device model uses it: a full walk of a
-// large machine with name, status, icon and two device information sets per
-// node, then the property list of the device with 200 properties.
+// Times the simulator's own costs on a large machine: a full walk with name
+// and status per node, device information sets (each walks the whole
+// machine, as on Windows), class icons, and the property list of the device
+// with 200 properties read through one set.
 //
 //   bench_simulator.exe [machine file]   (default: machine_20000.txt beside the exe)
 //
@@ -113,23 +114,20 @@ void Walk(const Api& api, DEVINST devnode, std::vector<DEVINST>& nodes)
     }
 }
 
-// Each node's element, found as the device model finds it, and its class's icon.
-void FindElementsAndIcons(const Api& api, const std::vector<DEVINST>& nodes, bool icons, int& found, int& loaded)
+// One device information set built and walked: every set walks the whole
+// machine, as Windows walks its device database.
+double SetMs(const Api& api, const GUID* classGuid, DWORD flags, int& elements)
 {
-    found = loaded = 0;
-    for (DEVINST devnode : nodes) {
-        SP_DEVINFO_DATA element;
-        HDEVINFO set = OpenDeviceInfo(api, devnode, GUID(), element, 1);
-        if (set == INVALID_HANDLE_VALUE)
-            continue;
-        ++found;
-        HICON icon = nullptr;
-        if (icons && api.icon(&element.ClassGuid, &icon, nullptr) && icon) {
-            ++loaded;
-            DestroyIcon(icon);
-        }
+    LARGE_INTEGER start = Now();
+    HDEVINFO set = api.classDevs(classGuid, nullptr, nullptr, flags);
+    elements = 0;
+    if (set != INVALID_HANDLE_VALUE) {
+        SP_DEVINFO_DATA element = {sizeof(element)};
+        while (api.enumerate(set, elements, &element))
+            ++elements;
         api.destroy(set);
     }
+    return 1000 * Seconds(start, Now());
 }
 
 void PropertyList(const Api& api, const wchar_t* instanceId)
@@ -142,24 +140,26 @@ void PropertyList(const Api& api, const wchar_t* instanceId)
     LARGE_INTEGER start = Now();
     SP_DEVINFO_DATA element;
     HDEVINFO set = OpenDeviceInfo(api, devnode, GUID(), element, 1);
+    if (set == INVALID_HANDLE_VALUE) {
+        printf("property list: no element for %ls\n", instanceId);
+        return;
+    }
     DWORD count = 0;
     api.propertyKeys(set, &element, nullptr, 0, &count, 0);
     std::vector<DEVPROPKEY> keys(count);
     api.propertyKeys(set, &element, keys.data(), count, &count, 0);
-    api.destroy(set);
     int rows = 0;
     for (const DEVPROPKEY& key : keys) {
-        HDEVINFO each = OpenDeviceInfo(api, devnode, GUID(), element, 1);
         DEVPROPTYPE type = 0;
         DWORD required = 0;
-        api.property(each, &element, &key, &type, nullptr, 0, &required, 0);
+        api.property(set, &element, &key, &type, nullptr, 0, &required, 0);
         std::vector<BYTE> data(required + 2);
-        if (api.property(each, &element, &key, &type, data.data(), (DWORD)data.size(), nullptr, 0))
+        if (api.property(set, &element, &key, &type, data.data(), (DWORD)data.size(), nullptr, 0))
             ++rows;
-        api.destroy(each);
     }
-    printf("property list of %ls: %d keys, %d read, %.1f ms\n", instanceId, (int)keys.size(), rows,
-           1000 * Seconds(start, Now()));
+    api.destroy(set);
+    printf("property list of %ls through one set: %d keys, %d read, %.1f ms\n", instanceId,
+           (int)keys.size(), rows, 1000 * Seconds(start, Now()));
 }
 
 std::wstring BesideExe(const wchar_t* name)
@@ -207,27 +207,30 @@ int wmain(int argc, wchar_t** argv)
     std::vector<DEVINST> nodes;
     Walk(api, root, nodes);
     LARGE_INTEGER walked = Now();
-    typedef long(WINAPI * CallsFn)(const char*);
-    typedef void(WINAPI * ResetFn)(void);
-    CallsFn calls = (CallsFn)(void*)GetProcAddress(module, "SimulatorCalls");
-    ((ResetFn)(void*)GetProcAddress(module, "SimulatorResetCalls"))();
-    int found = 0, icons = 0;
-    FindElementsAndIcons(api, nodes, false, found, icons);
-    LARGE_INTEGER searched = Now();
-    long steps = calls("SetupDiEnumDeviceInfo");
-    FindElementsAndIcons(api, nodes, true, found, icons);
-    LARGE_INTEGER withIcons = Now();
+    int all = 0, classless = 0;
+    double allMs = SetMs(api, nullptr, DIGCF_ALLCLASSES, all);
+    double classlessMs = SetMs(api, &GUID_NULL, 0, classless);
+    LARGE_INTEGER iconsStart = Now();
+    const GUID net = {0x4D36E972, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+    const int iconCount = 100;
+    int icons = 0;
+    for (int i = 0; i < iconCount; ++i) {
+        HICON icon = nullptr;
+        if (api.icon(&net, &icon, nullptr) && icon) {
+            ++icons;
+            DestroyIcon(icon);
+        }
+    }
+    double iconMs = 1000 * Seconds(iconsStart, Now()) / iconCount;
     double perNode = 1e6 / nodes.size();
     printf("%ls\n", machine.c_str());
     printf("load: %.0f ms\n", 1000 * Seconds(start, loaded));
     printf("walk with names and status: %d nodes, %.0f ms (%.1f us per node)\n", (int)nodes.size(),
            1000 * Seconds(loaded, walked), perNode * Seconds(loaded, walked));
-    printf("elements found through two sets: %d, %.0f ms (%.1f us per node)\n", found,
-           1000 * Seconds(walked, searched), perNode * Seconds(walked, searched));
-    printf("  %ld SetupDiEnumDeviceInfo calls (the search is linear), %.0f ns per call\n", steps,
-           1e9 * Seconds(walked, searched) / steps);
-    printf("the same with class icons: %d icons, %.0f ms (%.1f us per node)\n", icons,
-           1000 * Seconds(searched, withIcons), perNode * Seconds(searched, withIcons));
+    printf("a set of all classes, built and walked: %d elements, %.1f ms (a rebuild needs one)\n", all, allMs);
+    printf("the set of the class-less devices: %d elements, %.1f ms (every set walks the whole machine)\n",
+           classless, classlessMs);
+    printf("a class icon: %.2f ms (a new icon per call; %d of %d loaded)\n", iconMs, icons, iconCount);
     PropertyList(api, L"PCI\\VEN_8086&DEV_15F3&SUBSYS_00008086&REV_03\\4&2F6A1C3B&0&00E4");
     return 0;
 }

@@ -10,7 +10,6 @@ const int kSamples = 4; // per axis, for smooth edges
 
 struct Glyph {
     std::vector<BYTE> resource; // the icon image as an .ico file holds it
-    HICON shared = nullptr;
 };
 
 std::map<COLORREF, Glyph>& Cache()
@@ -98,9 +97,9 @@ const Glyph& GlyphOf(COLORREF colour)
     return glyph;
 }
 
-HICON FromImage(const std::vector<BYTE>& image, UINT flags)
+HICON FromImage(const std::vector<BYTE>& image)
 {
-    return CreateIconFromResourceEx((PBYTE)image.data(), (DWORD)image.size(), TRUE, 0x00030000, kSize, kSize, flags);
+    return CreateIconFromResourceEx((PBYTE)image.data(), (DWORD)image.size(), TRUE, 0x00030000, kSize, kSize, 0);
 }
 
 } // namespace
@@ -109,20 +108,11 @@ namespace ClassIcons {
 
 HICON Create(COLORREF colour)
 {
-    return FromImage(GlyphOf(colour).resource, 0);
-}
-
-HICON Shared(COLORREF colour)
-{
-    Glyph& glyph = const_cast<Glyph&>(GlyphOf(colour));
-    if (!glyph.shared)
-        glyph.shared = FromImage(glyph.resource, LR_SHARED);
-    return glyph.shared;
+    return FromImage(GlyphOf(colour).resource);
 }
 
 void DestroyAll()
 {
-    // Shared icons go with the process; only the drawings are dropped.
     Cache().clear();
 }
 

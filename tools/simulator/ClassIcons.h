@@ -8,9 +8,6 @@ namespace ClassIcons {
 
 // A new icon of the glyph in `colour` that the caller destroys, or null.
 HICON Create(COLORREF colour);
-// The one shared icon of the glyph: DestroyIcon leaves a shared icon alone,
-// so it can be handed out any number of times at no cost.
-HICON Shared(COLORREF colour);
 void DestroyAll();
 
 } // namespace ClassIcons

@@ -83,6 +83,7 @@
     X(SimulatorCalls, HELPER)                               \
     X(SimulatorResetCalls, HELPER)                          \
     X(SimulatorOpenSets, HELPER)                            \
+    X(SimulatorIconsAlive, HELPER)                          \
     X(SimulatorLastError, HELPER)
 
 enum class Entry : int {

@@ -81,12 +81,6 @@ const SetupClass* Machine::FindClass(const GUID& guid) const
     return index < 0 ? nullptr : &classes[index];
 }
 
-const std::vector<int>* Machine::DevicesOfClass(const GUID& guid) const
-{
-    auto found = devicesByClass.find(guid);
-    return found == devicesByClass.end() ? nullptr : &found->second;
-}
-
 static std::wstring StripLeadingBackslashes(const wchar_t* name)
 {
     while (*name == L'\\')
@@ -152,11 +146,6 @@ std::string Machine::Index(int& line)
         allDevices[i] = i;
     std::sort(allDevices.begin(), allDevices.end(),
               [this](int a, int b) { return devices[a].handle < devices[b].handle; });
-    devicesByClass[GUID()]; // the class-less list exists even when empty
-    for (int index : allDevices) {
-        const Device& device = devices[index];
-        devicesByClass[device.hasSetupClass ? device.setupClass : GUID()].push_back(index);
-    }
 
     hardwareWritten.assign(devices.size(), 0);
     softwareWritten.assign(devices.size(), 0);

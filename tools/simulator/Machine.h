@@ -104,17 +104,14 @@ struct Machine {
     std::vector<SetupClass> classes;
     std::vector<std::wstring> unreachableMachines;
     EntrySet failures; // entry points that fail for every argument
-    // Icons cost a fifth of a millisecond each under Wine: large machines
-    // hand out one shared icon per class instead of a new one per call.
-    bool sharedIcons = false;
+    // Windows gives a process at most this many user-interface objects
+    // (icons, menus, windows); creating one more fails.
+    int userObjectQuota = 10000;
 
     // Indexes built after parsing.
     std::unordered_map<DEVINST, int> deviceByHandle;
     std::unordered_map<std::wstring, int> deviceByUpperId;
     std::map<GUID, int, GuidLess> classByGuid;
-    // Device indexes per setup class in handle order; GUID_NULL holds the
-    // devices without a class.
-    std::map<GUID, std::vector<int>, GuidLess> devicesByClass;
     std::vector<int> allDevices; // in handle order
 
     // Registry keys written so far for this machine (written on first open).
@@ -127,7 +124,6 @@ struct Machine {
     int FindDeviceById(const wchar_t* instanceId) const;
     const SetupClass* FindClass(const GUID& guid) const;
     int FindClassIndex(const GUID& guid) const;
-    const std::vector<int>* DevicesOfClass(const GUID& guid) const;
     bool IsUnreachable(const wchar_t* machineName) const;
     // Builds the indexes; returns an error text, empty when the machine is
     // sound, and the file line it concerns (0 for none).

@@ -846,12 +846,13 @@ int Parser::HandleLine(int indent, std::vector<Token>& tokens)
         return section_ == Section::Machine ? Fail("key belongs to a device or a setupclass") : HandleKey(tokens);
     if (keyword == "value")
         return HandleValue(tokens);
-    if (keyword == "icons") {
+    if (keyword == "quota") {
+        DWORD quota = 0;
         if (section_ != Section::Machine)
-            return Fail("icons lines come before the first device or setupclass");
-        if (tokens.size() != 2 || tokens[1].isString || (tokens[1].word != "shared" && tokens[1].word != "new"))
-            return Fail("icons takes 'new' (a new icon per call) or 'shared' (one icon per class)");
-        machine_->sharedIcons = tokens[1].word == "shared";
+            return Fail("quota lines come before the first device or setupclass");
+        if (tokens.size() != 2 || tokens[1].isString || !ParseUnsigned32(tokens[1].word, quota) || quota > 0x7FFFFFFF)
+            return Fail("quota takes the number of user-interface objects the process may hold");
+        machine_->userObjectQuota = (int)quota;
         return 1;
     }
     if (keyword == "unreachable") {

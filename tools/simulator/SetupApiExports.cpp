@@ -77,28 +77,25 @@ HDEVINFO ClassDevices(Entry entry, const GUID* classGuid, PCWSTR enumerator, DWO
         }
     }
 
-    static const std::vector<int> none;
-    const std::vector<int>* devices = (flags & DIGCF_ALLCLASSES) ? &machine->allDevices
-                                                                 : machine->DevicesOfClass(*classGuid);
-    if (!devices)
-        devices = &none;
     bool filtered = enumerator && *enumerator;
     std::wstring upperEnumerator = UpperAsciiText(enumerator);
-
-    if (!target && !filtered) {
-        DeviceSet* set = Simulator::NewSet(machine);
-        set->shared = devices; // built in constant time: no copy of the class list
-        Succeed();
-        return (HDEVINFO)set;
-    }
     if (!target)
         target = Simulator::NewSet(machine);
-    std::vector<int>& members = target->MutableDevices();
+    std::vector<int>& members = target->devices;
     std::vector<char> present(machine->devices.size(), 0);
     for (int index : members)
         present[index] = 1;
-    for (int index : *devices) {
-        if (!present[index] && (!filtered || HasEnumerator(machine->devices[index], upperEnumerator)))
+    // Windows builds every set by walking its whole device database, the
+    // devices that are not present included (no DIGCF_PRESENT asked), so a
+    // set costs time in the number of devices whatever it ends up holding.
+    bool allClasses = (flags & DIGCF_ALLCLASSES) != 0;
+    const GUID wanted = allClasses ? GUID() : *classGuid;
+    for (int index : machine->allDevices) {
+        const Device& device = machine->devices[index];
+        const GUID own = device.hasSetupClass ? device.setupClass : GUID();
+        if (present[index] || (!allClasses && !IsEqualGUID(own, wanted)))
+            continue;
+        if (!filtered || HasEnumerator(device, upperEnumerator))
             members.push_back(index);
     }
     Succeed();
@@ -119,7 +116,7 @@ DWORD FindElement(HDEVINFO handle, const SP_DEVINFO_DATA* element, DeviceSet*& s
     if (index < 0)
         return ERROR_NO_SUCH_DEVINST;
     // Elements from SetupDiEnumDeviceInfo carry their position as a hint.
-    const std::vector<int>& members = set->Devices();
+    const std::vector<int>& members = set->devices;
     ULONG_PTR hint = element->Reserved;
     if (!(hint >= 1 && hint <= members.size() && members[hint - 1] == index) && set->Find(index) < 0)
         return ERROR_NO_SUCH_DEVINST;
@@ -230,7 +227,7 @@ WINBOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, 
         return FailWith(ERROR_INVALID_PARAMETER);
     if (DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
         return FailWith(ERROR_INVALID_USER_BUFFER);
-    const std::vector<int>& members = set->Devices();
+    const std::vector<int>& members = set->devices;
     if (MemberIndex >= members.size())
         return FailWith(ERROR_NO_MORE_ITEMS);
     const Device& device = set->machine->devices[members[MemberIndex]];
@@ -273,7 +270,7 @@ WINBOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInsta
         return FailWith(ERROR_GEN_FAILURE);
     int position = set->Find(index);
     if (position < 0) {
-        std::vector<int>& members = set->MutableDevices();
+        std::vector<int>& members = set->devices;
         members.push_back(index);
         position = (int)members.size() - 1;
     }
@@ -451,9 +448,10 @@ WINBOOL WINAPI SetupDiLoadClassIcon(CONST GUID* ClassGuid, HICON* LargeIcon, PIN
     if (!setupClass->hasIcon)
         return FailWith(ERROR_INVALID_CLASS);
     if (LargeIcon) {
-        HICON icon = Simulator::ClassIcon(*machine, *setupClass);
+        DWORD iconError = ERROR_SUCCESS;
+        HICON icon = Simulator::NewClassIcon(*machine, *setupClass, iconError);
         if (!icon)
-            return FailWith(ERROR_GEN_FAILURE);
+            return FailWith(iconError);
         *LargeIcon = icon;
     }
     if (MiniIconIndex)

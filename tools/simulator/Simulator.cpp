@@ -54,6 +54,8 @@ struct State {
     ULONG_PTR nextConnection = 0x4D430000; // "MC": an opaque non-zero handle
 
     long calls[EntryCount] = {};
+    // Every icon handed out that was alive when last looked at.
+    std::vector<HICON> icons;
 };
 
 State* g_state = nullptr;
@@ -241,18 +243,8 @@ int EntryFromName(const char* name, int length)
     return -1;
 }
 
-std::vector<int>& DeviceSet::MutableDevices()
-{
-    if (shared) {
-        own = *shared;
-        shared = nullptr;
-    }
-    return own;
-}
-
 int DeviceSet::Find(int deviceIndex) const
 {
-    const std::vector<int>& devices = Devices();
     for (size_t i = 0; i < devices.size(); ++i) {
         if (devices[i] == deviceIndex)
             return (int)i;
@@ -415,11 +407,47 @@ HKEY OpenClassKey(Machine& machine, int classIndex, bool interfaceKey, REGSAM ac
                         : OpenWrittenTree(path, setupClass.installerKey, machine.installerWritten[classIndex], access);
 }
 
-HICON ClassIcon(const Machine& machine, const SetupClass& setupClass)
+// Forgets the icons their callers have destroyed since. Looking costs a
+// copy of each icon's bitmaps, so it is done only when the count matters.
+static void ForgetDestroyedIcons()
 {
-    if (!setupClass.hasIcon)
+    std::vector<HICON>& icons = g_state->icons;
+    size_t kept = 0;
+    for (HICON icon : icons) {
+        ICONINFO info;
+        if (!GetIconInfo(icon, &info))
+            continue;
+        if (info.hbmColor)
+            DeleteObject(info.hbmColor);
+        if (info.hbmMask)
+            DeleteObject(info.hbmMask);
+        icons[kept++] = icon;
+    }
+    icons.resize(kept);
+}
+
+HICON NewClassIcon(const Machine& machine, const SetupClass& setupClass, DWORD& error)
+{
+    error = ERROR_SUCCESS;
+    if ((int)g_state->icons.size() >= machine.userObjectQuota)
+        ForgetDestroyedIcons();
+    if ((int)g_state->icons.size() >= machine.userObjectQuota) {
+        error = ERROR_NO_MORE_USER_HANDLES;
         return nullptr;
-    return machine.sharedIcons ? ClassIcons::Shared(setupClass.colour) : ClassIcons::Create(setupClass.colour);
+    }
+    HICON icon = ClassIcons::Create(setupClass.colour);
+    if (!icon) {
+        error = ERROR_GEN_FAILURE;
+        return nullptr;
+    }
+    g_state->icons.push_back(icon);
+    return icon;
+}
+
+int IconsAlive()
+{
+    ForgetDestroyedIcons();
+    return (int)g_state->icons.size();
 }
 
 void OnProcessAttach(HMODULE module)

@@ -25,13 +25,7 @@ public:
 // keep their machine alive, so a reload never pulls the data from under one.
 struct DeviceSet {
     std::shared_ptr<Machine> machine;
-    // Either the machine's precomputed list of a class (no copy) or a list of
-    // the set's own, once the set differs from every class list.
-    const std::vector<int>* shared = nullptr;
-    std::vector<int> own;
-
-    const std::vector<int>& Devices() const { return shared ? *shared : own; }
-    std::vector<int>& MutableDevices();
+    std::vector<int> devices; // indexes into the machine's devices
     // Position of the device in the set, -1 if it is not in it.
     int Find(int deviceIndex) const;
 };
@@ -69,10 +63,12 @@ void ResetCalls();
 HKEY OpenDeviceKey(Machine& machine, int deviceIndex, bool software, REGSAM access);
 HKEY OpenClassKey(Machine& machine, int classIndex, bool interfaceKey, REGSAM access);
 
-// The class's icon for a caller that destroys it: a new icon each time, or
-// the class's shared icon on a machine that asks for shared icons. Null for
-// a class without an icon.
-HICON ClassIcon(const Machine& machine, const SetupClass& setupClass);
+// A new icon of a class that has one, for a caller that destroys it, as
+// Windows hands out on every call; null with the error in `error` once the
+// icons handed out and still alive reach the machine's quota.
+HICON NewClassIcon(const Machine& machine, const SetupClass& setupClass, DWORD& error);
+// Icons handed out and not yet destroyed.
+int IconsAlive();
 
 void OnProcessAttach(HMODULE module);
 void OnProcessDetach(bool processEnding);

@@ -27,6 +27,13 @@ int WINAPI SimulatorOpenSets(void)
     return Simulator::OpenSetCount();
 }
 
+// Class icons handed out and not yet destroyed by their callers.
+int WINAPI SimulatorIconsAlive(void)
+{
+    ScopedCall call(Entry::SimulatorIconsAlive);
+    return Simulator::IconsAlive();
+}
+
 // Why the machine file could not be loaded; empty while a machine is loaded.
 const char* WINAPI SimulatorLastError(void)
 {
