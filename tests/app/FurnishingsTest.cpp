@@ -206,6 +206,11 @@ int HeightOf(const RECT& rect)
 
 void PostMouse(HWND window, UINT message, int x, int y)
 {
+    // The real cursor goes along, so a move the system reports for it while
+    // a control holds the mouse lands where the test points.
+    POINT screen = {x, y};
+    ClientToScreen(window, &screen);
+    SetCursorPos(screen.x, screen.y);
     WPARAM keys = message == WM_LBUTTONUP ? 0 : MK_LBUTTON;
     PostMessageW(window, message, keys, MAKELPARAM((WORD)(short)x, (WORD)(short)y));
 }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <stdlib.h>
 #include <string>
 
 #include "CrashChild.h"
 #include "common/TempDirectory.h"
+#include "services/WindowsVersion.h"
 
 namespace {
 
@@ -119,7 +121,14 @@ TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
              line.address, line.thread);
     EXPECT_EQ(0u, run.text.find(head)) << run.text;
     EXPECT_EQ(line.address, RegisterValue(run.text, "EIP"));
-    EXPECT_NE(std::string::npos, run.text.find(" Mhz\r\nWindows "));
+    // The system line names the release this process sees (the helper
+    // declares the same supported systems).
+    WideString windows = DescribeWindows(GetWindowsEdition());
+    char* narrow = windows.ToMultiByte();
+    ASSERT_NE(nullptr, narrow);
+    std::string system = std::string(" Mhz\r\n") + narrow + " [";
+    free(narrow);
+    EXPECT_NE(std::string::npos, run.text.find(system)) << system << "\n" << run.text;
     EXPECT_NE(std::string::npos, run.text.find("\r\nx86 Unicode, Wine\r\n\r\nProcess Uptime: "));
 
     std::string stack = Section(run.text, "Stack:");

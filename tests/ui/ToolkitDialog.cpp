@@ -85,6 +85,9 @@ void PostMouse(HWND window, UINT message, int x, int y)
 
 void PostMouseAt(HWND window, UINT message, POINT screen)
 {
+    // The real cursor goes along: a move the system reports for it while a
+    // control holds the mouse must not land somewhere else.
+    SetCursorPos(screen.x, screen.y);
     ScreenToClient(window, &screen);
     PostMouse(window, message, screen.x, screen.y);
 }
