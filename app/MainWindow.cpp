@@ -123,6 +123,7 @@ void MainWindow::SetUpFurnishings()
                    list_.Window(), PaneMinimum, PaneMinimum, PaneMinimum, PaneMinimum);
     link_.Init(Item(IDC_LINK), Deployment::WebAddress, Deployment::HomePage, IDC_HAND_CURSOR,
                LinkControl::ParentFont);
+    FitLinkToItsText();
     const DWORD bottomRight = LayoutAnchors::MoveRight | LayoutAnchors::MoveDown;
     anchors_.Add(Item(IDC_FILTER), LayoutAnchors::MoveDown | LayoutAnchors::StretchWidth);
     anchors_.Add(Item(IDC_AUTO_UPDATE), bottomRight);
@@ -140,6 +141,71 @@ void MainWindow::StartUpdateCheck()
     // At most once a week; the last check's time is kept beside the settings.
     updater_.StartCheck(updateEndpoint_.IsEmpty() ? Deployment::UpdateEndpoint : updateEndpoint_.Text(),
                         Window(), settingsRoot_, settingsPath_.Text(), L"LastCheck", 0, nullptr, L"1");
+}
+
+int MainWindow::ItemTextWidth(int id)
+{
+    HWND item = Item(id);
+    WideString text;
+    HDC dc = GetDC(item);
+    if (!dc)
+        return 0;
+    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(item, WM_GETFONT, 0, 0));
+    SIZE size = {};
+    if (GetItemText(id, text))
+        GetTextExtentPoint32W(dc, text.Text(), text.Length(), &size);
+    SelectObject(dc, old);
+    ReleaseDC(item, dc);
+    return size.cx;
+}
+
+RECT MainWindow::ItemRect(int id) const
+{
+    RECT rect = {};
+    if (GetWindowRect(Item(id), &rect))
+        MapWindowPoints(nullptr, Window(), (POINT*)&rect, 2);
+    return rect;
+}
+
+void MainWindow::MoveItem(int id, const RECT& rect)
+{
+    MoveWindow(Item(id), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
+}
+
+void MainWindow::FitLinkToItsText()
+{
+    // The maker's address is wider than the room the template gives it. The
+    // link grows to the left into what the check box's text leaves free and,
+    // where that is not enough, the check box moves left as well, taking the
+    // room from the filter box, which stretches with the window anyway.
+    if (!Item(IDC_LINK) || !Item(IDC_AUTO_UPDATE) || !Item(IDC_FILTER))
+        return;
+    RECT link = ItemRect(IDC_LINK), box = ItemRect(IDC_AUTO_UPDATE), filter = ItemRect(IDC_FILTER);
+    // The focus rectangle needs a pixel on either side of the text.
+    int needed = link_.TextExtent().cx + 2;
+    if (needed <= link.right - link.left)
+        return;
+    UINT dpi = Api().WindowDpi(Window());
+    int gap = MulDiv(6, (int)dpi, 96);
+    int boxTextEnd = box.left + Api().SystemMetricForDpi(SM_CXMENUCHECK, dpi) + gap +
+                     ItemTextWidth(IDC_AUTO_UPDATE) + gap;
+    int left = link.right - needed;
+    int shift = boxTextEnd - left;
+    int filterRoom = (filter.right - filter.left) - MulDiv(PaneMinimum, (int)dpi, 96);
+    if (shift > filterRoom)
+        shift = filterRoom > 0 ? filterRoom : 0;
+    if (shift > 0) {
+        OffsetRect(&box, -shift, 0);
+        filter.right -= shift;
+        MoveItem(IDC_FILTER, filter);
+        boxTextEnd -= shift;
+    }
+    link.left = left > boxTextEnd ? left : boxTextEnd;
+    MoveItem(IDC_LINK, link);
+    // Overlapping siblings paint over each other: the box ends where the link begins.
+    if (box.right > link.left)
+        box.right = link.left;
+    MoveItem(IDC_AUTO_UPDATE, box);
 }
 
 void MainWindow::RestorePlacement()

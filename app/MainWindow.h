@@ -72,6 +72,10 @@ private:
     void ShowListMenu(int item);
     int LoadMenu(int menuId, UINT copyId, UINT refreshId);
     void SetUpFurnishings();
+    void FitLinkToItsText();
+    int ItemTextWidth(int id);
+    RECT ItemRect(int id) const;
+    void MoveItem(int id, const RECT& rect);
     void StartUpdateCheck();
     void RestorePlacement();
     void SavePlacement();

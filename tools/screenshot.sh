@@ -8,7 +8,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILL_BUILD_DIR:-$here/build}
 case "${1:-main}" in
-  main) exe=app_tests.exe filter='*SelectingADevice*' crop=(-crop 724x462+278+279) out=screenshot.png ;;
+  main) exe=app_tests.exe filter='*SelectingADevice*' crop=(-trim +repage) out=screenshot.png ;;
   # The dialog is the only window on the screen: trimming the black around it frames it.
   report) exe=report_tests.exe filter='*ShowsTheProgramsWebsiteAndBothFiles*' crop=(-trim +repage)
           out=problem-report.png ;;

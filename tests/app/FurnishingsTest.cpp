@@ -509,3 +509,20 @@ TEST_F(MainWindowTest, UpdateCheckRunsWhileTheBoxIsCheckedAndNotAfterItWasCleare
     EXPECT_EQ(42, next.Run());
     EXPECT_EQ(1u, server.RequestCount());
 }
+
+TEST_F(MainWindowTest, TheMakersAddressIsShownWholeBesideTheCheckBox)
+{
+    WaitForTree();
+    script.Then([&]() {
+        EXPECT_STREQ(L"www.tollbrook.example", window.Link().Text());
+        EXPECT_STREQ(L"https://www.tollbrook.example/", window.Link().Url());
+        RECT link = ClientRectOf(window.Window(), window.Item(IDC_LINK));
+        RECT box = ClientRectOf(window.Window(), window.Item(IDC_AUTO_UPDATE));
+        RECT filter = ClientRectOf(window.Window(), Filter());
+        EXPECT_GE(WidthOf(link), window.Link().TextExtent().cx) << "no letter is cut off";
+        EXPECT_LE(box.right, link.left + 1) << "the link does not cover the check box";
+        EXPECT_LE(filter.right, box.left);
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
