@@ -1,55 +1,18 @@
 #include "devices/NodeList.h"
 #include "devices/DeviceNode.h"
 
-class NodeList::Guard {
-public:
-    explicit Guard(NodeList& list) : list_(list) { list_.Lock(); }
-    ~Guard() { list_.Unlock(); }
-
-private:
-    NodeList& list_;
-};
-
-NodeList::NodeList()
-{
-    CreateLock();
-}
+NodeList::NodeList() = default;
 
 NodeList::~NodeList()
 {
     Clear();
-    DestroyLock();
-}
-
-void NodeList::CreateLock()
-{
-    InitializeCriticalSection(&section_);
-    hasLock_ = true;
-}
-
-void NodeList::DestroyLock()
-{
-    if (!hasLock_)
-        return;
-    DeleteCriticalSection(&section_);
-    hasLock_ = false;
-}
-
-void NodeList::Lock()
-{
-    EnterCriticalSection(&section_);
-}
-
-void NodeList::Unlock()
-{
-    LeaveCriticalSection(&section_);
 }
 
 void NodeList::Append(DeviceNode* node)
 {
     if (!node)
         return;
-    Guard guard(*this);
+    CriticalSectionLock guard(lock_);
     node->next = nullptr;
     node->previous = last_;
     if (last_)
@@ -61,7 +24,7 @@ void NodeList::Append(DeviceNode* node)
 
 int NodeList::Remove(DeviceNode* node)
 {
-    Guard guard(*this);
+    CriticalSectionLock guard(lock_);
     for (DeviceNode* n = first_; n; n = n->next) {
         if (n != node)
             continue;
@@ -83,7 +46,7 @@ void NodeList::Clear()
 {
     DeviceNode* node;
     {
-        Guard guard(*this);
+        CriticalSectionLock guard(lock_);
         node = first_;
         first_ = last_ = nullptr;
     }
@@ -98,8 +61,6 @@ void NodeList::Clear()
 void NodeList::Reset()
 {
     Clear();
-    DestroyLock();
-    CreateLock();
 }
 
 int NodeList::Count() const

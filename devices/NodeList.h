@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "services/CriticalSection.h"
+
 class DeviceNode;
 
 // A doubly linked list of owned device nodes, kept in the order they were
@@ -19,7 +21,7 @@ public:
     int Remove(DeviceNode* node);
     // Deletes every node together with its subtree.
     void Clear();
-    // Clears the list and creates its lock anew.
+    // Clears the list (the device API's top level, when it binds again).
     void Reset();
 
     DeviceNode* First() const { return first_; }
@@ -28,12 +30,6 @@ public:
     int Count() const;
 
 private:
-    class Guard;
-    void CreateLock();
-    void DestroyLock();
-    void Lock();
-    void Unlock();
-
     DeviceNode* first_ = nullptr;
     DeviceNode* last_ = nullptr;
     // Every node has a list of children, so the lock must cost neither a
@@ -41,6 +37,5 @@ private:
     // (A signalled event that nothing ever
     // resets, waited on at every operation, blocked nothing and cost tens of
     // microseconds per list under Wine.)
-    CRITICAL_SECTION section_;
-    bool hasLock_ = false;
+    CriticalSection lock_;
 };

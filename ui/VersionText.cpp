@@ -168,7 +168,7 @@ int VersionString(const wchar_t* valueName, const wchar_t* moduleFile, WideStrin
 
 int ProgramVersionTextFromBlock(const void* block, WideString& text)
 {
-    if (block && VersionStringFromBlock(block, L"FileVersion", text))
+    if (block && VersionStringFromBlock(block, L"FileVersion", text) && !text.IsEmpty())
         return 1;
     void* fixed = nullptr;
     UINT size = 0;

@@ -35,7 +35,8 @@ int VersionString(const wchar_t* valueName, const wchar_t* moduleFile, WideStrin
 int VersionStringFromBlock(const void* block, const wchar_t* valueName, WideString& value);
 
 // The version text the program sends with update checks and problem
-// reports: the "FileVersion" string as it stands (German block first), else
+// reports: the "FileVersion" string as it stands (German block first) when
+// it is not empty, else
 // "major.minor" of the fixed file version, else "1.1". `moduleFile` nullptr
 // means the process's executable. 1 when the file's resource gave it.
 int ProgramVersionText(const wchar_t* moduleFile, WideString& text);

@@ -167,8 +167,7 @@ DWORD AutoUpdater::Check()
     VersionNumbers local;
     ReadVersionNumbers(nullptr, local);
     WideString versionText;
-    if (!VersionString(L"FileVersion", nullptr, versionText) || versionText.IsEmpty())
-        versionText.Format(L"%u.%u", local.major, local.minor);
+    ProgramVersionText(nullptr, versionText);
     WideString machine, language, query, text;
     MachineId(MachineIdForUpdate, machine);
     UpdateLanguageName(language);
