@@ -565,6 +565,9 @@ TEST_F(DialogWindowTest, ThinWrappersReachTheControls)
         EXPECT_EQ(LoadCursorW(nullptr, IDC_WAIT), GetCursor());
         t.SetWaitCursor(0);
         EXPECT_EQ(LoadCursorW(nullptr, IDC_ARROW), GetCursor());
+        // A modal dialog is first shown when its loop goes idle, which a
+        // loaded machine may not have reached yet.
+        ShowWindow(t.dialog, SW_SHOWNA);
         EXPECT_TRUE(t.Show(SW_HIDE));   // it was visible
         EXPECT_FALSE(t.Show(SW_HIDE));  // now it was not
         Post(t, WM_COMMAND, IDOK);
