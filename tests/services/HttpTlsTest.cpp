@@ -63,10 +63,13 @@ public:
             CloseHandle(nothing);
         if (!started)
             return;
-        if (process.hThread)
+        // What Wine leaves in hThread then is no handle of ours but whatever
+        // the value names in this process (once the cached key of the
+        // classes root, which broke every COM lookup after this test).
+        if (process.hProcess) {
             CloseHandle(process.hThread);
-        if (process.hProcess)
             CloseHandle(process.hProcess);
+        }
         DWORD start = GetTickCount();
         std::string ready;
         while ((ready = ReadFileBytes(work_.File(L"ready").Text())).empty() &&
