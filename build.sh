@@ -1,25 +1,38 @@
 #!/usr/bin/env bash
 # Quillmere's one entry point on Linux: installs what is missing, cross-builds
-# with MinGW-w64 and runs under 32-bit Wine.
+# with MinGW-w64 and runs under 64-bit Wine.
 #
-#   ./build.sh run     build, then start Quillmere.exe on the simulated machine
-#   ./build.sh test    build with GCC and with clang, then run every test under
-#                      Wine and Xvfb: both builds on a Windows 7 prefix, and the
-#                      release-dependent tests of the GCC build on a Windows 10 one
-#   ./build.sh build   build only (both compilers, as test does)
-#   ./build.sh bench   build, then run the benchmarks
-#   ./build.sh dist    build, then write dist/: what ships, its debug file, the update archive
+#   ./build.sh run     build, then start Quillmere.exe (x64) on the simulated machine
+#   ./build.sh test    build with GCC and with clang, for x86_64 and for i686, then
+#                      run every test of both x86_64 builds under Wine and Xvfb on a
+#                      Windows 7 prefix, and the release-dependent tests of the GCC
+#                      build on a Windows 10 one; the i686 builds are compiled only
+#   ./build.sh build   build only (the four trees, as test does)
+#   ./build.sh bench   build, then run the benchmarks (x64 GCC build)
+#   ./build.sh dist    build, then write dist/: both programs, their debug files and
+#                      update archives
 #
-# The build tree is ./build (QUILL_BUILD_DIR overrides it), the clang build is
-# ./build/clang; the Wine prefixes live inside the tree, so nothing outside it
-# is touched except apt packages. QUILL_COMPILERS="gcc" (or "clang") makes
-# `build` and `test` build and run only that compiler's tree; `run` and
-# `bench` use the GCC build.
+# These machines run no 32-bit Linux program, so 32-bit Wine cannot start
+# and the 32-bit builds, which are the release, can only be compiled here.
+#
+# The trees: ./build (QUILL_BUILD_DIR overrides it) is GCC for x86_64, the
+# one that runs, benchmarks and is photographed; ./build/clang is clang for
+# x86_64; ./build/i686 and ./build/clang-i686 are the 32-bit builds. The Wine
+# prefixes live inside ./build, so nothing outside it is touched except apt
+# packages. QUILL_COMPILERS="gcc" (or "clang") makes `build` and `test` build
+# and run only that compiler's trees; QUILL_ARCHS="x86_64" (or "i686") only
+# that processor's.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build=${QUILL_BUILD_DIR:-$here/build}
 clang_build=$build/clang
+i686_build=$build/i686
+clang_i686_build=$build/clang-i686
+# 64-bit Wine, called directly: the `wine` script picks the 32-bit loader
+# whenever wine32 is installed, and that loader cannot start here.
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
 action=${1:-test}
 shift || true
 
@@ -33,16 +46,14 @@ as_root() {
 have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 ensure_tools() {
-  local wanted=(g++-mingw-w64-i686-posix clang lld wine wine32:i386 xvfb cmake ninja-build imagemagick
-                libz-mingw-w64-dev python3 openssl)
+  # libz-mingw-w64-dev holds the static zlib of both MinGW targets.
+  local wanted=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix clang lld wine64 xvfb cmake
+                ninja-build imagemagick libz-mingw-w64-dev python3 openssl)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
   [ ${#missing[@]} -eq 0 ] && return 0
   log "installing: ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    as_root dpkg --add-architecture i386
-  fi
   as_root apt-get update -qq
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -50,11 +61,18 @@ ensure_tools() {
 # --- build ----------------------------------------------------------------
 # configure_and_build DIR TOOLCHAIN [CMAKE OPTIONS...]: configures once (and
 # again when an option is not yet in the cache), then builds incrementally.
+# A tree configured for another toolchain (the 32-bit ./build of before) is
+# configured afresh: CMake keeps a tree's compiler for good.
 configure_and_build() {
   local dir=$1 toolchain=$2
   shift 2
   local options=(-DQUILL_WARNINGS_AS_ERRORS=ON "$@")
   local configured=1 option
+  if [ -f "$dir/CMakeCache.txt" ] &&
+     ! grep -qx "CMAKE_TOOLCHAIN_FILE:[A-Z]*=$here/cmake/$toolchain" "$dir/CMakeCache.txt"; then
+    log "$(basename "$dir"): configured for another toolchain, configuring afresh"
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+  fi
   [ -f "$dir/build.ninja" ] || configured=""
   for option in "${options[@]}"; do
     grep -qx -- "${option#-D}" <(sed 's/:[A-Z]*=/=/' "$dir/CMakeCache.txt" 2>/dev/null) || configured=""
@@ -67,14 +85,23 @@ configure_and_build() {
 }
 
 build_gcc() {
-  configure_and_build "$build" mingw-i686.cmake -DQUILL_WIN10_PREFIX="$build/wineprefix-win10"
+  configure_and_build "$build" gcc-x86_64.cmake -DQUILL_WIN10_PREFIX="$build/wineprefix-win10"
 }
 
 build_clang() {
-  configure_and_build "$clang_build" clang-i686.cmake
+  configure_and_build "$clang_build" clang-x86_64.cmake
+}
+
+build_gcc_i686() {
+  configure_and_build "$i686_build" gcc-i686.cmake
+}
+
+build_clang_i686() {
+  configure_and_build "$clang_i686_build" clang-i686.cmake
 }
 
 wants_compiler() { [[ " ${QUILL_COMPILERS:-gcc clang} " == *" $1 "* ]]; }
+wants_arch() { [[ " ${QUILL_ARCHS:-x86_64 i686} " == *" $1 "* ]]; }
 
 # --- Wine and X -------------------------------------------------------------
 xvfb_pid=""
@@ -83,7 +110,7 @@ started_wineservers=()
 cleanup() {
   local prefix
   for prefix in ${started_wineservers[@]+"${started_wineservers[@]}"}; do
-    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true
   done
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" >/dev/null 2>&1 || true; fi
 }
@@ -102,45 +129,55 @@ start_xvfb() {
   export DISPLAY=":$n"
 }
 
-# prepare_prefix DIR RELEASE: makes the prefix once, reporting the given
-# Windows release (winecfg's name: win7, win10), and starts its wineserver.
+# prepare_prefix DIR RELEASE: makes the 64-bit prefix once, reporting the
+# given Windows release (winecfg's name: win7, win10), and starts its
+# wineserver. A 32-bit prefix of before cannot run 64-bit programs and is
+# made anew.
 prepare_prefix() (
   export WINEPREFIX=$1
   local release=$2
+  if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q '^#arch=win64' "$WINEPREFIX/system.reg"; then
+    log "the Wine prefix $(basename "$WINEPREFIX") is a 32-bit one: making it anew"
+    "$wineserver" -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     log "creating the Wine prefix $(basename "$WINEPREFIX") (once)"
-    wineboot -i </dev/null >/dev/null 2>&1 || true
-    timeout 60 wineserver -w >/dev/null 2>&1 || true
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+    timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
+    [ -f "$WINEPREFIX/system.reg" ] || { log "wineboot made no prefix in $WINEPREFIX"; exit 1; }
   fi
   # Xvfb has no window manager; unmanaged windows close without waiting
   # for one, which makes every windowed test seconds faster.
   if [ ! -f "$WINEPREFIX/.quillmere-configured" ]; then
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.quillmere-configured"
   fi
   # Wine starts its debugger for an exception that no filter handles, and
   # the debugger waits for a person: the crash tests need it off.
   if [ ! -f "$WINEPREFIX/.quillmere-no-debugger" ]; then
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+    "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
       </dev/null >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.quillmere-no-debugger"
   fi
   # The release is set explicitly, so that a Wine whose new prefixes report
   # another one changes no test's path.
   if [ ! -f "$WINEPREFIX/.quillmere-$release" ]; then
-    wine winecfg -v "$release" </dev/null >/dev/null 2>&1 || true
-    timeout 60 wineserver -w >/dev/null 2>&1 || true
+    "$wine" winecfg -v "$release" </dev/null >/dev/null 2>&1 || true
+    timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.quillmere-$release"
   fi
   # A persistent wineserver makes every test exe start fast. It must not
   # hold any of our pipes open, or ctest would wait for it forever; it puts
   # itself in the background once its socket is ready.
-  wineserver -p </dev/null >/dev/null 2>&1 || true
+  "$wineserver" -p </dev/null >/dev/null 2>&1 || true
   # Start Wine's own services now, outside any pipe that ctest reads.
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 )
 
 prepare_wine() {
+  # Scripts of the tests and tools find the same Wine through these.
+  export QUILL_WINE=$wine QUILL_WINESERVER=$wineserver
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
   started_wineservers+=("$build/wineprefix")
@@ -149,10 +186,11 @@ prepare_wine() {
 }
 
 # --- actions ----------------------------------------------------------------
-# Both builds run every test on the Windows 7 prefix; the GCC build's
+# Both x86_64 builds run every test on the Windows 7 prefix; the GCC build's
 # release-dependent tests (label win10) run once more on the Windows 10 prefix.
 # A failing run does not stop the other one; any failure fails the action.
 run_tests() {
+  wants_arch x86_64 || { log "no x86_64 build asked for: nothing runs the tests"; return 0; }
   start_xvfb
   prepare_wine
   export QUILLMERE_TEST_WINDOWS=6.1
@@ -183,10 +221,10 @@ run_program() {
   # in for the configuration manager that Wine does not provide.
   cd "$build/bin"
   if [ -z "$headless" ]; then
-    WINEDLLOVERRIDES="setupapi=n,b;$WINEDLLOVERRIDES" wine Quillmere.exe "$@"
+    WINEDLLOVERRIDES="setupapi=n,b;$WINEDLLOVERRIDES" "$wine" Quillmere.exe "$@"
     return
   fi
-  WINEDLLOVERRIDES="setupapi=n,b;$WINEDLLOVERRIDES" wine Quillmere.exe "$@" </dev/null >/dev/null 2>&1 &
+  WINEDLLOVERRIDES="setupapi=n,b;$WINEDLLOVERRIDES" "$wine" Quillmere.exe "$@" </dev/null >/dev/null 2>&1 &
   local app=$!
   sleep "${QUILL_SCREENSHOT_DELAY:-6}"
   local shot="$build/screenshot.png"
@@ -206,12 +244,18 @@ make_dist() {
   log "wrote dist/: Quillmere.exe, Quillmere.exe.debug, Quillmere.zip and SHA256SUMS"
 }
 
-# Both trees are built before either fails the action, so one run shows
-# every compiler's errors.
+# Every tree is built before any fails the action, so one run shows every
+# compiler's errors.
 build_wanted() {
   local failed=0
-  if wants_compiler gcc; then build_gcc || failed=1; fi
-  if wants_compiler clang; then build_clang || failed=1; fi
+  if wants_arch x86_64; then
+    if wants_compiler gcc; then build_gcc || failed=1; fi
+    if wants_compiler clang; then build_clang || failed=1; fi
+  fi
+  if wants_arch i686; then
+    if wants_compiler gcc; then build_gcc_i686 || failed=1; fi
+    if wants_compiler clang; then build_clang_i686 || failed=1; fi
+  fi
   [ $failed -eq 0 ] || { log "the build failed"; exit 1; }
 }
 
@@ -225,7 +269,7 @@ case "$action" in
     start_xvfb
     prepare_wine
     cd "$build/bin"
-    for b in bench_*.exe; do WINEDLLOVERRIDES="setupapi=n,b" wine "$b" "$@"; done
+    for b in bench_*.exe; do WINEDLLOVERRIDES="setupapi=n,b" "$wine" "$b" "$@"; done
     ;;
   dist) build_gcc; make_dist ;;
   *) echo "usage: $0 run|test|build|bench|dist" >&2; exit 2 ;;

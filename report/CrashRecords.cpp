@@ -1,12 +1,13 @@
 #include "report/CrashRecords.h"
 
+#include <stddef.h>
 #include <string.h>
 
 namespace {
 
 const int ThreadQuerySetWin32StartAddress = 9;
 const int ThreadBasicInformation = 0;
-const DWORD NameOffsetInThreadBlock = 20;
+const ULONG_PTR NameOffsetInThreadBlock = offsetof(NT_TIB, ArbitraryUserPointer);
 const DWORD PageSize = 4096;
 
 struct ThreadBasicInfo {
@@ -116,9 +117,10 @@ void ReadThreadName(HANDLE thread, WORD fsSelector, NtQueryInformationThreadProc
     ReplaceControlCharacters(name);
 }
 
-DWORD ReadThreadStartAddress(HANDLE thread, NtQueryInformationThreadProc query)
+ULONG_PTR ReadThreadStartAddress(HANDLE thread, NtQueryInformationThreadProc query)
 {
-    DWORD address = 0;
+    // The system answers only a query of exactly the pointer's size.
+    ULONG_PTR address = 0;
     if (!query || query(thread, ThreadQuerySetWin32StartAddress, &address, sizeof(address),
                         nullptr) < 0)
         return 0;

@@ -23,7 +23,7 @@ struct ThreadRecord {
     DWORD id;
     ULONG64 stackBase;
     ULONG64 stackEnd;
-    DWORD startAddress;
+    ULONG_PTR startAddress;
     char name[NameMax];
 };
 
@@ -63,11 +63,12 @@ private:
     int threadCount_ = 0;
 };
 
-// The name a thread has put into its information block (the pointer at
-// byte offset 20; the block found through `query`, else through the
-// thread's FS selector), cut to `size` bytes with its terminator. An unreadable pointer gives an empty
+// The name a thread has put into its information block (the block's
+// arbitrary user pointer: byte offset 20 on x86, 40 on x64; the block found
+// through `query`, else through the thread's FS selector on x86), cut to
+// `size` bytes with its terminator. An unreadable pointer gives an empty
 // name: the text is read with ReadProcessMemory, never touched directly.
 void ReadThreadName(HANDLE thread, WORD fsSelector, NtQueryInformationThreadProc query,
                     char* name, int size);
 // The thread's start address (ThreadQuerySetWin32StartAddress), 0 when unknown.
-DWORD ReadThreadStartAddress(HANDLE thread, NtQueryInformationThreadProc query);
+ULONG_PTR ReadThreadStartAddress(HANDLE thread, NtQueryInformationThreadProc query);

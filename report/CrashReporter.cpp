@@ -75,14 +75,40 @@ HANDLE CreateBesideOrInTemp(const wchar_t* primary, const wchar_t* fallback,
     return file;
 }
 
+// A system that commits the whole stack up front (64-bit Wine does) keeps
+// only one guard page, at the very bottom, so the guarantee is never
+// reached: the overflow comes with a page left and its handling faults
+// again. A guard page where the guaranteed part begins makes the overflow
+// come there. Where the stack grows page by page (Windows), that page is
+// not committed yet and nothing is changed.
+void ArmGuaranteeGuardPage(ULONG guarantee)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    MEMORY_BASIC_INFORMATION stack;
+    if (!VirtualQuery(&stack, &stack, sizeof stack) || !stack.AllocationBase)
+        return;
+    ULONG_PTR page = system.dwPageSize;
+    ULONG_PTR rounded = (guarantee + page - 1) / page * page;
+    char* guard = (char*)stack.AllocationBase + page + rounded;
+    MEMORY_BASIC_INFORMATION at;
+    // The guard must lie well below the frame we are in.
+    if (guard + 4 * page > (char*)&stack || !VirtualQuery(guard, &at, sizeof at) ||
+        at.State != MEM_COMMIT || (at.Protect & (PAGE_GUARD | PAGE_NOACCESS)) ||
+        at.AllocationBase != stack.AllocationBase)
+        return;
+    DWORD previous;
+    VirtualProtect(guard, page, at.Protect | PAGE_GUARD, &previous);
+}
+
 void ReserveHandlerStack()
 {
     typedef BOOL(WINAPI * SetThreadStackGuaranteeProc)(PULONG);
     SetThreadStackGuaranteeProc guarantee =
         (SetThreadStackGuaranteeProc)SystemFunction(L"kernel32.dll", "SetThreadStackGuarantee");
     ULONG size = HandlerStackGuarantee;
-    if (guarantee)
-        guarantee(&size);
+    if (guarantee && guarantee(&size))
+        ArmGuaranteeGuardPage(HandlerStackGuarantee);
 }
 
 bool IsNtFamily()

@@ -15,7 +15,26 @@
 #include "services/RegistryKey.h"
 #include "services/WindowsVersion.h"
 
+// Addresses in the module and thread lists are as wide as the process's
+// pointers; the 32-bit lists keep their 8-digit columns.
+#if defined(__x86_64__) || defined(_M_X64)
+#define AddressFormat "0x%016I64X"
+#else
+#define AddressFormat "0x%08I64X"
+#endif
+
 namespace {
+
+#if defined(__x86_64__) || defined(_M_X64)
+const char ModuleListHeading[] =
+    "    Size TimeStamp                      Checksum   ImageBase          Versions\r\n";
+const char ThreadListHeading[] =
+    "Id         StackBase          StackEnd           StartAddress\r\n";
+#else
+const char ModuleListHeading[] =
+    "    Size TimeStamp                      Checksum   ImageBase  Versions\r\n";
+const char ThreadListHeading[] = "Id         StackBase  StackEnd   StartAddress\r\n";
+#endif
 
 struct ExceptionNameEntry {
     DWORD code;
@@ -173,6 +192,35 @@ void FormatLocalStamp(DWORD timeStamp, char* date, int dateSize, char* time, int
     time[timeSize - 1] = 0;
 }
 
+#if defined(__x86_64__) || defined(_M_X64)
+const char PlatformName[] = "x64";
+#else
+const char PlatformName[] = "x86";
+#endif
+
+// The walk's first frame and machine from the crash context; 0 on a
+// processor the walk does not know.
+int StartStackFrame(const CONTEXT& context, DWORD* machine, STACKFRAME64* frame)
+{
+#if defined(__x86_64__) || defined(_M_X64)
+    *machine = IMAGE_FILE_MACHINE_AMD64;
+    frame->AddrPC.Offset = context.Rip;
+    frame->AddrFrame.Offset = context.Rbp;
+    frame->AddrStack.Offset = context.Rsp;
+#elif defined(__i386__) || defined(_M_IX86)
+    *machine = IMAGE_FILE_MACHINE_I386;
+    frame->AddrPC.Offset = context.Eip;
+    frame->AddrFrame.Offset = context.Ebp;
+    frame->AddrStack.Offset = context.Esp;
+#else
+    return 0;
+#endif
+    frame->AddrPC.Mode = AddrModeFlat;
+    frame->AddrFrame.Mode = AddrModeFlat;
+    frame->AddrStack.Mode = AddrModeFlat;
+    return 1;
+}
+
 // The stack line of one frame. The module and offset go at the end of every
 // line whose symbol does not already say them, so that frames of a build
 // without symbols DbgHelp can read can still be turned into names.
@@ -256,6 +304,29 @@ void WriteExceptionSection(ReportFile& file, const EXCEPTION_RECORD& exception,
                            const CONTEXT& context, DWORD threadId, bool ntFamily)
 {
     DWORD code = exception.ExceptionCode;
+#if defined(__x86_64__) || defined(_M_X64)
+    // Addresses as wide as the process's pointers.
+    file.Print(ntFamily ? "%s [0x%08X] at 0x%016I64X in Thread %u.\r\n"
+                        : "%s [0x%08X] at 0x%016I64X in Thread 0x%08X.\r\n",
+               ExceptionName(code), code, (DWORD64)(ULONG_PTR)exception.ExceptionAddress,
+               threadId);
+    if (code == EXCEPTION_ACCESS_VIOLATION && exception.NumberParameters > 1)
+        file.Print("%s location 0x%016I64X.\r\n",
+                   exception.ExceptionInformation[0] ? "Write to" : "Read from",
+                   (DWORD64)exception.ExceptionInformation[1]);
+    file.Print("\r\nRAX=0x%016I64X, CS=0x%04X, RIP=0x%016I64X, Flags=0x%08X\r\n", context.Rax,
+               context.SegCs, context.Rip, context.EFlags);
+    file.Print("RBX=0x%016I64X, SS=0x%04X, RSP=0x%016I64X, RBP=0x%016I64X\r\n", context.Rbx,
+               context.SegSs, context.Rsp, context.Rbp);
+    file.Print("RCX=0x%016I64X, DS=0x%04X, RSI=0x%016I64X, FS=0x%04X\r\n", context.Rcx,
+               context.SegDs, context.Rsi, context.SegFs);
+    file.Print("RDX=0x%016I64X, ES=0x%04X, RDI=0x%016I64X, GS=0x%04X\r\n", context.Rdx,
+               context.SegEs, context.Rdi, context.SegGs);
+    file.Print("R8=0x%016I64X, R9=0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", context.R8,
+               context.R9, context.R10, context.R11);
+    file.Print("R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n",
+               context.R12, context.R13, context.R14, context.R15);
+#else
     DWORD address = (DWORD)(ULONG_PTR)exception.ExceptionAddress;
     file.Print(ntFamily ? "%s [0x%08X] at 0x%08X in Thread %u.\r\n"
                         : "%s [0x%08X] at 0x%08X in Thread 0x%08X.\r\n",
@@ -273,6 +344,7 @@ void WriteExceptionSection(ReportFile& file, const EXCEPTION_RECORD& exception,
                context.Esi, context.SegFs);
     file.Print("EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", context.Edx, context.SegEs,
                context.Edi, context.SegGs);
+#endif
 #endif
 }
 
@@ -317,7 +389,9 @@ void WriteSystemSection(ReportFile& file, bool ntFamily)
         file.Print("\r\n%s [%u.%u] Build %u %s\r\n", description, version.dwMajorVersion,
                    version.dwMinorVersion, version.dwBuildNumber & 0xFFFF, version.szCSDVersion);
 
-    file.Write(IsWow64() ? "x86 WOW64" : "x86");
+    file.Write(PlatformName);
+    if (IsWow64())
+        file.Write(" WOW64");
     if (IsArmHost())
         file.Write(" WOW64-ARM");
     file.Write(" Unicode");
@@ -357,21 +431,18 @@ void WriteStackSection(ReportFile& file, SymbolEngine& engine, CONTEXT& context)
     if (!engine.IsLoaded())
         return;
     file.Write("\r\nStack:\r\n");
-#if defined(__i386__) || defined(_M_IX86)
-    UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    DWORD machine;
     STACKFRAME64 frame = {};
-    frame.AddrPC.Offset = context.Eip;
-    frame.AddrPC.Mode = AddrModeFlat;
-    frame.AddrFrame.Offset = context.Ebp;
-    frame.AddrFrame.Mode = AddrModeFlat;
-    frame.AddrStack.Offset = context.Esp;
-    frame.AddrStack.Mode = AddrModeFlat;
+    if (!StartStackFrame(context, &machine, &frame))
+        return;
+    UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     const DbgHelpApi& api = engine.Api();
     DWORD64 previousPc = 0, previousFrame = 0, previousStack = 0;
     for (int count = 0; count < StackFrameMax; ++count) {
-        if (!api.stackWalk64(IMAGE_FILE_MACHINE_I386, GetCurrentProcess(), nullptr, &frame,
-                             &context, nullptr, api.symFunctionTableAccess64,
-                             api.symGetModuleBase64, nullptr))
+        // The function-table callback gives the walk each function's unwind
+        // data on x64, so frames of code without frame pointers are walked.
+        if (!api.stackWalk64(machine, GetCurrentProcess(), nullptr, &frame, &context, nullptr,
+                             api.symFunctionTableAccess64, api.symGetModuleBase64, nullptr))
             break;
         // A walk that no longer moves repeats its whole frame; a recursion
         // repeats only the program counter (and, without frame pointers,
@@ -389,7 +460,6 @@ void WriteStackSection(ReportFile& file, SymbolEngine& engine, CONTEXT& context)
         previousStack = frame.AddrStack.Offset;
     }
     SetErrorMode(previousMode);
-#endif
 }
 
 void WriteModuleSection(ReportFile& file, const CrashRecords& records)
@@ -397,7 +467,7 @@ void WriteModuleSection(ReportFile& file, const CrashRecords& records)
     if (records.ModuleCount() == 0)
         return;
     file.Write("\r\nModuleList:\r\n");
-    file.Write("    Size TimeStamp                      Checksum   ImageBase  Versions\r\n");
+    file.Write(ModuleListHeading);
     for (int i = 0; i < records.ModuleCount(); ++i) {
         const ModuleRecord& module = records.Module(i);
         char date[16], time[16], path[ModuleRecord::PathMax * 2];
@@ -406,7 +476,7 @@ void WriteModuleSection(ReportFile& file, const CrashRecords& records)
         ToAnsi(module.path, path, sizeof(path));
         const WORD* f = module.fileVersion;
         const WORD* v = module.productVersion;
-        file.Print("%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d "
+        file.Print("%8u 0x%08X %10.10s %8.8s 0x%08X " AddressFormat " %4d.%04d.%05d.%06d "
                    "%4d.%04d.%05d.%06d - %s\r\n",
                    module.size, module.timeStamp, date, time, module.checksum, module.base, f[0],
                    f[1], f[2], f[3], v[0], v[1], v[2], v[3], path);
@@ -419,16 +489,17 @@ void WriteThreadSection(ReportFile& file, const CrashRecords& records, SymbolEng
     if (records.ThreadCount() == 0)
         return;
     file.Write("\r\nThreadList:\r\n");
-    file.Write("Id         StackBase  StackEnd   StartAddress\r\n");
+    file.Write(ThreadListHeading);
     for (int i = 0; i < records.ThreadCount(); ++i) {
         const ThreadRecord& thread = records.Thread(i);
         char start[SymbolEngine::LegacyNameMax + 64] = "";
         if (thread.startAddress)
             engine.DescribeAddress(thread.startAddress, false, start, sizeof(start));
-        file.Print(ntFamily ? "%-8u   0x%08X 0x%08X 0x%08X %hs %s\r\n"
-                            : "0x%08X 0x%08X 0x%08X 0x%08X %hs %s\r\n",
-                   thread.id, (DWORD)thread.stackBase, (DWORD)thread.stackEnd,
-                   thread.startAddress, start, thread.name);
+        file.Print(ntFamily ? "%-8u   " AddressFormat " " AddressFormat " " AddressFormat
+                              " %hs %s\r\n"
+                            : "0x%08X " AddressFormat " " AddressFormat " " AddressFormat
+                              " %hs %s\r\n",
+                   thread.id, thread.stackBase, thread.stackEnd, (DWORD64)thread.startAddress, start, thread.name);
     }
 }
 

@@ -7,6 +7,10 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILL_BUILD_DIR:-$here/build}
+# The x64 build under 64-bit Wine, called directly (the `wine` script may
+# choose a 32-bit loader that cannot start here).
+wine=${QUILL_WINE:-/usr/lib/wine/wine64}
+wineserver=${QUILL_WINESERVER:-/usr/lib/wine/wineserver}
 case "${1:-main}" in
   main) exe=app_tests.exe filter='*SelectingADevice*' crop=(-trim +repage) out=screenshot.png ;;
   # The dialog is the only window on the screen: trimming the black around it frames it.
@@ -19,11 +23,11 @@ n=${QUILL_DISPLAY_FROM:-120}
 while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; WINEPREFIX=$build/wineprefix wineserver -k 2>/dev/null || true' EXIT
+trap 'kill $xvfb 2>/dev/null || true; WINEPREFIX=$build/wineprefix "$wineserver" -k 2>/dev/null || true' EXIT
 export DISPLAY=":$n" WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="setupapi=n,b"
 sleep 1
 cd "$build/bin"
-QUILL_SCREENSHOT_HOLD=6000 wine "$exe" --gtest_filter="$filter" </dev/null >/dev/null 2>&1 &
+QUILL_SCREENSHOT_HOLD=6000 "$wine" "$exe" --gtest_filter="$filter" </dev/null >/dev/null 2>&1 &
 test_pid=$!
 sleep 5
 mkdir -p "$here/docs"

@@ -9,9 +9,9 @@ could not read GCC's anyway, so its reports name each frame by module and
 offset ("Quillmere@0x1A2B", or "[Quillmere@0x1A2B]" after a name DbgHelp
 did find). This script looks those offsets up in the debug file kept from
 the same build (Quillmere.exe.debug beside the shipped executable) with
-binutils' addr2line for the i686 MinGW target, and prints one line per
-frame: the function, then file:line. Frames of other modules are printed as
-the report has them.
+binutils' addr2line for the build's MinGW target (i686 or x86_64, read from
+the debug file's header), and prints one line per frame: the function, then
+file:line. Frames of other modules are printed as the report has them.
 """
 
 import argparse
@@ -23,6 +23,22 @@ import subprocess
 import sys
 
 FRAME_ADDRESS = re.compile(r"([A-Za-z0-9_.$~+-]+)@0x([0-9A-Fa-f]+)")
+
+
+# The MinGW target of each PE machine type.
+TARGETS = {0x14C: "i686-w64-mingw32", 0x8664: "x86_64-w64-mingw32"}
+
+
+def machine_type(path):
+    """The machine type from the PE file header of `path` (0x14C x86, 0x8664 x64)."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    if data[:2] != b"MZ":
+        raise ValueError(f"{path} is not a PE file")
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError(f"{path} is not a PE file")
+    return struct.unpack_from("<H", data, pe + 4)[0]
 
 
 def image_base(path):
@@ -107,9 +123,10 @@ def look_up(addr2line, debug_file, addresses):
     return found
 
 
-def demangle(names):
-    # MinGW's addr2line -C drops one underscore too many from "_Z" names.
-    tool = find_tool(["i686-w64-mingw32-c++filt", "c++filt"])
+def demangle(names, target):
+    # MinGW's addr2line -C drops one underscore too many from the "_Z" names
+    # of an i686 build, whose symbols carry a leading underscore.
+    tool = find_tool([f"{target}-c++filt", "c++filt"])
     if not tool or not names:
         return names
     flags = ["-n"] if tool.startswith("i686") else []
@@ -118,7 +135,7 @@ def demangle(names):
     return result if len(result) == len(names) else names
 
 
-def symbolize(report, debug_file, module, addr2line):
+def symbolize(report, debug_file, module, addr2line, target):
     base = image_base(debug_file)
     frames = stack_lines(report)
     # The first frame is where the exception happened; every later one is a
@@ -129,7 +146,7 @@ def symbolize(report, debug_file, module, addr2line):
         wanted.append(None if offset is None else base + offset - (1 if index else 0))
     found = look_up(addr2line, debug_file, sorted({a for a in wanted if a is not None}))
     names = sorted({function for places in found.values() for function, _ in places})
-    readable = dict(zip(names, demangle(names)))
+    readable = dict(zip(names, demangle(names, target)))
     out = []
     for index, (line, address) in enumerate(zip(frames, wanted)):
         places = found.get(address, []) if address is not None else []
@@ -149,19 +166,27 @@ def main():
     parser.add_argument("debug_file", help="the debug file of the same build (<program>.exe.debug)")
     parser.add_argument("--module", help="the module name the report uses "
                         "(default: the debug file's name without .exe.debug)")
-    parser.add_argument("--addr2line", help="the addr2line to use "
-                        "(default: i686-w64-mingw32-addr2line)")
+    parser.add_argument("--addr2line", help="the addr2line to use (default: the one of the "
+                        "debug file's target, i686- or x86_64-w64-mingw32-addr2line)")
     args = parser.parse_args()
 
-    addr2line = find_tool([args.addr2line, "i686-w64-mingw32-addr2line"])
+    try:
+        machine = machine_type(args.debug_file)
+    except (OSError, ValueError) as error:
+        sys.exit(f"symbolize.py: {error}")
+    target = TARGETS.get(machine)
+    if not target:
+        sys.exit(f"symbolize.py: {args.debug_file}: unknown machine type 0x{machine:X}")
+    addr2line = find_tool([args.addr2line, f"{target}-addr2line"])
     if not addr2line:
-        sys.exit("symbolize.py: no addr2line for i686-w64-mingw32 (binutils-mingw-w64-i686)")
+        package = "binutils-mingw-w64-" + ("i686" if machine == 0x14C else "x86-64")
+        sys.exit(f"symbolize.py: no addr2line for {target} ({package})")
     # The report is 8-bit text in the ANSI code page of the machine that wrote it.
     with open(args.report, "rb") as f:
         report = f.read().decode("latin-1")
     module = module_key(args.module or args.debug_file)
     try:
-        lines = symbolize(report, args.debug_file, module, addr2line)
+        lines = symbolize(report, args.debug_file, module, addr2line, target)
     except (OSError, ValueError, subprocess.CalledProcessError) as error:
         sys.exit(f"symbolize.py: {error}")
     if not lines:

@@ -239,7 +239,7 @@ int ListViewControl::AddGroup(const wchar_t* header, int groupId, UINT alignment
         return 0;
     LVGROUP group;
     memset(&group, 0, sizeof group);
-    group.cbSize = 96;
+    group.cbSize = sizeof group; // the full record of Vista and later: 96 bytes on x86
     group.mask = LVGF_HEADER | LVGF_STATE | LVGF_ALIGN | LVGF_GROUPID;
     group.pszHeader = (wchar_t*)(header ? header : L"");
     group.iGroupId = groupId;

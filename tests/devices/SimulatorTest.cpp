@@ -423,7 +423,7 @@ TEST_F(SimulatorTest, ClassSetsHoldTheirDevicesInHandleOrder)
     EXPECT_EQ(0, memcmp(&none, &element.ClassGuid, sizeof(GUID)));
     EXPECT_FALSE(api_.SetupDiEnumDeviceInfo(classless, 3, &element));
     EXPECT_EQ((DWORD)ERROR_NO_MORE_ITEMS, GetLastError());
-    element.cbSize = 32;
+    element.cbSize = sizeof(element) + 4; // the size of no platform's record
     EXPECT_FALSE(api_.SetupDiEnumDeviceInfo(classless, 0, &element));
     EXPECT_EQ((DWORD)ERROR_INVALID_USER_BUFFER, GetLastError());
     EXPECT_TRUE(api_.SetupDiDestroyDeviceInfoList(classless));

@@ -39,40 +39,62 @@ private:
 
 DebuggerOff* CrashCapture::debugger_ = nullptr;
 
+// Addresses in a report are as wide as the process's pointers.
+const std::string AddressDigits = sizeof(void*) == 8 ? "{16}" : "{8}";
+const std::string AddressPattern = "0x([0-9A-F]" + AddressDigits + ")";
+#if defined(__x86_64__)
+const char ProgramCounter[] = "RIP";
+const char FirstRegister[] = "RAX=0x";
+const char PlatformLine[] = "\r\nx64 Unicode, Wine\r\n\r\nProcess Uptime: ";
+const char ThreadHeading[] = "Id         StackBase          StackEnd           StartAddress\r\n";
+#else
+const char ProgramCounter[] = "EIP";
+const char FirstRegister[] = "EAX=0x";
+const char PlatformLine[] = "\r\nx86 Unicode, Wine\r\n\r\nProcess Uptime: ";
+const char ThreadHeading[] = "Id         StackBase  StackEnd   StartAddress\r\n";
+#endif
+
+unsigned long long Hex(const std::string& digits)
+{
+    return std::stoull(digits, nullptr, 16);
+}
+
 struct ExceptionLine {
     bool found = false;
     std::string name;
-    unsigned code = 0, address = 0, thread = 0;
+    unsigned code = 0, thread = 0;
+    unsigned long long address = 0;
 };
 
 ExceptionLine ReadExceptionLine(const std::string& text)
 {
-    static const std::regex shape(R"(^([A-Za-z +-]+) \[0x([0-9A-F]{8})\] at 0x([0-9A-F]{8}) in Thread (\d+)\.\r\n)");
+    static const std::regex shape("^([A-Za-z +-]+) \\[0x([0-9A-F]{8})\\] at " + AddressPattern +
+                                  " in Thread (\\d+)\\.\r\n");
     std::smatch match;
     ExceptionLine line;
     if (!std::regex_search(text, match, shape))
         return line;
     line.found = true;
     line.name = match[1];
-    line.code = (unsigned)std::stoul(match[2], nullptr, 16);
-    line.address = (unsigned)std::stoul(match[3], nullptr, 16);
+    line.code = (unsigned)Hex(match[2]);
+    line.address = Hex(match[3]);
     line.thread = (unsigned)std::stoul(match[4]);
     return line;
 }
 
-unsigned RegisterValue(const std::string& text, const char* name)
+unsigned long long RegisterValue(const std::string& text, const char* name)
 {
     std::smatch match;
-    std::regex value(std::string(name) + "=0x([0-9A-F]{4,8})");
-    return std::regex_search(text, match, value) ? (unsigned)std::stoul(match[1], nullptr, 16) : 0;
+    std::regex value(std::string(name) + "=" + AddressPattern);
+    return std::regex_search(text, match, value) ? Hex(match[1]) : 0;
 }
 
 // The image base of the helper as the module list states it.
-unsigned HelperBase(const std::string& modules)
+unsigned long long HelperBase(const std::string& modules)
 {
     std::smatch match;
-    std::regex line(R"(0x[0-9A-F]{8} 0x([0-9A-F]{8}) [^\r\n]*- [^\r\n]*\\crasher\.exe\r\n)");
-    return std::regex_search(modules, match, line) ? (unsigned)std::stoul(match[1], nullptr, 16) : 0;
+    std::regex line("0x[0-9A-F]{8} " + AddressPattern + " [^\r\n]*- [^\r\n]*\\\\crasher\\.exe\r\n");
+    return std::regex_search(modules, match, line) ? Hex(match[1]) : 0;
 }
 
 // The stack line `nth` (from 0) of those that name `function`.
@@ -90,7 +112,8 @@ std::string FrameOf(const std::string& stack, const std::string& function, int n
 
 // A frame of the helper names its function, its source line (which holds
 // the statement marked `tag`) and the module with the frame's offset.
-void ExpectNamedFrame(const std::string& frame, const char* tag, unsigned pc, unsigned base)
+void ExpectNamedFrame(const std::string& frame, const char* tag, unsigned long long pc,
+                      unsigned long long base)
 {
     std::smatch match;
     static const std::regex shape(
@@ -99,7 +122,7 @@ void ExpectNamedFrame(const std::string& frame, const char* tag, unsigned pc, un
     EXPECT_NE(std::string::npos, LineOfFile(match[3], std::stoi(match[2])).find(tag))
         << frame << "\nnames the line: " << LineOfFile(match[3], std::stoi(match[2]));
     if (pc) {
-        EXPECT_EQ(pc - base, (unsigned)std::stoul(match[4], nullptr, 16)) << frame;
+        EXPECT_EQ(pc - base, Hex(match[4])) << frame;
     }
 }
 
@@ -114,13 +137,14 @@ TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
     EXPECT_EQ("Access Violation", line.name);
     EXPECT_EQ(0xC0000005u, line.code);
     EXPECT_EQ(run.mainThreadId, line.thread);
-    char head[160];
+    char head[200];
+    int width = (int)(2 * sizeof(void*));
     snprintf(head, sizeof(head),
-             "Access Violation [0xC0000005] at 0x%08X in Thread %u.\r\n"
-             "Write to location 0x00000010.\r\n\r\nEAX=0x",
-             line.address, line.thread);
+             "Access Violation [0xC0000005] at 0x%0*llX in Thread %u.\r\n"
+             "Write to location 0x%0*X.\r\n\r\n%s",
+             width, line.address, line.thread, width, 0x10, FirstRegister);
     EXPECT_EQ(0u, run.text.find(head)) << run.text;
-    EXPECT_EQ(line.address, RegisterValue(run.text, "EIP"));
+    EXPECT_EQ(line.address, RegisterValue(run.text, ProgramCounter));
     // The system line names the release this process sees (the helper
     // declares the same supported systems).
     WideString windows = DescribeWindows(GetWindowsEdition());
@@ -129,18 +153,18 @@ TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
     std::string system = std::string(" Mhz\r\n") + narrow + " [";
     free(narrow);
     EXPECT_NE(std::string::npos, run.text.find(system)) << system << "\n" << run.text;
-    EXPECT_NE(std::string::npos, run.text.find("\r\nx86 Unicode, Wine\r\n\r\nProcess Uptime: "));
+    EXPECT_NE(std::string::npos, run.text.find(PlatformLine)) << run.text;
 
     std::string stack = Section(run.text, "Stack:");
     std::string modules = Section(run.text, "ModuleList:");
     std::string threads = Section(run.text, "ThreadList:");
-    unsigned base = HelperBase(modules);
+    unsigned long long base = HelperBase(modules);
     ASSERT_NE(0u, base) << modules;
     ASSERT_EQ(0u, stack.find("CrashByWritingToAddress16(")) << stack;
     ExpectNamedFrame(FrameOf(stack, "CrashByWritingToAddress16"), "crash line: access",
                      line.address, base);
     EXPECT_NE(std::string::npos, FrameOf(stack, "main").find("[crasher@0x")) << stack;
-    EXPECT_EQ(0u, threads.find("Id         StackBase  StackEnd   StartAddress\r\n"));
+    EXPECT_EQ(0u, threads.find(ThreadHeading)) << threads;
     char threadLine[32];
     snprintf(threadLine, sizeof(threadLine), "\r\n%-8u   0x", line.thread);
     EXPECT_NE(std::string::npos, threads.find(threadLine)) << threads;
@@ -181,7 +205,7 @@ TEST_F(CrashCapture, ExceptionsAreNamedByTheirCodes)
         EXPECT_EQ(std::string::npos, run.text.find(" location 0x"));
         std::string stack = Section(run.text, "Stack:");
         std::string frame = FrameOf(stack, c.function);
-        unsigned pc = c.code == 0xC0000094 ? line.address : 0; // a raise stops in the system
+        unsigned long long pc = c.code == 0xC0000094 ? line.address : 0; // a raise stops in the system
         ExpectNamedFrame(frame, (std::string("crash line: ") + c.mode).c_str(), pc,
                          HelperBase(Section(run.text, "ModuleList:")));
         DumpFacts dump = ReadDump(run.dump);

@@ -29,13 +29,68 @@ private:
     ReportFile file_;
 };
 
-EXCEPTION_RECORD Exception(DWORD code, DWORD address)
+EXCEPTION_RECORD Exception(DWORD code, ULONG_PTR address)
 {
     EXCEPTION_RECORD exception = {};
     exception.ExceptionCode = code;
-    exception.ExceptionAddress = (PVOID)(ULONG_PTR)address;
+    exception.ExceptionAddress = (PVOID)address;
     return exception;
 }
+
+// An address as the report writes it: as wide as the process's pointers.
+std::string Address(DWORD64 value)
+{
+    char text[24];
+    snprintf(text, sizeof(text), "0x%0*llX", (int)(2 * sizeof(void*)), (unsigned long long)value);
+    return text;
+}
+
+#if defined(__x86_64__)
+// Values with bits in their high halves, which no line may lose.
+const ULONG_PTR FaultAddress = 0x00007FF6A1B215BFull;
+const ULONG_PTR SystemAddress = 0x00007FFB7B012866ull;
+
+CONTEXT Registers()
+{
+    CONTEXT context = {};
+    context.Rax = 0x10;
+    context.Rbx = 0x11;
+    context.Rcx = 0x12;
+    context.Rdx = 0xFFFFFFFF00000013ull;
+    context.Rsi = 0x14;
+    context.Rdi = 0x15;
+    context.Rbp = 0x000000A1C3F5FE88ull;
+    context.Rsp = 0x000000A1C3F5FE1Cull;
+    context.Rip = FaultAddress;
+    context.R8 = 0x8;
+    context.R9 = 0x9;
+    context.R10 = 0x1000000000000010ull;
+    context.R11 = 0x11;
+    context.R12 = 0x12;
+    context.R13 = 0x13;
+    context.R14 = 0x14;
+    context.R15 = 0x8000000000000015ull;
+    context.EFlags = 0x10246;
+    context.SegCs = 0x33;
+    context.SegSs = 0x2B;
+    context.SegDs = 0x2B;
+    context.SegEs = 0x2B;
+    context.SegFs = 0x53;
+    context.SegGs = 0x2B;
+    return context;
+}
+
+const char RegisterLines[] =
+    "\r\nRAX=0x0000000000000010, CS=0x0033, RIP=0x00007FF6A1B215BF, Flags=0x00010246\r\n"
+    "RBX=0x0000000000000011, SS=0x002B, RSP=0x000000A1C3F5FE1C, RBP=0x000000A1C3F5FE88\r\n"
+    "RCX=0x0000000000000012, DS=0x002B, RSI=0x0000000000000014, FS=0x0053\r\n"
+    "RDX=0xFFFFFFFF00000013, ES=0x002B, RDI=0x0000000000000015, GS=0x002B\r\n"
+    "R8=0x0000000000000008, R9=0x0000000000000009, R10=0x1000000000000010, R11=0x0000000000000011\r\n"
+    "R12=0x0000000000000012, R13=0x0000000000000013, R14=0x0000000000000014, R15=0x8000000000000015\r\n";
+const char FirstRegister[] = "RAX=";
+#else
+const ULONG_PTR FaultAddress = 0x004015BF;
+const ULONG_PTR SystemAddress = 0x7B012866;
 
 CONTEXT Registers()
 {
@@ -48,7 +103,7 @@ CONTEXT Registers()
     context.Edi = 0x15;
     context.Ebp = 0x0075FE88;
     context.Esp = 0x0075FE1C;
-    context.Eip = 0x004015BF;
+    context.Eip = FaultAddress;
     context.EFlags = 0x10246;
     context.SegCs = 0x23;
     context.SegSs = 0x2B;
@@ -63,6 +118,8 @@ const char RegisterLines[] = "\r\nEAX=0x00000010, CS=0x0023, EIP=0x004015BF, Fla
                              "EBX=0x00000011, SS=0x002B, ESP=0x0075FE1C, EBP=0x0075FE88\r\n"
                              "ECX=0x00000012, DS=0x002B, ESI=0x00000014, FS=0x006B\r\n"
                              "EDX=0x00000013, ES=0x002B, EDI=0x00000015, GS=0x0063\r\n";
+const char FirstRegister[] = "EAX=";
+#endif
 
 std::wstring Fallback(ULONGLONG seconds)
 {
@@ -75,26 +132,29 @@ std::wstring Fallback(ULONGLONG seconds)
 
 TEST(CrashText, ExceptionLinesNameTheExceptionTheAccessAndTheRegisters)
 {
-    EXCEPTION_RECORD exception = Exception(0xC0000005, 0x004015BF);
+    EXCEPTION_RECORD exception = Exception(0xC0000005, FaultAddress);
     exception.NumberParameters = 2;
     exception.ExceptionInformation[0] = 1;
     exception.ExceptionInformation[1] = 0x10;
     ReportText write;
     WriteExceptionSection(write.File(), exception, Registers(), 36, true);
-    EXPECT_EQ(std::string("Access Violation [0xC0000005] at 0x004015BF in Thread 36.\r\n"
-                          "Write to location 0x00000010.\r\n") +
-                  RegisterLines,
+    EXPECT_EQ("Access Violation [0xC0000005] at " + Address(FaultAddress) + " in Thread 36.\r\n" +
+                  "Write to location " + Address(0x10) + ".\r\n" + RegisterLines,
               write.Text());
 
     exception.ExceptionInformation[0] = 0;
+    exception.ExceptionInformation[1] = (ULONG_PTR)SystemAddress;
     ReportText read;
     WriteExceptionSection(read.File(), exception, Registers(), 0x24, false);
-    EXPECT_EQ(0u, read.Text().find("Access Violation [0xC0000005] at 0x004015BF in Thread 0x00000024.\r\n"
-                                   "Read from location 0x00000010.\r\n\r\nEAX="));
+    EXPECT_EQ(0u, read.Text().find("Access Violation [0xC0000005] at " + Address(FaultAddress) +
+                                   " in Thread 0x00000024.\r\nRead from location " +
+                                   Address(SystemAddress) + ".\r\n\r\n" + FirstRegister));
 
     ReportText unknown;
-    WriteExceptionSection(unknown.File(), Exception(0xE1234567, 0x7B012866), Registers(), 268, true);
-    EXPECT_EQ(std::string("Exception [0xE1234567] at 0x7B012866 in Thread 268.\r\n") + RegisterLines,
+    WriteExceptionSection(unknown.File(), Exception(0xE1234567, SystemAddress), Registers(), 268,
+                          true);
+    EXPECT_EQ("Exception [0xE1234567] at " + Address(SystemAddress) + " in Thread 268.\r\n" +
+                  RegisterLines,
               unknown.Text());
     EXPECT_STREQ("Integer Divide by Zero", ExceptionName(0xC0000094));
     EXPECT_STREQ("Microsoft C++ Exception", ExceptionName(0xE06D7363));
@@ -133,8 +193,14 @@ TEST(CrashText, ModuleLinesKeepTheirColumns)
     ReportText write;
     WriteModuleSection(write.File(), records);
     std::string text = write.Text();
+#if defined(__x86_64__)
+    const std::string head =
+        "\r\nModuleList:\r\n"
+        "    Size TimeStamp                      Checksum   ImageBase          Versions\r\n";
+#else
     const std::string head = "\r\nModuleList:\r\n"
                              "    Size TimeStamp                      Checksum   ImageBase  Versions\r\n";
+#endif
     ASSERT_EQ(0u, text.find(head)) << text;
     std::string line = text.substr(head.size());
     // The stamp is shown in local time: only its shape is fixed here.
@@ -142,9 +208,19 @@ TEST(CrashText, ModuleLinesKeepTheirColumns)
     EXPECT_EQ(" 1400832 0x00000000 ", line.substr(0, 20));
     EXPECT_EQ(' ', line[30]);
     EXPECT_EQ(':', line[33]);
-    EXPECT_EQ(std::string(" 0x000D92F4 0x00400000    1.0002.00003.000004    1.0000.00000.000000 - "
-                          "C:\\Program Files\\Quillmere\\Quillmere.exe\r\n"),
-              line.substr(39));
+    EXPECT_EQ(" 0x000D92F4 " + Address(0x00400000) +
+                  "    1.0002.00003.000004    1.0000.00000.000000 - "
+                  "C:\\Program Files\\Quillmere\\Quillmere.exe\r\n",
+              line.substr(39, line.find("\r\n") + 2 - 39));
+#if defined(__x86_64__)
+    // A module above 4 GB keeps its whole base.
+    records.Clear();
+    module.BaseOfImage = 0x00007FF6A1B20000ull;
+    records.AddModule(module);
+    ReportText high;
+    WriteModuleSection(high.File(), records);
+    EXPECT_NE(std::string::npos, high.Text().find(" 0x000D92F4 0x00007FF6A1B20000 "));
+#endif
 }
 
 TEST(CrashText, ThreadNamesAreCutAndNeverTouchedDirectly)
@@ -153,17 +229,25 @@ TEST(CrashText, ThreadNamesAreCutAndNeverTouchedDirectly)
     ASSERT_NE(nullptr, block);
     DWORD old = 0;
     ASSERT_TRUE(VirtualProtect(block + 4096, 4096, PAGE_NOACCESS, &old));
-    NT_TIB* tib = nullptr;
-    __asm__ volatile("movl %%fs:0x18, %0" : "=r"(tib));
+    NT_TIB* tib = (NT_TIB*)NtCurrentTeb();
     PVOID saved = tib->ArbitraryUserPointer;
     HANDLE self = GetCurrentThread();
+    // On x86 the block is found through the thread's FS selector too; x64
+    // has only the system's answer.
     WORD fs = 0;
+    NtQueryInformationThreadProc query = nullptr;
+#if defined(__i386__)
     __asm__ volatile("mov %%fs, %0" : "=r"(fs));
+#else
+    query = (NtQueryInformationThreadProc)GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
+                                                         "NtQueryInformationThread");
+    ASSERT_NE(nullptr, query);
+#endif
     auto nameFor = [&](const void* pointer) {
         tib->ArbitraryUserPointer = (PVOID)pointer;
         char name[ThreadRecord::NameMax];
         memset(name, 'x', sizeof(name));
-        ReadThreadName(self, fs, nullptr, name, sizeof(name));
+        ReadThreadName(self, fs, query, name, sizeof(name));
         tib->ArbitraryUserPointer = saved;
         return std::string(name);
     };

@@ -3,15 +3,17 @@
 # tools/symbolize.py with the debug file kept from the same build turns its
 # frames back into function, file and line.
 #
-#   symbolize_test.sh <dir with stripped crasher.exe and .debug> <symbolize.py> <Crasher.cpp>
+#   symbolize_test.sh <dir with stripped crasher.exe and .debug> <symbolize.py> <Crasher.cpp> \
+#                     <objdump of the build's target> <wine>
 set -euo pipefail
 stripped=$1
 script=$2
 source=$3
+objdump=$4
+wine=$5
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-objdump=i686-w64-mingw32-objdump
 sections=$($objdump -h "$stripped/crasher.exe")
 grep -q gnu_debuglink <<<"$sections" || fail "the stripped helper has no debug link"
 if grep -q debug_info <<<"$sections"; then fail "the stripped helper still has debug information"; fi
@@ -21,18 +23,18 @@ restore=""
 cleanup() {
   rm -rf "$work"
   if [ -n "$restore" ]; then
-    wine reg add "$aedebug" /v Debugger /d "$restore" /f </dev/null >/dev/null 2>&1 || true
+    "$wine" reg add "$aedebug" /v Debugger /d "$restore" /f </dev/null >/dev/null 2>&1 || true
   fi
 }
 trap cleanup EXIT
 
 # Wine's debugger would wait for a person at the unhandled exception.
 aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
-debugger=$(wine reg query "$aedebug" /v Debugger </dev/null 2>/dev/null | tr -d '\r' |
+debugger=$("$wine" reg query "$aedebug" /v Debugger </dev/null 2>/dev/null | tr -d '\r' |
            sed -n 's/^ *Debugger *REG_SZ *//p')
 if [ -n "$debugger" ]; then
   restore=$debugger
-  wine reg add "$aedebug" /v Debugger /d "" /f </dev/null >/dev/null 2>&1
+  "$wine" reg add "$aedebug" /v Debugger /d "" /f </dev/null >/dev/null 2>&1
 fi
 
 # Only the executable goes along: neither DbgHelp nor anything else may
@@ -45,7 +47,7 @@ check() {
   line=$(grep -n "crash line: $mode\$" "$source" | cut -d: -f1)
   [ -n "$line" ] || fail "no line marked '$mode' in $source"
   rm -f "$work"/crasher_Debug.*
-  (cd "$work" && timeout 120 wine crasher.exe "$mode" </dev/null >/dev/null 2>&1) || true
+  (cd "$work" && timeout 120 "$wine" crasher.exe "$mode" </dev/null >/dev/null 2>&1) || true
   report=$work/crasher_Debug.txt
   [ -s "$report" ] || fail "$mode: no report"
   if grep -q "$function" "$report"; then fail "$mode: the stripped helper named $function itself"; fi

@@ -30,7 +30,7 @@ TEST(HttpForm, EveryPartCarriesTheTotalAndLinksToTheNext)
     for (const HttpFormPart* part = form.Head(); part; part = part->next) {
         parts.push_back(part);
         sum += part->buffers.dwBufferLength;
-        EXPECT_EQ(40u, part->buffers.dwStructSize);
+        EXPECT_EQ(sizeof(void*) == 8 ? 56u : 40u, part->buffers.dwStructSize);
         EXPECT_EQ(part->next ? &part->next->buffers : nullptr, part->buffers.Next);
     }
     ASSERT_EQ(5u, parts.size()); // field, file header, file data, CR LF, closing line

@@ -109,8 +109,10 @@ protected:
     }
 
     ControlHost host;
-    TreeViewControl control;
+    // The events outlive the control: its detach at the end of a test
+    // still deletes items and repaints, and the callbacks record that.
     TreeEvents events;
+    TreeViewControl control;
     HWND tree = nullptr;
 };
 

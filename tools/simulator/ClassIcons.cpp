@@ -18,19 +18,28 @@ std::map<COLORREF, Glyph>& Cache()
     return *cache;
 }
 
+// The glyph is drawn in integers, in eighths of a pixel, so that every
+// processor and compiler makes the same icon to the bit (x87's extended
+// precision rounded some edges of the floating-point drawing differently
+// from SSE). Coordinates below are in those eighths.
+const int kEighths = 8;
+
 // Inside a square with rounded corners spanning [low, high] on both axes.
-bool InRoundedSquare(double x, double y, double low, double high, double radius)
+bool InRoundedSquare(int x, int y, int low, int high, int radius)
 {
     if (x < low || x > high || y < low || y > high)
         return false;
-    double cx = x < low + radius ? low + radius : (x > high - radius ? high - radius : x);
-    double cy = y < low + radius ? low + radius : (y > high - radius ? high - radius : y);
+    int cx = x < low + radius ? low + radius : (x > high - radius ? high - radius : x);
+    int cy = y < low + radius ? low + radius : (y > high - radius ? high - radius : y);
     return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius;
 }
 
-BYTE Mix(BYTE from, BYTE to, double amount)
+// from + (to - from) * part / whole, rounded half up; never negative, as
+// the result lies between `from` and `to`.
+BYTE Mix(int from, int to, int part, int whole)
 {
-    return (BYTE)(from + (to - from) * amount + 0.5);
+    int scaled = from * whole + (to - from) * part;
+    return (BYTE)((2 * scaled + whole) / (2 * whole));
 }
 
 // A rounded tile in the class colour, lighter towards the top, with a darker
@@ -50,35 +59,40 @@ std::vector<BYTE> DrawGlyph(COLORREF colour)
     DWORD* pixels = (DWORD*)(header + 1);
     BYTE* mask = (BYTE*)(pixels + kSize * kSize);
 
-    BYTE red = GetRValue(colour), green = GetGValue(colour), blue = GetBValue(colour);
+    const int red = GetRValue(colour), green = GetGValue(colour), blue = GetBValue(colour);
+    const int all = kSamples * kSamples;
+    const int step = kEighths / kSamples;
     for (int y = 0; y < kSize; ++y) {
         for (int x = 0; x < kSize; ++x) {
             int tile = 0, inner = 0, disc = 0;
             for (int sy = 0; sy < kSamples; ++sy) {
                 for (int sx = 0; sx < kSamples; ++sx) {
-                    double px = x + (sx + 0.5) / kSamples, py = y + (sy + 0.5) / kSamples;
-                    if (InRoundedSquare(px, py, 1.5, 30.5, 6.0))
+                    // The sample at the middle of its sub-square.
+                    int px = x * kEighths + sx * step + step / 2;
+                    int py = y * kEighths + sy * step + step / 2;
+                    if (InRoundedSquare(px, py, 12, 244, 48)) // 1.5 to 30.5, radius 6
                         ++tile;
-                    if (InRoundedSquare(px, py, 3.0, 29.0, 4.5))
+                    if (InRoundedSquare(px, py, 24, 232, 36)) // 3 to 29, radius 4.5
                         ++inner;
-                    if ((px - 16) * (px - 16) + (py - 16) * (py - 16) <= 6.5 * 6.5)
+                    if ((px - 128) * (px - 128) + (py - 128) * (py - 128) <= 52 * 52) // 6.5 around 16
                         ++disc;
                 }
             }
-            const double all = kSamples * kSamples;
-            double shade = 0.35 * (1.0 - y / (double)kSize); // lighter at the top
-            BYTE r = Mix(red, 255, shade), g = Mix(green, 255, shade), b = Mix(blue, 255, shade);
-            double rim = (tile - inner) / all;
-            r = Mix(r, (BYTE)(red * 0.55), rim);
-            g = Mix(g, (BYTE)(green * 0.55), rim);
-            b = Mix(b, (BYTE)(blue * 0.55), rim);
-            double white = disc / all;
-            r = Mix(r, 255, white);
-            g = Mix(g, 255, white);
-            b = Mix(b, 255, white);
-            BYTE alpha = (BYTE)(255 * tile / all + 0.5);
+            // Lighter at the top: 35% white in the first row, none below the last.
+            const int shadePart = 35 * (kSize - y), shadeWhole = 100 * kSize;
+            int r = Mix(red, 255, shadePart, shadeWhole);
+            int g = Mix(green, 255, shadePart, shadeWhole);
+            int b = Mix(blue, 255, shadePart, shadeWhole);
+            int rim = tile - inner;
+            r = Mix(r, red * 55 / 100, rim, all);
+            g = Mix(g, green * 55 / 100, rim, all);
+            b = Mix(b, blue * 55 / 100, rim, all);
+            r = Mix(r, 255, disc, all);
+            g = Mix(g, 255, disc, all);
+            b = Mix(b, 255, disc, all);
+            BYTE alpha = Mix(0, 255, tile, all);
             int row = kSize - 1 - y; // bottom-up
-            pixels[row * kSize + x] = ((DWORD)alpha << 24) | ((DWORD)r << 16) | ((DWORD)g << 8) | b;
+            pixels[row * kSize + x] = ((DWORD)alpha << 24) | ((DWORD)r << 16) | ((DWORD)g << 8) | (DWORD)b;
             if (alpha == 0)
                 mask[row * maskStride + x / 8] |= (BYTE)(0x80 >> (x % 8));
         }

@@ -95,8 +95,9 @@ static __attribute__((noinline)) int OverflowTheStack(int depth)
 
 static DWORD WINAPI CrashingThread(void*)
 {
-    // NT_TIB's ArbitraryUserPointer, where the report looks for a thread's name.
-    __asm__ volatile("movl %0, %%fs:0x14" : : "r"(LongThreadName) : "memory");
+    // NT_TIB's ArbitraryUserPointer, where the report looks for a thread's
+    // name: FS:0x14 on x86, GS:0x28 on x64.
+    ((NT_TIB*)NtCurrentTeb())->ArbitraryUserPointer = (PVOID)LongThreadName;
     CrashByWritingToAddress16();
     return 0;
 }
