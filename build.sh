@@ -233,15 +233,27 @@ run_program() {
   kill "$app" >/dev/null 2>&1 || true
 }
 
-# dist/Quillmere.exe carries no debug information; dist/Quillmere.exe.debug,
-# named by its debug link, is what tools/symbolize.py reads to turn the
-# frames of a crash report back into functions and lines.
+# What ships: the 32-bit release as it always was, dist/Quillmere.exe (no
+# debug information), dist/Quillmere.exe.debug (named in the executable's
+# debug link; tools/symbolize.py reads it to turn the frames of a crash
+# report back into functions and lines) and dist/Quillmere.zip, the update
+# archive that holds the program; beside it the 64-bit release in dist/x64/
+# with the same three names, so that its debug link and its archive member
+# name the same files. SHA256SUMS covers all six (`sha256sum -c SHA256SUMS`
+# in dist/).
 make_dist() {
+  cmake --build "$i686_build" --target dist -- ${QUILL_NINJA_FLAGS:-}
   cmake --build "$build" --target dist -- ${QUILL_NINJA_FLAGS:-}
-  mkdir -p "$here/dist"
-  cp "$build/dist/Quillmere.exe" "$build/dist/Quillmere.exe.debug" "$build/dist/Quillmere.zip" \
-    "$build/dist/SHA256SUMS" "$here/dist/"
-  log "wrote dist/: Quillmere.exe, Quillmere.exe.debug, Quillmere.zip and SHA256SUMS"
+  local out=$here/dist release=(Quillmere.exe Quillmere.exe.debug Quillmere.zip)
+  rm -rf "$out"
+  mkdir -p "$out/x64"
+  local name
+  for name in "${release[@]}"; do
+    cp "$i686_build/dist/$name" "$out/$name"
+    cp "$build/dist/$name" "$out/x64/$name"
+  done
+  (cd "$out" && sha256sum "${release[@]}" "${release[@]/#/x64/}" > SHA256SUMS)
+  log "wrote dist/: the 32-bit Quillmere.exe, its .debug and Quillmere.zip, the same for x64 in dist/x64/, and SHA256SUMS"
 }
 
 # Every tree is built before any fails the action, so one run shows every
@@ -271,6 +283,6 @@ case "$action" in
     cd "$build/bin"
     for b in bench_*.exe; do WINEDLLOVERRIDES="setupapi=n,b" "$wine" "$b" "$@"; done
     ;;
-  dist) build_gcc; make_dist ;;
+  dist) build_gcc; build_gcc_i686; make_dist ;;
   *) echo "usage: $0 run|test|build|bench|dist" >&2; exit 2 ;;
 esac

@@ -129,7 +129,8 @@ bool HasTimeStampCounter()
 #endif
 }
 
-unsigned long long ReadTimeStampCounter()
+// Not named ReadTimeStampCounter: winnt.h makes that a macro for __rdtsc on x64.
+unsigned long long TimeStampCounterNow()
 {
 #if defined(_MSC_VER) || defined(__i386__) || defined(__x86_64__)
     return __rdtsc();
@@ -145,9 +146,9 @@ DWORD MeasureClock()
     if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0)
         return 0;
     QueryPerformanceCounter(&before);
-    unsigned long long start = ReadTimeStampCounter();
+    unsigned long long start = TimeStampCounterNow();
     Sleep(1);
-    unsigned long long end = ReadTimeStampCounter();
+    unsigned long long end = TimeStampCounterNow();
     QueryPerformanceCounter(&after);
     long long microseconds = (after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart;
     if (microseconds <= 0)

@@ -1,6 +1,7 @@
 #include "update/ArchiveInstall.h"
 
 #include "update/InstallPath.h"
+#include "update/ProgramImage.h"
 #include "update/ZipArchive.h"
 
 #include <new>
@@ -59,6 +60,7 @@ private:
 
 // Every member is checked and written to a temporary file beside its target
 // before any target is touched; only then do the members take their places.
+// A program or library built for another processor fails the archive.
 int InstallArchive(const wchar_t* archive, const wchar_t* directory, FileJournal& journal)
 {
     ZipArchive zip;
@@ -87,7 +89,8 @@ int InstallArchive(const wchar_t* archive, const wchar_t* directory, FileJournal
         if (!ok)
             break;
         WriteHandle out(staged[i].Text());
-        ok = out.IsOpen() && zip.Extract(i, out.Get()) && out.Close();
+        ok = out.IsOpen() && zip.Extract(i, out.Get()) && out.Close() &&
+             FitsThisProcessor(staged[i].Text());
     }
     for (int i = 0; ok && i < count; ++i) {
         if (zip.Entry(i).directory)

@@ -1,5 +1,7 @@
 #include "update/UpdateFiles.h"
 
+#include "update/ProgramImage.h"
+
 #include "services/FileHash.h"
 #include "services/ModulePath.h"
 #include "update/InstallPath.h"
@@ -211,6 +213,10 @@ int UpdateFiles::CheckDownload(const UpdateFile& file, const wchar_t* path)
     unsigned long long size = FileSize(path);
     downloaded_ += size;
     if (size > MostFileBytes || downloaded_ > MostUpdateBytes)
+        return 0;
+    // A program file for another processor never takes this one's place;
+    // an installer that runs on its own may be built for any.
+    if (!file.name.IsEmpty() && !FitsThisProcessor(path))
         return 0;
     if (file.sha256.IsEmpty())
         return 1;

@@ -104,17 +104,26 @@ void UpdateLanguageName(WideString& name)
         name.Assign(L"en");
 }
 
+#if defined(__x86_64__) || defined(_M_X64)
+const wchar_t UpdateProcessorParameter[] = L"&arch=x64";
+#else
+const wchar_t UpdateProcessorParameter[] = L"";
+#endif
+
 int BuildUpdateQuery(const wchar_t* url, bool inventory, const wchar_t* versionText,
                      const wchar_t* machineId, const wchar_t* language, const wchar_t* itemType,
                      const wchar_t* itemName, WideString& query)
 {
     wchar_t separator = wcschr(url, L'?') ? L'&' : L'?';
+    int made;
     if (!inventory)
-        return query.Format(L"%s%cv=%s&id=%s", url, separator, versionText, machineId);
-    return query.Format(L"%s%ca=updates&d=0&f=16&l=%s&g=%s&i=<Varnholt><Inventory><Item "
-                        L"Type=\"%s\" Name=\"%s\" Version=\"%s\" /></Inventory></Varnholt>",
-                        url, separator, language, machineId, itemType ? itemType : L"",
-                        itemName ? itemName : L"", versionText);
+        made = query.Format(L"%s%cv=%s&id=%s", url, separator, versionText, machineId);
+    else
+        made = query.Format(L"%s%ca=updates&d=0&f=16&l=%s&g=%s&i=<Varnholt><Inventory><Item "
+                            L"Type=\"%s\" Name=\"%s\" Version=\"%s\" /></Inventory></Varnholt>",
+                            url, separator, language, machineId, itemType ? itemType : L"",
+                            itemName ? itemName : L"", versionText);
+    return made && query.Append(UpdateProcessorParameter);
 }
 
 bool IsWebAddress(const wchar_t* text)

@@ -43,9 +43,15 @@ int DecodeLowBytesAsUtf8(const wchar_t* text, WideString& decoded);
 // system cannot name it.
 void UpdateLanguageName(WideString& name);
 
+// What the 64-bit build adds to its requests, so that the endpoint offers
+// it the 64-bit release: "&arch=x64"; nothing for the 32-bit build, whose
+// requests stay as they always were.
+extern const wchar_t UpdateProcessorParameter[];
+
 // The check's request: the URL, "&" or "?" as it needs, then the version
 // text and the machine identity; with `inventory` the inventory form that
-// also carries the language, the item type and the item name.
+// also carries the language, the item type and the item name. Either ends
+// with UpdateProcessorParameter.
 int BuildUpdateQuery(const wchar_t* url, bool inventory, const wchar_t* versionText,
                      const wchar_t* machineId, const wchar_t* language, const wchar_t* itemType,
                      const wchar_t* itemName, WideString& query);

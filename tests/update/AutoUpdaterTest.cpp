@@ -195,8 +195,16 @@ TEST(AutoUpdater, QueryNamesVersionAndMachineAndTheWrappedAnswerIsRead)
     EXPECT_EQ(AutoUpdater::NoUpdate, check.Run());
     WideString id;
     ASSERT_EQ(1, MachineId(MachineIdForUpdate, id));
+    // The 64-bit build asks for its own release; the 32-bit one's request
+    // is what it always was.
+#if defined(__x86_64__)
+    const std::string processor = "&arch=x64";
+#else
+    const std::string processor = "";
+#endif
     std::string expected = "GET /common/update.php?p=quillmere&v=1.9&id=" +
-                           std::string(id.Text(), id.Text() + id.Length()) + " HTTP/1.1";
+                           std::string(id.Text(), id.Text() + id.Length()) + processor +
+                           " HTTP/1.1";
     ASSERT_EQ(1u, check.server.RequestCount());
     EXPECT_EQ(expected, check.server.Requests()[0].substr(0, expected.size()));
     EXPECT_EQ("AutoUpdate", RequestHeader(check.server.Requests()[0], "User-Agent"));
@@ -208,6 +216,7 @@ TEST(AutoUpdater, QueryNamesVersionAndMachineAndTheWrappedAnswerIsRead)
     std::string inventory = check.server.Requests()[1];
     EXPECT_EQ(0u, inventory.find("GET /common/update.php?p=quillmere&a=updates&d=0&f=16&l="));
     EXPECT_NE(std::string::npos, inventory.find("Inventory"));
+    EXPECT_NE(std::string::npos, inventory.find("</Varnholt>" + processor + " HTTP/1.1"));
     // The plain answer is no answer to the inventory query.
     check.server.Script(HttpAnswer(200, Answer("7.2")));
     EXPECT_EQ(AutoUpdater::NoUpdate, check.Run(AutoUpdater::CheckNow | AutoUpdater::InventoryQuery));

@@ -260,6 +260,17 @@ TEST(UpdateFiles, EveryFailureLeavesTheOriginalRunnableProgram)
              server.Script(HttpAnswer(500, "broken"));
          },
          UpdateDownloadPass, -1, nullptr},
+        {"library built for another processor",
+         [](UpdateScene& scene, LoopbackServer& server) {
+             std::string library = scene.Next();
+             DWORD pe = *(const DWORD*)(library.data() + 0x3C);
+             WORD other = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+             memcpy(&library[pe + 4], &other, sizeof other);
+             server.Script(HttpAnswer(200, scene.Archive()));
+             server.Script(HttpAnswer(200, scene.readme));
+             server.Script(HttpAnswer(200, library));
+         },
+         UpdateDownloadPass, -1, nullptr},
         {"library announced beyond 64 MiB",
          [](UpdateScene& scene, LoopbackServer& server) {
              server.Script(HttpAnswer(200, scene.Archive()));

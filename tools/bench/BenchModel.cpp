@@ -704,6 +704,8 @@ void MeasureMainWindow(StartupFigures& figures)
 // server; the value the user had comes back afterwards.
 class UpdateCheckOff {
 public:
+    // The user's "Flags" value is kept byte for byte, whatever its type
+    // (Quillmere writes it as a 64-bit number), and put back at the end.
     UpdateCheckOff()
     {
         if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tollbrook\\Quillmere", 0, nullptr, 0,
@@ -711,19 +713,20 @@ public:
             key_ = nullptr;
             return;
         }
-        DWORD size = sizeof(flags_), type = 0;
-        had_ = RegQueryValueExW(key_, L"Flags", nullptr, &type, (BYTE*)&flags_, &size) ==
-                   ERROR_SUCCESS &&
-               type == REG_DWORD;
-        DWORD off = (had_ ? flags_ : 0) | 1;
-        RegSetValueExW(key_, L"Flags", 0, REG_DWORD, (const BYTE*)&off, sizeof(off));
+        size_ = sizeof(saved_);
+        had_ = RegQueryValueExW(key_, L"Flags", nullptr, &type_, saved_, &size_) == ERROR_SUCCESS;
+        unsigned long long flags = 0;
+        if (had_ && (type_ == REG_QWORD || type_ == REG_DWORD))
+            memcpy(&flags, saved_, size_ < sizeof(flags) ? size_ : sizeof(flags));
+        flags |= 1;
+        RegSetValueExW(key_, L"Flags", 0, REG_QWORD, (const BYTE*)&flags, sizeof(flags));
     }
     ~UpdateCheckOff()
     {
         if (!key_)
             return;
         if (had_)
-            RegSetValueExW(key_, L"Flags", 0, REG_DWORD, (const BYTE*)&flags_, sizeof(flags_));
+            RegSetValueExW(key_, L"Flags", 0, type_, saved_, size_);
         else
             RegDeleteValueW(key_, L"Flags");
         RegCloseKey(key_);
@@ -731,7 +734,9 @@ public:
 
 private:
     HKEY key_ = nullptr;
-    DWORD flags_ = 0;
+    BYTE saved_[64] = {};
+    DWORD size_ = 0;
+    DWORD type_ = 0;
     bool had_ = false;
 };
 

@@ -10,7 +10,10 @@ const wchar_t* const RootPath = L"Software\\Tollbrook\\QuillmereSimulator";
 std::wstring MachineTreePath(HMODULE module, unsigned loadNumber)
 {
     wchar_t name[64];
-    _snwprintf(name, 64, L"\\%lu.%08lX.%u", GetCurrentProcessId(), (unsigned long)(ULONG_PTR)module, loadNumber);
+    // The whole module address: two copies of the simulator in one process
+    // may differ only in its high half on x64.
+    _snwprintf(name, 64, L"\\%lu.%0*I64X.%u", GetCurrentProcessId(), (int)(2 * sizeof(ULONG_PTR)),
+               (unsigned long long)(ULONG_PTR)module, loadNumber);
     name[63] = 0;
     return std::wstring(RootPath) + name;
 }

@@ -7,7 +7,9 @@
 
 #include "Simulator.h"
 
-#ifndef _WIN64
+#ifdef _WIN64
+static_assert(sizeof(SP_DEVINFO_DATA) == 32, "callers pass cbSize 32 on 64-bit Windows");
+#else
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "callers pass cbSize 28 on 32-bit Windows");
 #endif
 
