@@ -15,6 +15,12 @@ wine=$5
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 sections=$($objdump -h "$stripped/crasher.exe")
+# The report's register lines are those of the helper's processor.
+case "$($objdump -f "$stripped/crasher.exe")" in
+  *pei-i386*) registers='EAX=0x[0-9A-F]{8}, CS=0x[0-9A-F]{4}, EIP=0x[0-9A-F]{8}, Flags=' ;;
+  *pei-x86-64*) registers='RAX=0x[0-9A-F]{16}, CS=0x[0-9A-F]{4}, RIP=0x[0-9A-F]{16}, Flags=' ;;
+  *) fail "the helper is built for a processor this test does not know" ;;
+esac
 grep -q gnu_debuglink <<<"$sections" || fail "the stripped helper has no debug link"
 if grep -q debug_info <<<"$sections"; then fail "the stripped helper still has debug information"; fi
 
@@ -50,6 +56,7 @@ check() {
   (cd "$work" && timeout 120 "$wine" crasher.exe "$mode" </dev/null >/dev/null 2>&1) || true
   report=$work/crasher_Debug.txt
   [ -s "$report" ] || fail "$mode: no report"
+  grep -Eq "^$registers" "$report" || fail "$mode: no register lines of the helper's processor"
   if grep -q "$function" "$report"; then fail "$mode: the stripped helper named $function itself"; fi
   out=$(python3 "$script" "$report" "$stripped/crasher.exe.debug")
   printf '%s\n' "$out"
