@@ -29,27 +29,27 @@ FRAME_ADDRESS = re.compile(r"([A-Za-z0-9_.$~+-]+)@0x([0-9A-Fa-f]+)")
 TARGETS = {0x14C: "i686-w64-mingw32", 0x8664: "x86_64-w64-mingw32"}
 
 
-def machine_type(path):
-    """The machine type from the PE file header of `path` (0x14C x86, 0x8664 x64)."""
+def pe_header(path):
+    """The first block of `path` and the offset of its PE signature."""
     with open(path, "rb") as f:
         data = f.read(4096)
-    if data[:2] != b"MZ":
+    if data[:2] != b"MZ" or len(data) < 0x40:
         raise ValueError(f"{path} is not a PE file")
     pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
+    if data[pe:pe + 4] != b"PE\0\0" or len(data) < pe + 56:
         raise ValueError(f"{path} is not a PE file")
+    return data, pe
+
+
+def machine_type(path):
+    """The machine type from the PE file header of `path` (0x14C x86, 0x8664 x64)."""
+    data, pe = pe_header(path)
     return struct.unpack_from("<H", data, pe + 4)[0]
 
 
 def image_base(path):
     """The preferred load address from the PE header of `path`."""
-    with open(path, "rb") as f:
-        data = f.read(4096)
-    if data[:2] != b"MZ":
-        raise ValueError(f"{path} is not a PE file")
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError(f"{path} is not a PE file")
+    data, pe = pe_header(path)
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]
     if magic == 0x10B:

@@ -1,5 +1,6 @@
 #!/bin/bash
 # run32.sh EXE [ARGS...]
+# run32.sh --mode        prints native or qemu: how 32-bit code runs here
 #
 # Runs a 32-bit (i686) Windows program under Debian's 32-bit Wine, kept in a
 # private i386 Debian root, without adding the i386 architecture to the host.
@@ -129,6 +130,8 @@ if [ "$MODE" = auto ]; then
     if native_i386_ok; then MODE=native; else MODE=qemu; fi
 fi
 case "$MODE" in native|qemu) ;; *) die "W32_MODE must be auto, native or qemu" ;; esac
+# `run32.sh --mode` only says which way 32-bit code would run.
+if [ "$1" = --mode ]; then echo "$MODE"; exit 0; fi
 
 exec 9>"$W32_DIR/.lock"
 

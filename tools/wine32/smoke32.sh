@@ -23,10 +23,10 @@ log() { echo "smoke32: $*" >&2; }
 machine=$(i686-w64-mingw32-objdump -f "$bin/Quillmere.exe" | sed -n 's/.*file format //p')
 [ "$machine" = pei-i386 ] || fail "$bin/Quillmere.exe is $machine, not a 32-bit program"
 
-# One wineserver for all the runs, ended when the smoke run ends.
-export W32_KEEP_SERVER=1
-stop_server() { "$run32" wineserver -k >/dev/null 2>&1 || true; }
-trap stop_server EXIT
+# Every run has a wineserver of its own, ended with it: under qemu each run
+# is a user namespace of its own, and a server left from an earlier one
+# does not serve the next.
+export W32_KEEP_SERVER=0
 
 log "setting up 32-bit Wine in $W32_DIR (once; a few minutes)"
 "$run32" cmd /c exit </dev/null >/dev/null || fail "32-bit Wine could not be set up or started"
@@ -36,8 +36,26 @@ log "Quillmere.exe (32-bit) on the simulated machine"
    timeout 300 "$run32" "$bin/start_probe.exe" Quillmere.exe 78 120000 </dev/null) ||
   fail "the 32-bit Quillmere.exe did not show its tree of the default machine"
 
-log "a crash of the 32-bit helper, symbolized"
-bash "$here/tests/report/symbolize_test.sh" "$tree/stripped" "$here/tools/symbolize.py" \
-  "$here/tests/report/crasher/Crasher.cpp" i686-w64-mingw32-objdump "$run32" ||
-  fail "the 32-bit crash report"
+if [ "$("$run32" --mode)" = native ]; then
+  log "a crash of the 32-bit helper, symbolized"
+  bash "$here/tests/report/symbolize_test.sh" "$tree/stripped" "$here/tools/symbolize.py" \
+    "$here/tests/report/crasher/Crasher.cpp" i686-w64-mingw32-objdump "$run32" ||
+    fail "the 32-bit crash report"
+else
+  # Under qemu-user, Wine's DbgHelp cannot read its own process (the
+  # process's executable is the emulator), so SymInitialize fails and a
+  # report has no stack: only the exception and register lines can be checked.
+  log "a crash of the 32-bit helper (under qemu: exception and registers only)"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  cp "$tree/stripped/crasher.exe" "$work/"
+  (cd "$work" && timeout 120 "$run32" crasher.exe access </dev/null >/dev/null 2>&1) || true
+  report=$work/crasher_Debug.txt
+  [ -s "$report" ] || fail "the 32-bit helper left no report"
+  grep -Eq '^(Access Violation \[0xC0000005|Illegal Instruction \[0xC000001D)\] at 0x[0-9A-F]{8} in Thread [0-9]+\.' \
+    "$report" || fail "the report's exception line"
+  grep -Eq '^EAX=0x[0-9A-F]{8}, CS=0x[0-9A-F]{4}, EIP=0x[0-9A-F]{8}, Flags=' "$report" ||
+    fail "the report has no x86 register lines"
+  grep -q '^x86 ' "$report" || fail "the report's platform line is not x86"
+fi
 log "ok"
