@@ -54,6 +54,14 @@ const char PlatformLine[] = "\r\nx86 Unicode, Wine\r\n\r\nProcess Uptime: ";
 const char ThreadHeading[] = "Id         StackBase  StackEnd   StartAddress\r\n";
 #endif
 
+size_t Count(const std::string& text, const std::string& piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
 unsigned long long Hex(const std::string& digits)
 {
     return std::stoull(digits, nullptr, 16);
@@ -180,6 +188,13 @@ TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
     // The report step got both names and the configured texts.
     EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.dmp\n")) << run.step;
     EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.txt\nhost=\nprogram=crasher\n"));
+    EXPECT_EQ(0xC0000005u, run.exitCode) << "the process ends with the exception's code";
+
+    // The helper ran from the user's temporary folder: its path shows the
+    // profile masked, and neither file names the user.
+    EXPECT_NE(std::string::npos, modules.find(" - %USERPROFILE%\\")) << modules;
+    EXPECT_EQ("", UserNameIn(run.text));
+    EXPECT_EQ("", UserNameIn(run.dump));
 }
 
 TEST_F(CrashCapture, ExceptionsAreNamedByTheirCodes)
@@ -275,7 +290,7 @@ TEST_F(CrashCapture, SecondExceptionWhileReportingGoesToTheSystem)
     EXPECT_NE(std::string::npos, run.step.find("dump="));
 }
 
-TEST_F(CrashCapture, WithoutDbgHelpTheDumpStaysEmptyAndOnlySymbolFreeSectionsRemain)
+TEST_F(CrashCapture, WithoutDbgHelpThereIsNoDumpAndOnlySymbolFreeSectionsRemain)
 {
     CrashRun run = Run("access", CrashSetup::WithoutDbgHelp);
     ASSERT_TRUE(run.textExists);
@@ -284,9 +299,9 @@ TEST_F(CrashCapture, WithoutDbgHelpTheDumpStaysEmptyAndOnlySymbolFreeSectionsRem
     EXPECT_EQ(std::string::npos, run.text.find("Stack:"));
     EXPECT_EQ(std::string::npos, run.text.find("ModuleList:"));
     EXPECT_EQ(std::string::npos, run.text.find("ThreadList:"));
-    EXPECT_TRUE(run.dumpExists);
-    EXPECT_EQ(0u, run.dump.size());
-    EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.dmp\n")) << run.step;
+    // An empty file is no dump: none is made, and none is offered.
+    EXPECT_FALSE(run.dumpExists);
+    EXPECT_EQ(0u, run.step.find("dump=\ntext=")) << run.step;
 }
 
 TEST_F(CrashCapture, FilesGoToTheTemporaryFolderWhenTheyCannotBeBesideTheProgram)
@@ -305,11 +320,73 @@ TEST_F(CrashCapture, FilesGoToTheTemporaryFolderWhenTheyCannotBeBesideTheProgram
     free(bytes);
 }
 
-TEST_F(CrashCapture, CaptureThatCannotFinishDoesNotHoldTheProcess)
+TEST_F(CrashCapture, CaptureThatCannotFinishLeavesNothingStaleToOffer)
 {
-    // The helper crashes while it holds the heap's lock, waits 3 s for the
-    // capture and then hands on without it.
-    CrashRun run = Run("heaplock");
+    // The helper crashes while it holds the heap's lock, so the reporter
+    // thread cannot get on; files of an earlier crash lie beside it. After
+    // 3 s the crashing thread writes the text report itself and offers that.
+    CrashRun run = Run("heaplock", CrashSetup::StaleFiles);
     EXPECT_LT(run.milliseconds, 30000u);
-    EXPECT_NE(std::string::npos, run.step.find("dump=")) << "the report step still ran";
+    EXPECT_EQ(0u, run.step.find("dump=\ntext=")) << run.step;
+    EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.txt\n")) << run.step;
+    EXPECT_EQ(0u, run.text.find("Access Violation [0xC0000005] ")) << run.text;
+    EXPECT_NE(std::string::npos, run.text.find("\r\nProcess Uptime: "));
+    EXPECT_EQ(std::string::npos, run.text.find("ModuleList:"));
+    EXPECT_FALSE(run.dumpExists) << "the earlier crash's dump is gone";
+    EXPECT_EQ(0xC0000005u, run.exitCode);
+}
+
+TEST_F(CrashCapture, TwoThreadsCrashingTogetherMakeOneCompleteReport)
+{
+    CrashRun run = Run("together");
+    EXPECT_EQ(1u, Count(run.step, "dump=")) << run.step;
+    ExceptionLine line = ReadExceptionLine(run.text);
+    ASSERT_TRUE(line.found) << run.text;
+    EXPECT_NE(run.mainThreadId, line.thread);
+    EXPECT_NE(std::string::npos, run.text.find("\r\nThreadList:\r\n"));
+    DumpFacts dump = ReadDump(run.dump);
+    ASSERT_TRUE(dump.valid);
+    EXPECT_EQ(line.thread, dump.exceptionThreadId);
+    EXPECT_EQ(0xC0000005u, run.exitCode);
+}
+
+TEST_F(CrashCapture, FailuresWithoutAnExceptionAreReportedByTheirNames)
+{
+    struct Case {
+        const char* mode;
+        unsigned code;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"abort", 0xE0514D01, "Abort"},
+        {"terminate", 0xE0514D02, "Terminate"},
+        {"purecall", 0xE0514D03, "Pure Virtual Call"},
+    };
+    // Invalid parameters take the same way, but Wine's msvcrt.dll offers no
+    // handler for them (_set_invalid_parameter_handler is missing).
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        CrashRun run = RunCrasher(folder_.Path(), c.mode, CrashSetup::Plain);
+        ASSERT_TRUE(run.ended);
+        ExceptionLine line = ReadExceptionLine(run.text);
+        ASSERT_TRUE(line.found) << run.text;
+        EXPECT_EQ(c.name, line.name);
+        EXPECT_EQ(c.code, line.code);
+        EXPECT_EQ(run.mainThreadId, line.thread);
+        EXPECT_NE("", Section(run.text, "Stack:"));
+        EXPECT_EQ(c.code, ReadDump(run.dump).exceptionCode);
+        EXPECT_EQ(c.code, run.exitCode);
+        for (const wchar_t* name : {L"step.txt", L"crasher_Debug.txt", L"crasher_Debug.dmp"})
+            DeleteFileW(folder_.File(name).Text());
+    }
+}
+
+TEST_F(CrashCapture, TheFilterComesBackAndStaysTillTheProcessEnds)
+{
+    // A library's filter replaces the reporter's; seconds later the program
+    // crashes while it exits, after main has returned.
+    CrashRun run = Run("displaced");
+    EXPECT_EQ(0u, run.text.find("Access Violation [0xC0000005] ")) << run.text;
+    EXPECT_NE("", FrameOf(Section(run.text, "Stack:"), "CrashWhileExiting")) << run.text;
+    EXPECT_EQ(0xC0000005u, run.exitCode) << "not the other filter's 77";
 }

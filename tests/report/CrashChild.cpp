@@ -3,6 +3,8 @@
 #include <dbghelp.h>
 #include <string.h>
 
+#include <vector>
+
 #include "common/TempDirectory.h"
 #include "services/ModulePath.h"
 #include "services/RegistryKey.h"
@@ -38,7 +40,37 @@ void Prepare(const wchar_t* folder, CrashSetup setup)
     } else if (setup == CrashSetup::PrimaryBlocked) {
         CreateDirectoryW(InFolder(folder, L"crasher_Debug.dmp").Text(), nullptr);
         CreateDirectoryW(InFolder(folder, L"crasher_Debug.txt").Text(), nullptr);
+    } else if (setup == CrashSetup::StaleFiles) {
+        for (const wchar_t* name : {L"crasher_Debug.dmp", L"crasher_Debug.txt"}) {
+            HANDLE file = CreateFileW(InFolder(folder, name).Text(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, 0, nullptr);
+            DWORD written = 0;
+            WriteFile(file, StaleText, sizeof StaleText - 1, &written, nullptr);
+            CloseHandle(file);
+        }
     }
+}
+
+// `text` in the forms a report could hold it.
+std::vector<std::string> Spellings(const std::wstring& text)
+{
+    std::string narrow, wide;
+    for (wchar_t ch : text) {
+        wchar_t upper = ch >= L'a' && ch <= L'z' ? ch - L'a' + L'A' : ch;
+        narrow += (char)upper;
+        wide += (char)upper;
+        wide += '\0';
+    }
+    return {narrow, wide};
+}
+
+std::string Upper(const std::string& bytes)
+{
+    std::string upper = bytes;
+    for (char& ch : upper)
+        if (ch >= 'a' && ch <= 'z')
+            ch = ch - 'a' + 'A';
+    return upper;
 }
 
 // Starts the helper with its output going nowhere (Wine reports the
@@ -66,6 +98,7 @@ bool Launch(const wchar_t* exe, const wchar_t* folder, const char* mode, DWORD t
     run.mainThreadId = process.dwThreadId;
     run.ended = WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0;
     run.milliseconds = GetTickCount() - start;
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
     if (!run.ended) {
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, 10000);
@@ -203,4 +236,27 @@ DumpFacts ReadDump(const std::string& bytes)
     }
     facts.valid = true;
     return facts;
+}
+
+std::string UserNameIn(const std::string& bytes)
+{
+    wchar_t profile[MAX_PATH] = {}, user[256] = {};
+    DWORD size = 256;
+    GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+    GetUserNameW(user, &size);
+    std::vector<std::wstring> terms;
+    if (*profile)
+        terms.push_back(profile);
+    if (*user) {
+        terms.push_back(std::wstring(L"\\") + user + L"\\");
+        terms.push_back(std::wstring(L"/") + user + L"/");
+    }
+    std::string upper = Upper(bytes);
+    for (const std::wstring& term : terms) {
+        for (const std::string& spelling : Spellings(term)) {
+            if (upper.find(spelling) != std::string::npos)
+                return std::string(term.begin(), term.end());
+        }
+    }
+    return std::string();
 }
