@@ -3,6 +3,7 @@
 #include <dbghelp.h>
 #include <string.h>
 
+#include <initializer_list>
 #include <vector>
 
 #include "common/TempDirectory.h"
@@ -135,30 +136,60 @@ DebuggerOff::~DebuggerOff()
         key.WriteText(L"Debugger", saved_.Text());
 }
 
-CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup, DWORD timeout)
+namespace {
+
+// Copies `names` from the tests' directory into `folder`.
+bool CopyBeside(const wchar_t* folder, std::initializer_list<const wchar_t*> names)
 {
-    CrashRun run;
     WideString directory;
     if (!GetExecutableDirectory(directory))
-        return run;
-    WideString exe = InFolder(folder, L"crasher.exe");
-    if (!CopyFileW(InFolder(directory.Text(), L"crasher.exe").Text(), exe.Text(), FALSE))
-        return run;
-    Prepare(folder, setup);
-    if (!Launch(exe.Text(), folder, mode, timeout, run))
-        return run;
-    bool blocked = setup == CrashSetup::PrimaryBlocked;
-    WideString dump = blocked ? InTemporaryFolder(L"crasher_Debug.dmp")
-                              : InFolder(folder, L"crasher_Debug.dmp");
-    WideString text = blocked ? InTemporaryFolder(L"crasher_Debug.txt")
-                              : InFolder(folder, L"crasher_Debug.txt");
+        return false;
+    for (const wchar_t* name : names) {
+        if (!CopyFileW(InFolder(directory.Text(), name).Text(), InFolder(folder, name).Text(), FALSE))
+            return false;
+    }
+    return true;
+}
+
+void CollectFiles(const wchar_t* folder, bool inTemporaryFolder, const wchar_t* base, CrashRun& run)
+{
+    WideString dumpName, textName;
+    dumpName.Format(L"%s_Debug.dmp", base);
+    textName.Format(L"%s_Debug.txt", base);
+    WideString dump = inTemporaryFolder ? InTemporaryFolder(dumpName.Text())
+                                        : InFolder(folder, dumpName.Text());
+    WideString text = inTemporaryFolder ? InTemporaryFolder(textName.Text())
+                                        : InFolder(folder, textName.Text());
     run.dumpExists = ReadWholeFile(dump.Text(), run.dump);
     run.textExists = ReadWholeFile(text.Text(), run.text);
     ReadWholeFile(InFolder(folder, L"step.txt").Text(), run.step);
-    if (blocked) {
+    if (inTemporaryFolder) {
         DeleteFileW(dump.Text());
         DeleteFileW(text.Text());
     }
+}
+
+} // namespace
+
+CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup, DWORD timeout)
+{
+    CrashRun run;
+    if (!CopyBeside(folder, {L"crasher.exe"}))
+        return run;
+    Prepare(folder, setup);
+    if (!Launch(InFolder(folder, L"crasher.exe").Text(), folder, mode, timeout, run))
+        return run;
+    CollectFiles(folder, setup == CrashSetup::PrimaryBlocked, L"crasher", run);
+    return run;
+}
+
+CrashRun RunCrashingWindow(const wchar_t* folder, const char* arguments, DWORD timeout)
+{
+    CrashRun run;
+    if (!CopyBeside(folder, {L"crashwindow.exe", L"setupapi.dll", L"machine.txt"}))
+        return run;
+    if (Launch(InFolder(folder, L"crashwindow.exe").Text(), folder, arguments, timeout, run))
+        CollectFiles(folder, false, L"crashwindow", run);
     return run;
 }
 
@@ -259,4 +290,11 @@ std::string UserNameIn(const std::string& bytes)
         }
     }
     return std::string();
+}
+
+bool SimulatorChosen()
+{
+    wchar_t overrides[512] = {};
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 512);
+    return wcsstr(overrides, L"setupapi=n") != nullptr;
 }

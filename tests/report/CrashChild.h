@@ -60,6 +60,14 @@ std::string UserNameIn(const std::string& bytes);
 CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup,
                     DWORD timeout = 60000);
 
+// Runs the program's main window (crashwindow, tests/report/crasher) with
+// `arguments` from a copy in `folder`, beside the device simulator and its
+// default machine, and collects what it left like RunCrasher. Wine chooses
+// the simulator only when the tests run with WINEDLLOVERRIDES=setupapi=n,b,
+// which the program inherits (SimulatorChosen).
+CrashRun RunCrashingWindow(const wchar_t* folder, const char* arguments, DWORD timeout = 60000);
+bool SimulatorChosen();
+
 // The lines of a report section after its title line ("Stack:", ...) up to
 // the next empty line; empty when the section is missing.
 std::string Section(const std::string& text, const char* title);

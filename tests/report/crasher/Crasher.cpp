@@ -132,22 +132,36 @@ struct PureDerived : PureBase {
     void Pure() override {}
 };
 
-// Makes `function` fault where it begins, as a fault inside the library
-// would: it writes to address 0x40.
+// What a library function that faults comes to: it writes to address 0x40.
+static __attribute__((noinline)) void FaultInLibrary()
+{
+    volatile int* volatile target = (volatile int*)0x40;
+    *target = 3;
+}
+
+// Makes `function` jump to FaultInLibrary where it begins. A jump, not
+// faulting code in its place: the system finds the frames of a fault by the
+// functions' unwind data, which patched code would contradict.
 static void MakeFaulting(FARPROC function)
 {
     unsigned char* code = (unsigned char*)function;
+    ULONG_PTR target = (ULONG_PTR)&FaultInLibrary;
 #if defined(__x86_64__)
-    const unsigned char fault[] = {0x48, 0xC7, 0xC0, 0x40, 0, 0, 0, 0xC7, 0x00, 0x01, 0, 0, 0};
+    unsigned char jump[12] = {0x48, 0xB8}; // mov rax, target; jmp rax
+    memcpy(jump + 2, &target, 8);
+    jump[10] = 0xFF;
+    jump[11] = 0xE0;
 #else
-    const unsigned char fault[] = {0xB8, 0x40, 0, 0, 0, 0xC7, 0x00, 0x01, 0, 0, 0};
+    unsigned char jump[5] = {0xE9}; // jmp rel32
+    LONG relative = (LONG)(target - ((ULONG_PTR)code + 5));
+    memcpy(jump + 1, &relative, 4);
 #endif
     DWORD old = 0;
-    if (!code || !VirtualProtect(code, sizeof fault, PAGE_EXECUTE_READWRITE, &old))
+    if (!code || !VirtualProtect(code, sizeof jump, PAGE_EXECUTE_READWRITE, &old))
         return;
-    memcpy(code, fault, sizeof fault);
-    VirtualProtect(code, sizeof fault, old, &old);
-    FlushInstructionCache(GetCurrentProcess(), code, sizeof fault);
+    memcpy(code, jump, sizeof jump);
+    VirtualProtect(code, sizeof jump, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), code, sizeof jump);
 }
 
 // The reporter thread prepares itself shortly after the start.
