@@ -26,8 +26,15 @@ template <typename Char> bool IsSeparator(Char ch)
     return ch == '\\' || ch == '/';
 }
 
+// Where a path component ends: a separator, or the end of the path in a
+// text (its end, or the line's end after it).
+template <typename Char> bool EndsComponent(Char ch)
+{
+    return IsSeparator(ch) || static_cast<unsigned>(ch) < 0x20u;
+}
+
 // The length of `term` when `text` starts with it (letters of either case)
-// and the term ends where a path component ends; 0 otherwise.
+// and a path component ends with it; 0 otherwise.
 template <typename Char> int MatchAt(const Char* text, const Char* term)
 {
     if (!*term)
@@ -37,7 +44,7 @@ template <typename Char> int MatchAt(const Char* text, const Char* term)
         if (FoldAscii(text[i]) != FoldAscii(term[i]))
             return 0;
     }
-    return text[i] == 0 || IsSeparator(text[i]) ? i : 0;
+    return EndsComponent(text[i]) ? i : 0;
 }
 
 // Walks `text` and hands `emit` the unchanged runs and the placeholders.

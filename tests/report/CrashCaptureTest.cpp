@@ -193,6 +193,8 @@ TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
     // The helper ran from the user's temporary folder: its path shows the
     // profile masked, and neither file names the user.
     EXPECT_NE(std::string::npos, modules.find(" - %USERPROFILE%\\")) << modules;
+    const std::string wideProfile("%\0U\0S\0E\0R\0P\0R\0O\0F\0I\0L\0E\0%\0\\\0", 28);
+    EXPECT_NE(std::string::npos, run.dump.find(wideProfile)) << "the dump's module names";
     EXPECT_EQ("", UserNameIn(run.text));
     EXPECT_EQ("", UserNameIn(run.dump));
 }
