@@ -169,7 +169,8 @@ LONG WINAPI CrashReporter::ExceptionFilter(EXCEPTION_POINTERS* exception)
                                                          : 0;
     if (reporter.thread_.IsCurrent()) {
         // A fault in a part of the report ends that part; the rest goes on.
-        reporter.thread_.RecoverFromFault(code);
+        if (reporter.thread_.RecoverFromFault(exception))
+            return EXCEPTION_CONTINUE_EXECUTION;
         // Outside any part, while a report runs: the thread ends, and the
         // crashing thread, which watches it, goes on without it.
         if (reporter.handling_)
@@ -194,6 +195,10 @@ LONG WINAPI CrashReporter::ExceptionFilter(EXCEPTION_POINTERS* exception)
 
 void CrashReporter::ReportFailure(DWORD code)
 {
+    // In a part of the report, the failure ends that part like a fault: it
+    // is raised, so that the system continues where the part ends.
+    if (Current().thread_.IsGuarding())
+        RaiseException(code, 0, 0, nullptr);
     CONTEXT context = {};
     RtlCaptureContext(&context);
     EXCEPTION_RECORD record = {};
@@ -248,7 +253,8 @@ template <void (CrashReporter::*Part)()> int CrashReporter::Guarded()
 void CrashReporter::RunReport()
 {
     records_.Clear();
-    records_.Exclude(thread_.IsCurrent() ? thread_.Id() : 0);
+    // The reporter thread is left out, unless it is the one that crashed.
+    records_.Exclude(thread_.Id() != crashingThreadId_ ? thread_.Id() : 0);
     records_.UseThreadQuery(engine_.QueryThread());
     Guarded<&CrashReporter::OpenSymbols>();
     if (!Guarded<&CrashReporter::WriteDump>() && dumpFile_ != INVALID_HANDLE_VALUE)

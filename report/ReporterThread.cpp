@@ -73,7 +73,10 @@ int ReporterThread::RunGuarded(Routine part, void* context)
     }
 }
 
-void ReporterThread::RecoverFromFault(DWORD) {}
+int ReporterThread::RecoverFromFault(EXCEPTION_POINTERS*)
+{
+    return 0;
+}
 
 #else
 
@@ -102,9 +105,10 @@ void RestoreHandlerChain(void* chain)
 
 } // namespace
 
-// The compiler's setjmp keeps the frame, stack pointer and resume address;
-// the filter runs further down the same stack, so jumping back up to this
-// frame abandons the fault's dispatch the way a handler of the frame would.
+// The context captured here is the one a fault of the part is continued
+// in: the system restores every register from it, so the code after the
+// capture runs a second time, with `resumed_` set. Nothing after the capture
+// depends on what the part changed but that flag.
 __attribute__((noinline)) int ReporterThread::RunGuarded(Routine part, void* context)
 {
     if (!IsCurrent() || guarding_) {
@@ -112,7 +116,9 @@ __attribute__((noinline)) int ReporterThread::RunGuarded(Routine part, void* con
         return 1;
     }
     handlerChain_ = HandlerChain();
-    if (__builtin_setjmp(resume_)) {
+    InterlockedExchange(&resumed_, 0);
+    RtlCaptureContext(&resume_);
+    if (resumed_) {
         // The dispatch left its own handler registrations (x86), in frames
         // that no longer exist.
         RestoreHandlerChain(handlerChain_);
@@ -125,12 +131,14 @@ __attribute__((noinline)) int ReporterThread::RunGuarded(Routine part, void* con
     return 1;
 }
 
-void ReporterThread::RecoverFromFault(DWORD code)
+int ReporterThread::RecoverFromFault(EXCEPTION_POINTERS* exception)
 {
-    if (!IsCurrent() || !guarding_)
-        return;
-    lastFault_ = code;
-    __builtin_longjmp(resume_, 1);
+    if (!IsGuarding() || !exception || !exception->ContextRecord)
+        return 0;
+    lastFault_ = exception->ExceptionRecord ? exception->ExceptionRecord->ExceptionCode : 0;
+    InterlockedExchange(&resumed_, 1);
+    *exception->ContextRecord = resume_;
+    return 1;
 }
 
 #endif

@@ -10,8 +10,9 @@
 // `idle` every IdleInterval.
 //
 // A fault on this thread inside a guarded part ends that part only: the
-// exception filter calls RecoverFromFault, and the thread goes on after the
-// part as if it had returned early.
+// exception filter calls RecoverFromFault, which turns the fault's context
+// into the one the part started from, and the thread goes on after the part
+// as if it had returned early.
 class ReporterThread {
 public:
     typedef void (*Routine)(void* context);
@@ -40,9 +41,12 @@ public:
 
     // On this thread: runs `part`; 0 when it faulted and was ended there.
     int RunGuarded(Routine part, void* context);
-    // From the exception filter on this thread: leaves the guarded part
-    // that faulted. Returns only when no guarded part runs.
-    void RecoverFromFault(DWORD code);
+    // From the exception filter on this thread: 1 when a guarded part runs,
+    // whose end `exception` now leads to (the filter then answers
+    // EXCEPTION_CONTINUE_EXECUTION); 0 otherwise.
+    int RecoverFromFault(EXCEPTION_POINTERS* exception);
+    // A guarded part runs on the calling thread.
+    bool IsGuarding() const { return IsCurrent() && guarding_; }
     // The exception that ended the last guarded part that faulted.
     DWORD LastFault() const { return lastFault_; }
 
@@ -58,10 +62,11 @@ private:
     Routine idle_ = nullptr;
     void* context_ = nullptr;
 
-    // Where a faulting guarded part resumes (the compiler's own setjmp
-    // buffer), and the handler chain to restore there on x86.
-    void* resume_[5] = {};
+    // Where a faulting guarded part resumes: every register as it was when
+    // the part began, and on x86 the handler chain of that moment.
+    CONTEXT resume_;
     void* handlerChain_ = nullptr;
     volatile LONG guarding_ = 0;
+    volatile LONG resumed_ = 0;
     volatile DWORD lastFault_ = 0;
 };

@@ -90,6 +90,16 @@ ExceptionLine ReadExceptionLine(const std::string& text)
     return line;
 }
 
+// The exception line of `run`, which must name `name` and `code`.
+ExceptionLine ExpectExceptionLine(const CrashRun& run, unsigned code, const char* name)
+{
+    ExceptionLine line = ReadExceptionLine(run.text);
+    EXPECT_TRUE(line.found) << run.text;
+    EXPECT_EQ(name, line.name);
+    EXPECT_EQ(code, line.code);
+    return line;
+}
+
 unsigned long long RegisterValue(const std::string& text, const char* name)
 {
     std::smatch match;
@@ -215,10 +225,7 @@ TEST_F(CrashCapture, ExceptionsAreNamedByTheirCodes)
         SCOPED_TRACE(c.mode);
         CrashRun run = RunCrasher(folder_.Path(), c.mode, CrashSetup::Plain);
         ASSERT_TRUE(run.ended);
-        ExceptionLine line = ReadExceptionLine(run.text);
-        ASSERT_TRUE(line.found) << run.text;
-        EXPECT_EQ(c.name, line.name);
-        EXPECT_EQ(c.code, line.code);
+        ExceptionLine line = ExpectExceptionLine(run, c.code, c.name);
         EXPECT_EQ(std::string::npos, run.text.find(" location 0x"));
         std::string stack = Section(run.text, "Stack:");
         std::string frame = FrameOf(stack, c.function);
@@ -370,11 +377,7 @@ TEST_F(CrashCapture, FailuresWithoutAnExceptionAreReportedByTheirNames)
         SCOPED_TRACE(c.mode);
         CrashRun run = RunCrasher(folder_.Path(), c.mode, CrashSetup::Plain);
         ASSERT_TRUE(run.ended);
-        ExceptionLine line = ReadExceptionLine(run.text);
-        ASSERT_TRUE(line.found) << run.text;
-        EXPECT_EQ(c.name, line.name);
-        EXPECT_EQ(c.code, line.code);
-        EXPECT_EQ(run.mainThreadId, line.thread);
+        EXPECT_EQ(run.mainThreadId, ExpectExceptionLine(run, c.code, c.name).thread);
         EXPECT_NE("", Section(run.text, "Stack:"));
         EXPECT_EQ(c.code, ReadDump(run.dump).exceptionCode);
         EXPECT_EQ(c.code, run.exitCode);
