@@ -377,14 +377,14 @@ void MainWindow::CopyListRows()
 {
     WideString text;
     Clipboard::ListSelection(list_.Window(), text);
-    Clipboard::SetText(text.Text());
+    Clipboard::SetText(Window(), text.Text());
 }
 
 void MainWindow::CopyTreeItem()
 {
     WideString text;
     if (Clipboard::TreeSelection(tree_.Window(), text))
-        Clipboard::SetText(text.Text());
+        Clipboard::SetText(Window(), text.Text());
 }
 
 int MainWindow::CompareRows(int first, int second, int* declined)

@@ -75,7 +75,7 @@ TEST_F(MainWindowTest, ListMenuGraysCopyWithoutSelectedRowsAndCopies)
     });
     script.Wait(300);
     script.Then([&]() {
-        Clipboard::SetText(L"untouched");
+        Clipboard::SetText(window.Window(), L"untouched");
         SelectListRows(List(), {1});
         RightClick(window, List(), [&]() {
             EXPECT_FALSE(Grayed(window, ID_LIST_COPY)) << "a row is selected";

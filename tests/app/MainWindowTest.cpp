@@ -175,15 +175,19 @@ TEST_F(MainWindowTest, CopiesTreeItemsAndListRows)
 {
     WaitForTree();
     script.Then([&]() {
-        Clipboard::SetText(L"untouched");
+        // Owned by another window, so that a copy is seen to take it over.
+        Clipboard::SetText(Tree(), L"untouched");
         PressWithControl(Tree(), 'C'); // nothing selected
         EXPECT_EQ(L"untouched", ClipboardText());
+        EXPECT_EQ(Tree(), GetClipboardOwner());
 
         HTREEITEM item = FindTreeNode(Tree(), [](const DeviceNode* n) { return n->devnode == 43; });
         SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
         std::wstring text = TreeText(Tree(), item);
         PressWithControl(Tree(), 'C');
         EXPECT_EQ(text, ClipboardText());
+        // Windows refuses the data of a clipboard emptied without an owner.
+        EXPECT_EQ(window.Window(), GetClipboardOwner());
 
         SelectListRows(List(), {0, 2, 5});
         PressWithControl(List(), 'C');
