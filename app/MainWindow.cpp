@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 #include <wchar.h>
+#include <windowsx.h>
 
 namespace {
 
@@ -332,6 +333,10 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return menu_.Draw(wParam, lParam);
     case WM_NCHITTEST:
         return Handled(grip_.HitTest(lParam));
+    case WM_CONTEXTMENU:
+        if (OnContextMenu((HWND)wParam, lParam))
+            return 1;
+        break;
     case WM_DPICHANGED:
         grip_.OnDpiChanged();
         tree_.OnDpiChanged();
@@ -421,7 +426,7 @@ int MainWindow::LoadMenu(int menuId, UINT copyId, UINT refreshId)
     return 1;
 }
 
-void MainWindow::ShowTreeMenu(HTREEITEM item)
+void MainWindow::ShowTreeMenu(HTREEITEM item, const POINT* at)
 {
     if (!LoadMenu(IDM_TREE_MENU, ID_TREE_COPY, ID_TREE_REFRESH))
         return;
@@ -430,26 +435,51 @@ void MainWindow::ShowTreeMenu(HTREEITEM item)
         SendMessageW(tree_.Window(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
     else
         menu_.EnableItem(ID_TREE_COPY, PopupMenu::ByCommand, true);
-    menu_.Show();
+    menu_.Show(at);
 }
 
-void MainWindow::ShowListMenu(int item)
+void MainWindow::ShowListMenu(int item, const POINT* at)
 {
     if (!LoadMenu(IDM_LIST_MENU, ID_LIST_COPY, ID_LIST_REFRESH))
         return;
     if (item < 0)
         menu_.EnableItem(ID_LIST_COPY, PopupMenu::ByCommand, true);
-    menu_.Show();
+    menu_.Show(at);
+}
+
+int MainWindow::OnContextMenu(HWND control, LPARAM lParam)
+{
+    // Shift+F10 or the menu key send (-1, -1): the menu opens at the
+    // selected item. Otherwise the point is where the user asked for it.
+    bool keyboard = ContextMenuKeys::IsFromKeyboard(lParam);
+    POINT at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    if (control && control == tree_.Window()) {
+        HTREEITEM item = keyboard ? nullptr : tree_.ItemAt(at);
+        if (!item)
+            item = tree_.SelectedItem();
+        if (keyboard)
+            at = tree_.MenuPoint(item);
+        ShowTreeMenu(item, &at);
+        return 1;
+    }
+    if (control && control == list_.Window()) {
+        int item = list_.FirstSelected();
+        if (keyboard)
+            at = list_.MenuPoint(item);
+        ShowListMenu(item, &at);
+        return 1;
+    }
+    return 0;
 }
 
 void MainWindow::OnTreeContextMenu(HTREEITEM item, void* self)
 {
-    Self(self)->ShowTreeMenu(item);
+    Self(self)->ShowTreeMenu(item, nullptr);
 }
 
 void MainWindow::OnListContextMenu(int item, LPARAM, void* self)
 {
-    Self(self)->ShowListMenu(item);
+    Self(self)->ShowListMenu(item, nullptr);
 }
 
 void MainWindow::OnTreeKeyDown(WORD key, void* self)

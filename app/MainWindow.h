@@ -68,8 +68,10 @@ private:
     void SetUpTree();
     void SetUpList();
     void ReadFlags();
-    void ShowTreeMenu(HTREEITEM item);
-    void ShowListMenu(int item);
+    // At `at` (screen coordinates), or at the cursor for nullptr.
+    void ShowTreeMenu(HTREEITEM item, const POINT* at);
+    void ShowListMenu(int item, const POINT* at);
+    int OnContextMenu(HWND control, LPARAM lParam);
     int LoadMenu(int menuId, UINT copyId, UINT refreshId);
     void SetUpFurnishings();
     void FitLinkToItsText();

@@ -389,6 +389,15 @@ int ListViewControl::FindItemByParam(LPARAM param) const
     return (int)SendMessageW(list_, LVM_FINDITEMW, (WPARAM)-1, (LPARAM)&find);
 }
 
+POINT ListViewControl::MenuPoint(int item) const
+{
+    RECT rect = {};
+    rect.left = LVIR_LABEL;
+    bool found = list_ && item >= 0 && SendMessageW(list_, LVM_ENSUREVISIBLE, (WPARAM)item, FALSE) &&
+                 SendMessageW(list_, LVM_GETITEMRECT, (WPARAM)item, (LPARAM)&rect);
+    return ContextMenuKeys::MenuPoint(list_, found ? &rect : nullptr);
+}
+
 int ListViewControl::ItemCount() const
 {
     return list_ ? (int)SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0) : 0;
@@ -654,6 +663,8 @@ int ListViewControl::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result)
             return 0;
         int item = FirstSelectedItem(&param);
         callbacks_.contextMenu(item, item >= 0 ? param : 0, userData_);
+        // Handled: the control sends no WM_CONTEXTMENU for the same click.
+        *result = 1;
         return 1;
     }
     case LVN_ITEMCHANGED:
@@ -742,6 +753,8 @@ int ListViewControl::ListMessage(HWND window, UINT message, WPARAM wParam, LPARA
 
 int ListViewControl::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
+    if (menuKeys_.OnKey(list_, message, wParam, lParam, result))
+        return 1;
     switch (message) {
     case WM_DRAWITEM:
         if (!menu_.Draw(wParam, lParam))

@@ -5,6 +5,7 @@
 
 #include "properties/ListSink.h"
 #include "services/WideString.h"
+#include "ui/ContextMenuKeys.h"
 #include "ui/ImageList.h"
 #include "ui/ListRowComparison.h"
 #include "ui/OptionalApi.h"
@@ -22,7 +23,9 @@ struct ListViewCallbacks {
     void (*click)(int item, LPARAM param, int column, void* userData);
     void (*doubleClick)(int item, LPARAM param, int column, void* userData);
     void (*returnKey)(int item, LPARAM param, void* userData);
-    // The first selected item, or -1 and 0.
+    // NM_RCLICK: the first selected item, or -1 and 0. The control then
+    // sends no WM_CONTEXTMENU; Shift+F10 and the menu key reach the dialog
+    // as WM_CONTEXTMENU (-1, -1).
     void (*contextMenu)(int item, LPARAM param, void* userData);
     void (*selectionChanged)(int item, LPARAM param, void* userData);
     void (*selectionCleared)(int item, LPARAM param, void* userData);
@@ -116,6 +119,9 @@ public:
     // The first selected item's index (-1 when none), parameter and text.
     int FirstSelected(LPARAM* param = nullptr, WideString* text = nullptr) const;
     int FindItemByParam(LPARAM param) const;
+    // Where a menu for `item` opens from the keyboard (screen coordinates):
+    // below its label, scrolled into view; the control's corner for -1.
+    POINT MenuPoint(int item) const;
     int ItemCount() const;
     void SelectAll();
 
@@ -209,4 +215,5 @@ private:
     void* userData_ = nullptr;
     int comparisonByIndex_ = 1;
     TaggedSubclassHook<SubclassTag("lis1")> hook_;
+    ContextMenuKeys menuKeys_;
 };
