@@ -340,6 +340,11 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DPICHANGED:
         grip_.OnDpiChanged();
         tree_.OnDpiChanged();
+        anchors_.OnDpiChanged();
+        splitter_.OnDpiChanged();
+        break;
+    case WM_THEMECHANGED:
+        grip_.OnThemeChanged();
         break;
     }
     return DialogWindow::OnMessage(message, wParam, lParam);

@@ -140,3 +140,132 @@ TEST_F(MainWindowTest, KeysOpenEachMenuAtTheSelectedItemAndARightClickOpensOne)
     });
     EXPECT_EQ(42, script.Run());
 }
+
+namespace {
+
+// The system as a test needs it: the DPI and the accessibility settings
+// come from the test, everything else from the system.
+struct FakeSystem {
+    static UINT dpi;
+    static bool highContrast;
+    static UINT WINAPI DpiForWindow(HWND) { return dpi; }
+    static int WINAPI MetricForDpi(int index, UINT forDpi)
+    {
+        return MulDiv(GetSystemMetrics(index), (int)forDpi, 96);
+    }
+    static BOOL WINAPI Parameters(UINT action, UINT param, void* data, UINT winIni)
+    {
+        if (action != SPI_GETHIGHCONTRAST)
+            return SystemParametersInfoW(action, param, data, winIni);
+        HIGHCONTRASTW* contrast = (HIGHCONTRASTW*)data;
+        contrast->dwFlags = highContrast ? HCF_HIGHCONTRASTON : 0;
+        return TRUE;
+    }
+    FakeSystem()
+    {
+        dpi = 96;
+        highContrast = false;
+        OptionalApiTable table = {};
+        table.GetDpiForWindow = &DpiForWindow;
+        table.GetSystemMetricsForDpi = &MetricForDpi;
+        table.SystemParametersInfoW = &Parameters;
+        table.MonitorFromPoint = &::MonitorFromPoint;
+        table.GetMonitorInfoW = &::GetMonitorInfoW;
+        OptionalApi::Shared().UseFixedTable(table);
+    }
+    ~FakeSystem() { OptionalApi::Shared().UseSystem(); }
+};
+UINT FakeSystem::dpi = 96;
+bool FakeSystem::highContrast = false;
+
+int IconWidth(HICON icon)
+{
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+// The pixels of an icon drawn at `size` on white.
+std::vector<COLORREF> Pixels(const std::function<void(HDC)>& draw, int size)
+{
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all = {0, 0, size, size};
+    FillRect(dc, &all, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    draw(dc);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            pixels.push_back(GetPixel(dc, x, y));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// The messages of a move to a monitor of `dpi`, as the system sends them to
+// a per-monitor (v2) dialog and its children.
+void AnnounceDpi(HWND dialog, UINT dpi, RECT suggested)
+{
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    for (HWND child : children)
+        SendMessageW(child, WM_DPICHANGED_BEFOREPARENT, 0, 0);
+    SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
+    for (HWND child : children)
+        SendMessageW(child, WM_DPICHANGED_AFTERPARENT, 0, 0);
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, ADpiChangeReloadsIconsAndGripAtTheNewSize)
+{
+    FakeSystem system;
+    int grip96 = GetSystemMetrics(SM_CXHSCROLL);
+    auto inGrip = [&](int inset) {
+        RECT window;
+        GetWindowRect(this->window.Window(), &window);
+        LPARAM point = MAKELPARAM(window.right - inset, window.bottom - inset);
+        return SendMessageW(this->window.Window(), WM_NCHITTEST, 0, point) == HTBOTTOMRIGHT;
+    };
+    WaitForTree();
+    script.Then([&]() {
+        EXPECT_EQ(16, IconWidth((HICON)SendMessageW(window.Window(), WM_GETICON, ICON_SMALL, 0)));
+        EXPECT_FALSE(inGrip(grip96 + 4)) << "beyond the grip at 96 DPI";
+        RECT rect;
+        GetWindowRect(window.Window(), &rect);
+        FakeSystem::dpi = 144;
+        AnnounceDpi(window.Window(), 144, rect);
+        return true;
+    });
+    script.Then([&]() { return !window.Tree().Images().Handle() || window.Tree().Images().Width() == 24; });
+    script.Then([&]() {
+        EXPECT_EQ(24, IconWidth((HICON)SendMessageW(window.Window(), WM_GETICON, ICON_SMALL, 0)));
+        EXPECT_EQ(48, IconWidth((HICON)SendMessageW(window.Window(), WM_GETICON, ICON_BIG, 0)));
+        EXPECT_TRUE(inGrip(grip96 + 4)) << "the grip measured again at 144 DPI";
+        EXPECT_FALSE(inGrip(grip96 * 3 / 2 + 4));
+        EXPECT_EQ(24, window.Tree().Images().Width());
+        const ImageList& rows = window.List().SmallImages();
+        EXPECT_EQ(24, rows.Width());
+        // The row icon is the 24-pixel image of its file, not the 16-pixel one stretched.
+        HICON file = (HICON)LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROPERTY), IMAGE_ICON,
+                                       24, 24, 0);
+        ImageList fresh;
+        fresh.Create(24, 24, 1, 1);
+        fresh.AddIcon(file);
+        EXPECT_EQ(Pixels([&](HDC dc) { ImageList_Draw(fresh.Handle(), 0, dc, 0, 0, ILD_TRANSPARENT); }, 24),
+                  Pixels([&](HDC dc) { ImageList_Draw(rows.Handle(), 0, dc, 0, 0, ILD_TRANSPARENT); }, 24));
+        DestroyIcon(file);
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
