@@ -331,6 +331,12 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return menu_.Measure(wParam, lParam);
     case WM_DRAWITEM:
         return menu_.Draw(wParam, lParam);
+    case WM_MENUCHAR: {
+        LRESULT chosen = 0;
+        if (menu_.OnMenuChar(wParam, lParam, &chosen))
+            return Handled(chosen);
+        break;
+    }
     case WM_NCHITTEST:
         return Handled(grip_.HitTest(lParam));
     case WM_CONTEXTMENU:

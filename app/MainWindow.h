@@ -53,6 +53,8 @@ public:
     LinkControl& Link() { return link_; }
     AutoUpdater& Updater() { return updater_; }
     SizeGrip& Grip() { return grip_; }
+    // The user-interface language's texts (tests choose the language).
+    StringTable& Strings() { return strings_; }
     DWORD Flags() const { return flags_; }
 
     // The list's comparison: columns 0 and 2 by text, ASCII letters folded;

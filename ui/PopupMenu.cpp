@@ -298,6 +298,13 @@ int PopupMenu::SetItemText(UINT item, int byCommand, const wchar_t* text)
     free(record->text);
     record->text = copy;
     widest_ = 0;
+    // The menu's own string is what screen readers announce for an
+    // owner-drawn item; it must say what the item shows.
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STRING;
+    info.dwTypeData = record->text;
+    SetMenuItemInfoW(popup_, item, byCommand == ByCommand ? FALSE : TRUE, &info);
     return 1;
 }
 
@@ -323,8 +330,9 @@ int PopupMenu::InsertItem(UINT position, int byPosition, const wchar_t* text, UI
         Convert(submenu);
     MENUITEMINFOW info = {};
     info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_DATA | (submenu ? MIIM_SUBMENU : 0);
+    info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_DATA | MIIM_STRING | (submenu ? MIIM_SUBMENU : 0);
     info.fType = MFT_OWNERDRAW;
+    info.dwTypeData = record->text; // for screen readers
     info.fState = state;
     info.wID = commandId;
     info.hSubMenu = submenu;
@@ -505,6 +513,79 @@ bool PopupMenu::IsDefaultItem(const Record* record) const
 {
     MENUITEMINFOW info;
     return ItemInfo(record, &info) && (info.fState & MFS_DEFAULT);
+}
+
+bool PopupMenu::IsOwnMenu(HMENU menu) const
+{
+    if (!menu)
+        return false;
+    if (menu == popup_)
+        return true;
+    for (Record* record = records_; record; record = record->link)
+        if (record->menu == menu)
+            return true;
+    return false;
+}
+
+wchar_t PopupMenu::Mnemonic(const wchar_t* text)
+{
+    // "&&" is a plain ampersand; the mnemonic is the letter after a single one.
+    for (const wchar_t* p = text; *p && *p != L'\t'; ++p) {
+        if (*p != L'&')
+            continue;
+        if (p[1] != L'&')
+            return p[1] == L'\t' ? 0 : UpperCase(p[1]);
+        ++p;
+    }
+    return 0;
+}
+
+wchar_t PopupMenu::UpperCase(wchar_t c)
+{
+    wchar_t text[2] = {c, 0};
+    CharUpperBuffW(text, 1);
+    return text[0];
+}
+
+int PopupMenu::OnMenuChar(WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    HMENU menu = (HMENU)lParam;
+    wchar_t key = UpperCase((wchar_t)LOWORD(wParam));
+    if (!key || !IsOwnMenu(menu))
+        return 0;
+    // The system finds no mnemonics in owner-drawn items: one item with
+    // the letter is chosen, several are stepped through from the one
+    // highlighted, and a grayed one is only highlighted.
+    int count = GetMenuItemCount(menu);
+    int first = -1, afterCurrent = -1, matches = 0;
+    bool currentSeen = false, grayed = false;
+    for (int i = 0; i < count; ++i) {
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_STATE | MIIM_DATA;
+        if (!GetMenuItemInfoW(menu, (UINT)i, TRUE, &info))
+            continue;
+        Record* record = Owned(info.dwItemData);
+        bool match = record && !record->separator && Mnemonic(record->text) == key;
+        if (match) {
+            ++matches;
+            if (first < 0) {
+                first = i;
+                grayed = (info.fState & MFS_DISABLED) != 0;
+            }
+            if (currentSeen && afterCurrent < 0)
+                afterCurrent = i;
+        }
+        if (info.fState & MFS_HILITE)
+            currentSeen = true;
+    }
+    if (matches == 0)
+        return 0;
+    if (matches == 1)
+        *result = MAKELRESULT(first, grayed ? MNC_SELECT : MNC_EXECUTE);
+    else
+        *result = MAKELRESULT(afterCurrent >= 0 ? afterCurrent : first, MNC_SELECT);
+    return 1;
 }
 
 int PopupMenu::Measure(WPARAM wParam, LPARAM lParam)

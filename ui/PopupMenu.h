@@ -73,6 +73,8 @@ public:
     // Icon resource `iconId` of `instance` (the menu's module for nullptr)
     // for an item; 0 for items this menu did not convert.
     int SetItemIcon(UINT item, int byCommand, int iconId, HINSTANCE instance = nullptr);
+    // Both the text drawn and the item's own string, which is what screen
+    // readers announce; a "&" marks the letter that chooses the item.
     int SetItemText(UINT item, int byCommand, const wchar_t* text);
     // A new owner-drawn item; `icon` (kept as a copy) wins over `iconId`
     // (0 for none). A submenu is converted too and then belongs to the menu.
@@ -93,6 +95,12 @@ public:
     // this menu's.
     int Measure(WPARAM wParam, LPARAM lParam);
     int Draw(WPARAM wParam, LPARAM lParam);
+    // The owner's WM_MENUCHAR: 1 when a letter typed in one of this menu's
+    // popups is the mnemonic of an item, its answer (MNC_EXECUTE or
+    // MNC_SELECT with the position) in *result.
+    int OnMenuChar(WPARAM wParam, LPARAM lParam, LRESULT* result);
+    // The letter after the first single "&" of `text`, upper case; 0 for none.
+    static wchar_t Mnemonic(const wchar_t* text);
 
     void Destroy();
 
@@ -135,6 +143,8 @@ private:
     void FreeRecordsOf(HMENU menu);
     Record* Find(UINT item, int byCommand) const;
     Record* Owned(ULONG_PTR data) const;
+    bool IsOwnMenu(HMENU menu) const;
+    static wchar_t UpperCase(wchar_t c);
     void PrepareMetrics();
     void PrepareColours();
     void ReleaseGdiObjects();

@@ -1,21 +1,31 @@
 #include <gtest/gtest.h>
 
 #include "MainWindowHarness.h"
+#include "app/Clipboard.h"
 
+#include <functional>
 #include <vector>
 
 namespace {
 
 // The menus that open while it lives: a timer inside each menu's own loop
-// notes where the menu window stands and closes it.
+// notes where the menu window stands and closes it, unless the test's
+// action (called at every tick while a menu is open) says to leave it open.
 class MenuWatch {
 public:
-    explicit MenuWatch(HWND window) : window_(window)
+    typedef std::function<bool(int tick)> Action; // true: close the menu now
+    explicit MenuWatch(HWND window, Action action = nullptr) : window_(window)
     {
         Opened().clear();
+        CurrentAction() = std::move(action);
+        ticks_ = 0;
         SetTimer(window_, 78, 40, &Tick);
     }
-    ~MenuWatch() { KillTimer(window_, 78); }
+    ~MenuWatch()
+    {
+        KillTimer(window_, 78);
+        CurrentAction() = nullptr;
+    }
     static std::vector<POINT>& Opened()
     {
         static std::vector<POINT> opened;
@@ -23,15 +33,25 @@ public:
     }
 
 private:
+    static Action& CurrentAction()
+    {
+        static Action action;
+        return action;
+    }
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
     {
         HWND menu = FindWindowW(L"#32768", nullptr);
         RECT rect;
         if (!menu || !IsWindowVisible(menu) || !GetWindowRect(menu, &rect))
             return;
-        Opened().push_back({rect.left, rect.top});
-        EndMenu();
+        if (ticks_++ == 0)
+            Opened().push_back({rect.left, rect.top});
+        if (!CurrentAction() || CurrentAction()(ticks_)) {
+            ticks_ = 0;
+            EndMenu();
+        }
     }
+    static inline int ticks_ = 0;
     HWND window_;
 };
 
@@ -265,6 +285,47 @@ TEST_F(MainWindowTest, ADpiChangeReloadsIconsAndGripAtTheNewSize)
         EXPECT_EQ(Pixels([&](HDC dc) { ImageList_Draw(fresh.Handle(), 0, dc, 0, 0, ILD_TRANSPARENT); }, 24),
                   Pixels([&](HDC dc) { ImageList_Draw(rows.Handle(), 0, dc, 0, 0, ILD_TRANSPARENT); }, 24));
         DestroyIcon(file);
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
+
+TEST_F(MainWindowTest, MenuItemsCarryTheirLocalizedTextsAndTheirLettersChooseThem)
+{
+    window.Strings().SetSelector(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
+    MenuWatch* watch = nullptr;
+    WaitForTree();
+    script.Then([&]() {
+        HTREEITEM item = FindTreeNode(Tree(), [](const DeviceNode* n) { return n->devnode == 43; });
+        SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
+        SelectListRows(List(), {1});
+        Clipboard::SetText(window.Window(), L"untouched");
+        watch = new MenuWatch(window.Window(), [&](int tick) {
+            if (tick > 1)
+                return tick > 25; // the letter chose nothing
+            // What a screen reader reads is the item's own string.
+            wchar_t text[64] = {};
+            GetMenuStringW(window.Menu().Popup(), ID_LIST_COPY, text, 64, MF_BYCOMMAND);
+            EXPECT_STREQ(L"&Kopieren", text);
+            GetMenuStringW(window.Menu().Popup(), ID_LIST_REFRESH, text, 64, MF_BYCOMMAND);
+            EXPECT_STREQ(L"&Aktualisieren", text);
+            HMENU popup = window.Menu().Popup();
+            EXPECT_EQ(MAKELRESULT(1, MNC_EXECUTE),
+                      SendMessageW(window.Window(), WM_MENUCHAR, MAKEWPARAM('a', MF_POPUP), (LPARAM)popup));
+            EXPECT_EQ(0, SendMessageW(window.Window(), WM_MENUCHAR, MAKEWPARAM('c', MF_POPUP), (LPARAM)popup))
+                << "the English letter chooses nothing";
+            PostMessageW(window.Window(), WM_CHAR, 'k', 0);
+            return false;
+        });
+        PressMenuKey(List());
+        return true;
+    });
+    script.Then([&]() { return ClipboardText() != L"untouched"; });
+    script.Then([&]() {
+        EXPECT_EQ(ListCell(List(), 1, 0) + L"\t" + ListCell(List(), 1, 1) + L"\t" + ListCell(List(), 1, 2) +
+                      L"\t" + ListCell(List(), 1, 3) + L"\r\n",
+                  ClipboardText());
+        delete watch;
         return true;
     });
     EXPECT_EQ(42, script.Run());

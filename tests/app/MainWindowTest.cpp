@@ -392,5 +392,5 @@ TEST(MainWindowTemplate, DialogIsBuiltAsTabled)
     EXPECT_NE(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDC_HAND_CURSOR), RT_GROUP_CURSOR));
     wchar_t text[64];
     LoadStringW(nullptr, IDS_COPY, text, 64);
-    EXPECT_STREQ(L"Copy", text);
+    EXPECT_STREQ(L"&Copy", text);
 }
