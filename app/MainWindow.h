@@ -4,6 +4,7 @@
 
 #include "devices/DeviceTree.h"
 #include "services/SettingsStore.h"
+#include "ui/AccessibleNames.h"
 #include "ui/DialogWindow.h"
 #include "ui/IconEdit.h"
 #include "ui/LayoutAnchors.h"
@@ -76,6 +77,7 @@ private:
     int OnContextMenu(HWND control, LPARAM lParam);
     int LoadMenu(int menuId, UINT copyId, UINT refreshId);
     void SetUpFurnishings();
+    void NameControls();
     void FitLinkToItsText();
     int ItemTextWidth(int id);
     RECT ItemRect(int id) const;
@@ -113,6 +115,7 @@ private:
     AutoUpdater updater_;
     StringTable strings_;
     SizeGrip grip_;
+    AccessibleNames names_;
     SettingsStore settings_;
     DWORD flags_ = 0;
     HKEY settingsRoot_ = HKEY_CURRENT_USER;

@@ -3,7 +3,10 @@
 #include "MainWindowHarness.h"
 #include "app/Clipboard.h"
 
+#include <oleacc.h>
+
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -329,4 +332,61 @@ TEST_F(MainWindowTest, MenuItemsCarryTheirLocalizedTextsAndTheirLettersChooseThe
         return true;
     });
     EXPECT_EQ(42, script.Run());
+}
+
+namespace {
+
+// The name the platform's accessibility layer gives a window's client
+// object, as a screen reader asks for it.
+std::wstring AccessibleName(HWND window)
+{
+    typedef HRESULT(WINAPI * FromWindow)(HWND, DWORD, REFIID, void**);
+    static HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
+    FromWindow fromWindow = oleacc ? (FromWindow)GetProcAddress(oleacc, "AccessibleObjectFromWindow") : nullptr;
+    const IID accessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    IAccessible* object = nullptr;
+    if (!fromWindow || FAILED(fromWindow(window, (DWORD)OBJID_CLIENT, accessible, (void**)&object)) || !object)
+        return L"<no accessible object>";
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::wstring text = SUCCEEDED(object->get_accName(self, &name)) && name ? name : L"<no name>";
+    SysFreeString(name);
+    object->Release();
+    return text;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, TreeAndListAreNamedInTheUsersLanguageAndTheLinkIsATabStop)
+{
+    const struct {
+        LANGID language;
+        const wchar_t* tree;
+        const wchar_t* list;
+    } languages[] = {
+        {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"Devices", L"Properties"},
+        {MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), L"Ger\u00e4te", L"Eigenschaften"},
+    };
+    for (const auto& language : languages) {
+        MainWindow named;
+        UseTestSettings(named, settings);
+        named.Strings().SetSelector(language.language);
+        WindowScript run(named);
+        run.Then([&]() { return TreeCount(named.Item(IDC_TREE)) > 1; });
+        run.Then([&]() {
+            EXPECT_EQ(language.tree, AccessibleName(named.Item(IDC_TREE)));
+            EXPECT_EQ(language.list, AccessibleName(named.Item(IDC_LIST)));
+            EXPECT_EQ(L"www.tollbrook.example", AccessibleName(named.Item(IDC_LINK)));
+            SetFocus(named.Item(IDC_AUTO_UPDATE));
+            PostMessageW(named.Item(IDC_AUTO_UPDATE), WM_KEYDOWN, VK_TAB, 0);
+            return true;
+        });
+        run.Then([&]() {
+            EXPECT_EQ(named.Item(IDC_LINK), GetFocus()) << "Tab moves from the check box to the link";
+            return true;
+        });
+        EXPECT_EQ(42, run.Run());
+    }
 }

@@ -361,7 +361,7 @@ TEST(MainWindowTemplate, DialogIsBuiltAsTabled)
         {0x50810009, 185, 5, 285, 260, 1005, L"SysListView32", L"List1"},
         {0x50810080, 5, 270, 205, 14, 1006, L"Edit", L""},
         {0x50010003, 220, 270, 120, 14, 1008, L"Button", L"Automatically check for updates"},
-        {0x50020202, 350, 270, 60, 14, 1009, L"Static", L"Static"},
+        {0x50030202, 350, 270, 60, 14, 1009, L"Static", L"Static"}, // a tab stop
         {0x50010000, 421, 270, 50, 14, 1000, L"Button", L"Exit"},
         {0x50000004, 160, 70, 46, 152, 1007, L"Static", L""},
     };
