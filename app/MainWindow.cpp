@@ -378,6 +378,13 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_THEMECHANGED:
         grip_.OnThemeChanged();
         break;
+    case WM_SYSCOLORCHANGE:
+        // Only top-level windows hear of new system colours; the controls
+        // that paint with colours of their own are told.
+        for (HWND control : {tree_.Window(), list_.Window(), Item(IDC_LINK)})
+            if (control)
+                SendMessageW(control, WM_SYSCOLORCHANGE, wParam, lParam);
+        break;
     }
     return DialogWindow::OnMessage(message, wParam, lParam);
 }
@@ -533,13 +540,16 @@ int MainWindow::OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* se
     MainWindow* window = Self(self);
     switch (draw->nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
+        // Asked once a paint: a switch of the colour scheme repaints the tree.
+        window->highContrast_ = window->Api().IsHighContrast() != 0;
+        window->themed_ = window->Api().IsThemeActive() != 0;
         *result = CDRF_NOTIFYITEMDRAW;
         window->Handled(CDRF_NOTIFYITEMDRAW);
         return 1;
     case CDDS_ITEMPREPAINT: {
         const DeviceNode* node = (const DeviceNode*)draw->nmcd.lItemlParam;
         if (node && (node->status & DN_HAS_PROBLEM)) {
-            draw->clrText = ProblemColour;
+            window->ColourProblemItem(draw);
             *result = CDRF_DODEFAULT;
             window->Handled(CDRF_DODEFAULT);
             return 1;
@@ -548,6 +558,25 @@ int MainWindow::OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* se
     }
     default:
         return 0;
+    }
+}
+
+void MainWindow::ColourProblemItem(NMTVCUSTOMDRAW* draw) const
+{
+    // Red is readable on the window's background and on the light
+    // selection of the visual style, not on the classic selection colour;
+    // a high-contrast scheme allows only its own pairs, and there a problem
+    // device is told apart by the scheme's colour for unavailable text.
+    bool selected = (draw->nmcd.uItemState & CDIS_SELECTED) != 0;
+    if (selected && (highContrast_ || !themed_)) {
+        bool focused = GetFocus() == tree_.Window();
+        draw->clrText = GetSysColor(focused ? COLOR_HIGHLIGHTTEXT : COLOR_BTNTEXT);
+        draw->clrTextBk = GetSysColor(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
+    } else if (highContrast_) {
+        draw->clrText = GetSysColor(COLOR_GRAYTEXT);
+        draw->clrTextBk = GetSysColor(COLOR_WINDOW);
+    } else {
+        draw->clrText = ProblemColour;
     }
 }
 

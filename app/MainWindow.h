@@ -91,6 +91,7 @@ private:
     void CopyListRows();
     void CopyTreeItem();
     bool ControlKeyDown() const;
+    void ColourProblemItem(NMTVCUSTOMDRAW* draw) const;
     // Message results of handled notifications go to DWLP_MSGRESULT.
     INT_PTR Handled(LRESULT result);
 
@@ -118,6 +119,9 @@ private:
     AccessibleNames names_;
     SettingsStore settings_;
     DWORD flags_ = 0;
+    // The colour scheme as the tree's current paint found it.
+    bool highContrast_ = false;
+    bool themed_ = false;
     HKEY settingsRoot_ = HKEY_CURRENT_USER;
     WideString settingsPath_{L"Software\\Tollbrook\\Quillmere"};
     WideString updateEndpoint_;

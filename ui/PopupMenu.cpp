@@ -79,6 +79,17 @@ COLORREF PopupMenu::Tint(COLORREF colour, double factor)
 MenuColours PopupMenu::ChooseColours(const MenuSystemColours& system, int darkWanted, DWORD options)
 {
     MenuColours c = {};
+    if (system.highContrast) {
+        // No tints: a tint of the highlight under the normal text is a pair
+        // the user's scheme never promised to be readable.
+        c.text = c.radioDot = system.menuText;
+        c.disabledText = c.separator = system.grayText;
+        c.background = system.menu;
+        c.iconColumn = system.buttonFace;
+        c.selection = c.gradientTop = c.iconSelection = c.highlight = system.highlight;
+        c.selectedText = system.highlightText;
+        return c;
+    }
     int textSum = GetRValue(system.menuText) + GetGValue(system.menuText) + GetBValue(system.menuText);
     bool fixed = (options & ForceDark) || ((options & FollowDarkMode) && darkWanted);
     bool dark = textSum >= 384 || fixed;
@@ -92,7 +103,7 @@ MenuColours PopupMenu::ChooseColours(const MenuSystemColours& system, int darkWa
         c.iconSelection = Tint(system.highlight, -0.5);
         c.radioDot = 0xAFAFAF;
         if (fixed) {
-            c.text = 0xFFFFFF;
+            c.text = c.selectedText = 0xFFFFFF;
             c.disabledText = 0x7E7E7E;
             c.background = 0x2C2C2C;
             c.iconColumn = 0x161616;
@@ -105,7 +116,7 @@ MenuColours PopupMenu::ChooseColours(const MenuSystemColours& system, int darkWa
         c.iconSelection = Tint(system.highlight, 0.7);
         c.radioDot = 0x505050;
         if (fixed) {
-            c.text = 0x000000;
+            c.text = c.selectedText = 0x000000;
             c.disabledText = 0x6D6D6D;
             c.background = 0xFFFFFF;
             c.iconColumn = 0xF0F0F0;
@@ -116,6 +127,7 @@ MenuColours PopupMenu::ChooseColours(const MenuSystemColours& system, int darkWa
     c.disabledText = system.grayText;
     c.background = system.window;
     c.iconColumn = system.buttonFace;
+    c.selectedText = c.text;
     return c;
 }
 
@@ -424,9 +436,10 @@ void PopupMenu::PrepareMetrics()
 
 void PopupMenu::PrepareColours()
 {
-    MenuSystemColours system = {GetSysColor(COLOR_MENUTEXT), GetSysColor(COLOR_GRAYTEXT),
-                                GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_BTNFACE),
-                                GetSysColor(COLOR_HIGHLIGHT)};
+    MenuSystemColours system = {GetSysColor(COLOR_MENUTEXT),  GetSysColor(COLOR_GRAYTEXT),
+                                GetSysColor(COLOR_WINDOW),    GetSysColor(COLOR_BTNFACE),
+                                GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_HIGHLIGHTTEXT),
+                                GetSysColor(COLOR_MENU),      api_->IsHighContrast() != 0};
     int darkWanted = (options_ & FollowDarkMode) ? IsDarkModeWanted(*api_) : 0;
     colours_ = ChooseColours(system, darkWanted, options_);
     backgroundBrush_.Reset(CreateSolidBrush(colours_.background));
@@ -672,7 +685,7 @@ void PopupMenu::DrawCheck(HDC dc, const RECT& cell, bool radio)
         int y = (cell.top + cell.bottom - info.bmHeight) / 2;
         // A monochrome source takes the text colour for its 0 bits and the
         // background colour for its 1 bits.
-        COLORREF oldText = SetTextColor(dc, colours_.text);
+        COLORREF oldText = SetTextColor(dc, colours_.selectedText);
         COLORREF oldBack = SetBkColor(dc, colours_.selection);
         BitBlt(dc, x, y, info.bmWidth, info.bmHeight, memory, 0, 0, SRCCOPY);
         SetBkColor(dc, oldBack);
@@ -730,7 +743,7 @@ int PopupMenu::Draw(WPARAM wParam, LPARAM lParam)
         RECT rest = {iconRight, item.top, item.right, item.bottom};
         FillRect(dc, &rest, backgroundBrush_);
     }
-    COLORREF textColour = disabled ? colours_.disabledText : colours_.text;
+    COLORREF textColour = disabled ? colours_.disabledText : selected ? colours_.selectedText : colours_.text;
 
     RECT cell = {item.left + cellMargin_, (item.top + item.bottom - iconHeight_) / 2,
                  item.left + cellMargin_ + iconWidth_, 0};

@@ -15,6 +15,7 @@ struct MenuColours {
     COLORREF background;
     COLORREF iconColumn;
     COLORREF selection;     // fill of the selected item's text area
+    COLORREF selectedText;  // text on the selection
     COLORREF gradientTop;   // where both selection gradients start
     COLORREF iconSelection; // end of the selected item's icon-column gradient
     COLORREF radioDot;
@@ -29,6 +30,10 @@ struct MenuSystemColours {
     COLORREF window;
     COLORREF buttonFace;
     COLORREF highlight;
+    COLORREF highlightText;
+    COLORREF menu;
+    // The user runs a high-contrast scheme: only the system's own pairs.
+    bool highContrast;
 };
 
 // A context menu from a menu resource whose items this object paints
@@ -121,7 +126,8 @@ public:
     // c + f × (255 − c) per channel, clamped; f outside (−1, 1] leaves the colour.
     static COLORREF Tint(COLORREF colour, double factor);
     // The scheme for the given system colours, whether dark mode is wanted
-    // and the options.
+    // and the options. In high contrast: the menu's and the selection's
+    // system colour pairs, whatever the options.
     static MenuColours ChooseColours(const MenuSystemColours& system, int darkWanted, DWORD options);
 
 private:

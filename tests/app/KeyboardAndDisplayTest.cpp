@@ -390,3 +390,73 @@ TEST_F(MainWindowTest, TreeAndListAreNamedInTheUsersLanguageAndTheLinkIsATabStop
         EXPECT_EQ(42, run.Run());
     }
 }
+
+namespace {
+
+// What the main window answers for a tree item about to be drawn.
+NMTVCUSTOMDRAW DrawTreeItem(HWND window, HWND tree, HTREEITEM item, bool selected)
+{
+    NMTVCUSTOMDRAW draw = {};
+    draw.nmcd.hdr = {tree, (UINT_PTR)GetDlgCtrlID(tree), (UINT)NM_CUSTOMDRAW};
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    SendMessageW(window, WM_NOTIFY, draw.nmcd.hdr.idFrom, (LPARAM)&draw);
+    TVITEMW request = {};
+    request.mask = TVIF_PARAM;
+    request.hItem = item;
+    SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)&request);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    draw.nmcd.dwItemSpec = (DWORD_PTR)item;
+    draw.nmcd.lItemlParam = request.lParam;
+    draw.nmcd.uItemState = selected ? CDIS_SELECTED : 0;
+    draw.clrText = CLR_DEFAULT;
+    draw.clrTextBk = CLR_DEFAULT;
+    SendMessageW(window, WM_NOTIFY, draw.nmcd.hdr.idFrom, (LPARAM)&draw);
+    return draw;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, HighContrastTakesTheSystemsColourPairs)
+{
+    FakeSystem system;
+    MenuWatch* watch = nullptr;
+    WaitForTree();
+    script.Then([&]() {
+        HTREEITEM problem = FindTreeNode(Tree(), [](const DeviceNode* n) { return n && (n->status & 0x400); });
+        SetFocus(Tree());
+        NMTVCUSTOMDRAW draw = DrawTreeItem(window.Window(), Tree(), problem, false);
+        EXPECT_EQ((COLORREF)MainWindow::ProblemColour, draw.clrText) << "red on the window's background";
+        // Without visual styles the selection is the classic highlight, and
+        // red on it unreadable.
+        draw = DrawTreeItem(window.Window(), Tree(), problem, true);
+        EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHTTEXT), draw.clrText);
+        EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), draw.clrTextBk);
+
+        FakeSystem::highContrast = true;
+        draw = DrawTreeItem(window.Window(), Tree(), problem, false);
+        EXPECT_EQ(GetSysColor(COLOR_GRAYTEXT), draw.clrText) << "no red in high contrast";
+        EXPECT_EQ(GetSysColor(COLOR_WINDOW), draw.clrTextBk);
+        draw = DrawTreeItem(window.Window(), Tree(), problem, true);
+        EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHTTEXT), draw.clrText);
+        EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), draw.clrTextBk);
+
+        // Switching to high contrast reaches every window as WM_THEMECHANGED.
+        SendMessageW(window.Item(IDC_LINK), WM_THEMECHANGED, 0, 0);
+        EXPECT_EQ(GetSysColor(COLOR_HOTLIGHT), window.Link().NormalColour());
+        EXPECT_EQ(GetSysColor(COLOR_HOTLIGHT), window.Link().HoverColour());
+
+        watch = new MenuWatch(window.Window(), [&](int) {
+            const MenuColours& colours = window.Menu().Colours();
+            EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), colours.selection) << "no tint";
+            EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), colours.gradientTop);
+            EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHTTEXT), colours.selectedText);
+            EXPECT_EQ(GetSysColor(COLOR_MENUTEXT), colours.text);
+            return true;
+        });
+        PressShiftF10(Tree());
+        EXPECT_EQ(1u, MenuWatch::Opened().size());
+        delete watch;
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+}
