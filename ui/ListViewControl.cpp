@@ -247,9 +247,28 @@ int ListViewControl::AddGroup(const wchar_t* header, int groupId, UINT alignment
     if (comctlVersion_ < CommonControls616)
         state &= ~(UINT)(LVGS_COLLAPSIBLE | LVGS_COLLAPSED);
     group.state = state;
-    group.stateMask = 0;
+    // The control applies only the state bits the mask names.
+    group.stateMask = state;
     LRESULT inserted = SendMessageW(list_, LVM_INSERTGROUP, (WPARAM)index, (LPARAM)&group);
+    if (inserted >= 0 && state)
+        ConfirmGroupState(groupId, state);
     return inserted >= 0 && (flags_ & GroupViewAccepted) ? 1 : 0;
+}
+
+void ListViewControl::ConfirmGroupState(int groupId, UINT state)
+{
+    LVGROUP group;
+    memset(&group, 0, sizeof group);
+    group.cbSize = sizeof group;
+    group.mask = LVGF_STATE;
+    group.stateMask = state;
+    // A control that keeps no groups answers -1 (or, unknowing, 0); only
+    // a group it reports is checked, and set again where bits are missing.
+    if (SendMessageW(list_, LVM_GETGROUPINFO, (WPARAM)groupId, (LPARAM)&group) != groupId ||
+        (group.state & state) == state)
+        return;
+    group.state = state;
+    SendMessageW(list_, LVM_SETGROUPINFO, (WPARAM)groupId, (LPARAM)&group);
 }
 
 void ListViewControl::DeleteAllItems(bool keepSort)

@@ -102,7 +102,9 @@ public:
     // the content. The new column's index or -1.
     int InsertColumn(const wchar_t* title, int index, int width, int format, int widthFlags);
     int EnableGroupView(bool on);
-    // 1 when the group was inserted and the control shows groups.
+    // 1 when the group was inserted and the control shows groups. The
+    // state bits given are applied (the mask names them) and, where the
+    // control reports the group's state, read back and set again if lost.
     int AddGroup(const wchar_t* header, int groupId, UINT alignment, int index, UINT state);
 
     // ListSink: what the property list is filled with.
@@ -176,6 +178,7 @@ private:
     int CreateImageLists(double scale);
     void CreateHeaderImages(int firstArrowId, int secondArrowId);
     void ResetSortFromStyle();
+    void ConfirmGroupState(int groupId, UINT state);
     void ShowSortArrow(int previousColumn);
     void OnColumnClick(int column);
     int FirstSelectedItem(LPARAM* param) const;
