@@ -75,25 +75,6 @@ bool Launch(const wchar_t* exe, const wchar_t* folder, const char* mode, DWORD t
     return true;
 }
 
-// Wine told to load no dbghelp.dll at all into the helper: the system
-// library is taken from the system folder, whatever lies beside the helper.
-class DbgHelpDisabled {
-public:
-    DbgHelpDisabled()
-    {
-        RegistryKey key;
-        key.CreateWrite(HKEY_CURRENT_USER, Overrides) && key.WriteText(L"dbghelp", L"");
-    }
-    ~DbgHelpDisabled()
-    {
-        RegDeleteKeyW(HKEY_CURRENT_USER, Overrides);
-        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\crasher.exe");
-    }
-
-private:
-    static constexpr const wchar_t* Overrides = L"Software\\Wine\\AppDefaults\\crasher.exe\\DllOverrides";
-};
-
 template <typename T>
 bool At(const std::string& bytes, size_t offset, T& value)
 {
@@ -131,12 +112,17 @@ CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup, D
     if (!CopyFileW(InFolder(directory.Text(), L"crasher.exe").Text(), exe.Text(), FALSE))
         return run;
     Prepare(folder, setup);
-    bool launched;
+    // Without DbgHelp: Wine told to load none into the helper, since the
+    // system library comes from the system folder, whatever lies beside it.
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\crasher.exe\\DllOverrides";
+    RegistryKey key;
+    if (setup == CrashSetup::WithoutDbgHelp && key.CreateWrite(HKEY_CURRENT_USER, overrides))
+        key.WriteText(L"dbghelp", L"");
+    key.Close();
+    bool launched = Launch(exe.Text(), folder, mode, timeout, run);
     if (setup == CrashSetup::WithoutDbgHelp) {
-        DbgHelpDisabled disabled;
-        launched = Launch(exe.Text(), folder, mode, timeout, run);
-    } else {
-        launched = Launch(exe.Text(), folder, mode, timeout, run);
+        RegDeleteKeyW(HKEY_CURRENT_USER, overrides);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\crasher.exe");
     }
     if (!launched)
         return run;
