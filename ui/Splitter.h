@@ -48,8 +48,6 @@ public:
     // The dialog's WM_DPICHANGED: measure again once the change is handled.
     void OnDpiChanged();
     bool IsMeasurePending() const { return remeasure_.IsPending(); }
-    // The margins and gaps the panes keep, from the current layout.
-    void Measure();
 
     // "left,top" of the divider in the dialog's client area, in 96-DPI pixels.
     virtual int SavePosition(HKEY root, const wchar_t* path, const wchar_t* name);
@@ -68,6 +66,8 @@ private:
     static int DividerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                               LRESULT* result, void* self);
     int OnDividerMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+    // The margins and gaps the panes keep, from the current layout.
+    void Measure();
     static void MeasureLater(void* self);
     void ScheduleMeasure();
     void FillGapBetweenPanes();
