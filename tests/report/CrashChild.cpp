@@ -177,7 +177,19 @@ CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup, D
     if (!CopyBeside(folder, {L"crasher.exe"}))
         return run;
     Prepare(folder, setup);
-    if (!Launch(InFolder(folder, L"crasher.exe").Text(), folder, mode, timeout, run))
+    // Without DbgHelp: Wine told to load none into the helper, since the
+    // system library comes from the system folder, whatever lies beside it.
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\crasher.exe\\DllOverrides";
+    RegistryKey key;
+    if (setup == CrashSetup::WithoutDbgHelp && key.CreateWrite(HKEY_CURRENT_USER, overrides))
+        key.WriteText(L"dbghelp", L"");
+    key.Close();
+    bool launched = Launch(InFolder(folder, L"crasher.exe").Text(), folder, mode, timeout, run);
+    if (setup == CrashSetup::WithoutDbgHelp) {
+        RegDeleteKeyW(HKEY_CURRENT_USER, overrides);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\crasher.exe");
+    }
+    if (!launched)
         return run;
     CollectFiles(folder, setup == CrashSetup::PrimaryBlocked, L"crasher", run);
     return run;

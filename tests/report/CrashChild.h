@@ -39,8 +39,8 @@ struct CrashRun {
 // What a folder for a run gets besides the helper.
 enum class CrashSetup {
     Plain,
-    // A dbghelp.dll beside the helper that cannot be loaded: a system
-    // without DbgHelp.
+    // A system without DbgHelp: Wine loads none into the helper, and the
+    // unloadable dbghelp.dll beside it is never taken for the system's.
     WithoutDbgHelp,
     // Folders named like both files, so neither can be created there.
     PrimaryBlocked,
