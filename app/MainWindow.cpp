@@ -75,23 +75,47 @@ void MainWindow::UseSettingsKey(HKEY root, const wchar_t* path)
     settingsPath_ = path;
 }
 
+void MainWindow::ObserveStartup(StartupObserver observer, void* data)
+{
+    startupObserver_ = observer;
+    startupData_ = data;
+}
+
+void MainWindow::Milestone(const char* name)
+{
+    if (startupObserver_ && !started_)
+        startupObserver_(name, startupData_);
+}
+
 int MainWindow::OnInitDialog()
 {
+    started_ = false;
+    Milestone("dialog created");
     SetIcon(IDI_PROGRAM);
     WideString caption;
     SetCaption(CaptionWithVersion(L"Quillmere", nullptr, caption));
     CrashReporter::Current().ConfigureReporter(IDI_PROGRAM, Deployment::ReportHost,
                                                Deployment::ReportPath, nullptr, nullptr);
+    Milestone("icon, caption, reporter");
     ReadFlags();
+    Milestone("settings");
     SetUpTree();
+    Milestone("tree set up");
     SetUpList();
+    Milestone("list set up");
     SetUpFurnishings();
     NameControls();
+    Milestone("furnishings");
     RestorePlacement();
     grip_.Attach(Window());
+    Milestone("placement");
     model_.Start();
-    StartUpdateCheck();
-    StartRefresh(StartRefreshDelay);
+    Milestone("model started");
+    ShowUpdateChoice();
+    // The first refresh is posted, not timed: posted messages come before
+    // the first paint, so the window paints once, with its tree filled.
+    if (!PostMessageW(Window(), FirstRefreshMessage, 0, 0))
+        StartRefresh(StartRefreshDelay);
     return 1;
 }
 
@@ -157,13 +181,25 @@ void MainWindow::NameControls()
     }
 }
 
+void MainWindow::ShowUpdateChoice()
+{
+    CheckButton(IDC_AUTO_UPDATE, (flags_ & UpdateCheckOff) ? 0 : 1);
+}
+
+void MainWindow::AfterFirstPicture(void* self)
+{
+    // Work the first picture does not need, started once it is painted:
+    // timers come after paints.
+    MainWindow* window = static_cast<MainWindow*>(self);
+    window->Milestone("after the first picture");
+    CrashReporter::Current().PrepareNow();
+    window->StartUpdateCheck();
+}
+
 void MainWindow::StartUpdateCheck()
 {
-    if (flags_ & UpdateCheckOff) {
-        CheckButton(IDC_AUTO_UPDATE, 0);
+    if (flags_ & UpdateCheckOff)
         return;
-    }
-    CheckButton(IDC_AUTO_UPDATE, 1);
     // At most once a week; the last check's time is kept beside the settings.
     updater_.StartCheck(updateEndpoint_.IsEmpty() ? Deployment::UpdateEndpoint : updateEndpoint_.Text(),
                         Window(), settingsRoot_, settingsPath_.Text(), L"LastCheck", 0, nullptr, L"1");
@@ -273,6 +309,12 @@ int MainWindow::CanClose(INT_PTR result)
     settings_.WriteNumber(L"Flags", flags_);
     settings_.Close();
     Show(SW_HIDE);
+    // Closed before its first picture was painted: a check that would start
+    // now would only be stopped again below.
+    if (afterStart_.IsPending()) {
+        afterStart_.Cancel();
+        CrashReporter::Current().PrepareNow();
+    }
     model_.Stop();
     menu_.Destroy();
     names_.ClearAll();
@@ -334,6 +376,7 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     }
     case WM_TIMER:
+    case FirstRefreshMessage:
         Refresh();
         return 1;
     case WM_DEVICECHANGE:
@@ -405,7 +448,12 @@ void MainWindow::StartRefresh(UINT delay)
 void MainWindow::Refresh()
 {
     KillTimer(Window(), RefreshTimer);
+    Milestone("first refresh begins");
     Refilter();
+    Milestone("first refresh ends");
+    if (!started_ && !afterStart_.Start(Window(), AfterFirstPicture, this))
+        AfterFirstPicture(this);
+    started_ = true;
 }
 
 void MainWindow::Refilter()

@@ -5,6 +5,7 @@
 #include "devices/DeviceTree.h"
 #include "services/SettingsStore.h"
 #include "ui/AccessibleNames.h"
+#include "ui/DeferredCall.h"
 #include "ui/DialogWindow.h"
 #include "ui/IconEdit.h"
 #include "ui/LayoutAnchors.h"
@@ -20,13 +21,15 @@
 
 // The whole visible program: the device tree on the left, the property list
 // of the selected device on the right, the filter box below. Refreshes run
-// through timer 1, so that start-up, F5, the Refresh commands and bursts of
-// device-change broadcasts all end in one rebuild.
+// through timer 1, so that F5, the Refresh commands and bursts of
+// device-change broadcasts all end in one rebuild; the first one is posted,
+// so that the window's first paint shows the filled tree.
 class MainWindow : public DialogWindow {
 public:
     static const UINT_PTR RefreshTimer = 1;
     static const UINT StartRefreshDelay = 1;
     static const UINT DeviceChangeDelay = 500;
+    static const UINT FirstRefreshMessage = WM_APP + 1;
     // Text colour of devices with a problem.
     static const COLORREF ProblemColour = 0x0000EC;
     // Room the splitter keeps for the tree, for the list and for the window
@@ -66,8 +69,14 @@ public:
     void UseSettingsKey(HKEY root, const wchar_t* path);
     // Where the update check asks (tests point it at a loopback server).
     void UseUpdateEndpoint(const wchar_t* url) { updateEndpoint_ = url; }
+    // Start-up milestones, for measuring where the start's time goes: the
+    // observer hears a short name after each step of the start and of the
+    // first refresh. The program itself observes nothing.
+    typedef void (*StartupObserver)(const char* milestone, void* data);
+    void ObserveStartup(StartupObserver observer, void* data);
 
 private:
+    void Milestone(const char* name);
     void SetUpTree();
     void SetUpList();
     void ReadFlags();
@@ -82,7 +91,9 @@ private:
     int ItemTextWidth(int id);
     RECT ItemRect(int id) const;
     void MoveItem(int id, const RECT& rect);
+    void ShowUpdateChoice();
     void StartUpdateCheck();
+    static void AfterFirstPicture(void* self);
     void RestorePlacement();
     void SavePlacement();
     void StartRefresh(UINT delay);
@@ -125,4 +136,8 @@ private:
     HKEY settingsRoot_ = HKEY_CURRENT_USER;
     WideString settingsPath_{L"Software\\Tollbrook\\Quillmere"};
     WideString updateEndpoint_;
+    StartupObserver startupObserver_ = nullptr;
+    void* startupData_ = nullptr;
+    bool started_ = false; // the first refresh has ended
+    DeferredCall afterStart_;
 };

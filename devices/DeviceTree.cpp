@@ -131,6 +131,8 @@ void DeviceTree::ForgetEnumeration()
     // The nodes that borrowed the icons are gone already.
     classes_.Clear();
     icons_.Clear();
+    // Images of icons that are gone are added again at the next rebuild.
+    imagesTree_ = nullptr;
 }
 
 int DeviceTree::SetupClassOf(const DeviceNode& node, GUID& classGuid)
@@ -215,9 +217,15 @@ void DeviceTree::RebuildTree(TreeSink& tree, const wchar_t* filter)
     (void)previous;
     tree.SetRedraw(false);
     tree.DeleteAllItems();
-    tree.RemoveAllImages();
-    icons_.ForgetImages();
-    defaultImage_ = tree.AddIconResource(DefaultIconId);
+    // Adding an icon to an image list is costly next to an insertion, and
+    // a keystroke in the filter rebuilds the tree: the class icons added
+    // once stay while the list holds what this model left in it.
+    if (&tree != imagesTree_ || tree.ImageCount() != imageCount_ || defaultImage_ < 0) {
+        tree.RemoveAllImages();
+        icons_.ForgetImages();
+        defaultImage_ = tree.AddIconResource(DefaultIconId);
+        imagesTree_ = &tree;
+    }
     if (!filter) {
         Enumerate(false);
         for (DeviceNode* node = topLevel_.First(); node; node = node->next)
@@ -230,6 +238,7 @@ void DeviceTree::RebuildTree(TreeSink& tree, const wchar_t* filter)
         root->name = L"Root";
         InsertItems(tree, filter, TVI_ROOT, root, 2);
     }
+    imageCount_ = tree.ImageCount();
     tree.SetRedraw(true);
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
 }

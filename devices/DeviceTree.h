@@ -83,4 +83,8 @@ private:
     WideString readBuffer_;
     bool usable_ = false;
     int defaultImage_ = -1;
+    // The tree whose image list holds our images, and how many it held
+    // after the last rebuild: while both hold, the images are kept.
+    const TreeSink* imagesTree_ = nullptr;
+    int imageCount_ = -1;
 };

@@ -13,6 +13,8 @@ public:
     virtual void SetRedraw(bool on) = 0;
     virtual void DeleteAllItems() = 0;
     virtual void RemoveAllImages() = 0;
+    // How many images the tree's image list holds now.
+    virtual int ImageCount() const = 0;
     // Adds the icon resource `id` of the sink's module; its index or -1.
     virtual int AddIconResource(int id) = 0;
     // Adds a copy of `icon`; its index or -1.

@@ -101,8 +101,9 @@ CrashReporter::CrashReporter() : step_(DefaultReportStep)
     SetUnhandledExceptionFilter(ExceptionFilter);
     InstallRuntimeFailureHandlers(ReportFailure);
     KeepKernelCallbackExceptions();
-    // The thread loads DbgHelp by itself: start-up does not wait for it.
-    thread_.Start(Prepare, Work, KeepFilterInstalled, this);
+    // The thread loads DbgHelp by itself, once the program has shown
+    // itself: start-up neither waits for it nor shares the loader with it.
+    thread_.Start(Prepare, Work, KeepFilterInstalled, this, PrepareDelay);
 }
 
 void CrashReporter::ConfigureReporter(int iconId, const wchar_t* host, const wchar_t* path,

@@ -36,6 +36,9 @@ public:
 
     // How long a crashing thread waits for the capture at most.
     static const DWORD DefaultCaptureTimeout = 20000;
+    // How long the reporter thread waits for the program to have started
+    // before it prepares itself anyway.
+    static const DWORD PrepareDelay = 1500;
 
     static CrashReporter& Current();
 
@@ -76,6 +79,9 @@ public:
     // lines read). A crash before still gets a report, with less in it
     // when the capture cannot finish.
     bool IsReady() const { return ready_ != 0; }
+    // The program has shown itself: the reporter thread prepares now
+    // instead of at the end of PrepareDelay.
+    void PrepareNow() { thread_.PrepareNow(); }
 
     static LONG WINAPI ExceptionFilter(EXCEPTION_POINTERS* exception);
     // A failure that raises no exception (abort and the like, see

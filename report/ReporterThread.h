@@ -4,7 +4,9 @@
 
 // The thread that writes crash reports and offers them. It starts with the
 // program, with a stack of its own, makes itself ready once (`prepare`) and
-// then waits; a crashing thread hands it a request and waits for it without
+// then waits. Making ready waits until the program says it has started
+// (PrepareNow), a request arrives or `prepareDelay` ms have passed, so that
+// it does not compete with the program's own start; a crashing thread hands it a request and waits for it without
 // dispatching any message, so none of the program's windows runs again while
 // a report is written and offered. While it waits for requests it runs
 // `idle` every IdleInterval.
@@ -26,7 +28,9 @@ public:
     ReporterThread& operator=(const ReporterThread&) = delete;
 
     // 0 when the thread cannot be started.
-    int Start(Routine prepare, Routine work, Routine idle, void* context);
+    int Start(Routine prepare, Routine work, Routine idle, void* context, DWORD prepareDelay = 0);
+    // Lets the thread make itself ready now, if it has not yet.
+    void PrepareNow();
     bool IsCurrent() const { return id_ != 0 && GetCurrentThreadId() == id_; }
     // Started, and not ended.
     bool IsRunning() const { return thread_ && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT; }
@@ -56,6 +60,8 @@ private:
     HANDLE thread_ = nullptr;
     DWORD id_ = 0;
     HANDLE request_ = nullptr;
+    HANDLE prepareNow_ = nullptr;
+    DWORD prepareDelay_ = 0;
     volatile LONG busy_ = 0;
     Routine prepare_ = nullptr;
     Routine work_ = nullptr;

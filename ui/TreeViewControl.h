@@ -83,6 +83,7 @@ public:
     void SetRedraw(bool on) override;
     void DeleteAllItems() override;
     void RemoveAllImages() override;
+    int ImageCount() const override { return images_.Count(); }
     int AddIconResource(int id) override;
     int AddIcon(HICON icon) override;
     HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text, int image,

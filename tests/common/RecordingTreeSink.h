@@ -33,7 +33,7 @@ public:
 
     const std::vector<Item*>& Roots() const { return roots_; }
     int ItemCount() const { return (int)all_.size(); }
-    int ImageCount() const { return images_; }
+    int ImageCount() const override { return images_; }
     // What image `index` shows: "resource:N", an icon's picture identity
     // (ReferenceData::IconIdentity), or "none" for an index never handed out.
     std::string ImageIdentity(int index) const;

@@ -477,10 +477,17 @@ TEST_F(TreeViewControlTest, DeviceModelRebuildsIntoTheRealTree)
     EXPECT_EQ(0, item.cChildren);
     EXPECT_EQ(2, control.Images().Count());
 
-    // Again with another filter: items and images start afresh.
+    // Again with another filter: the items start afresh, the images stay.
     model.RebuildTree(control, L"keyb");
     EXPECT_EQ(2, (int)SendMessageW(tree, TVM_GETCOUNT, 0, 0));
-    EXPECT_EQ(1, control.Images().Count());
+    EXPECT_EQ(2, control.Images().Count());
+    // Emptied by someone else, the list gets its images again.
+    control.RemoveAllImages();
+    model.RebuildTree(control, L"stor");
+    EXPECT_EQ(2, control.Images().Count());
+    controllerItem = Child((HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    ASSERT_EQ(1, control.GetItem(controllerItem, TVIF_IMAGE, &item, &text));
+    EXPECT_EQ(1, item.iImage);
     control.Detach(); // items go before the nodes do
 }
 

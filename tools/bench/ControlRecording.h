@@ -72,6 +72,7 @@ public:
     void SetRedraw(bool on) override;
     void DeleteAllItems() override;
     void RemoveAllImages() override;
+    int ImageCount() const override { return target_ ? target_->ImageCount() : fakeImages_; }
     int AddIconResource(int id) override;
     int AddIcon(HICON icon) override;
     HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text, int image,

@@ -16,6 +16,7 @@
 #include "app/MainWindow.h"
 #include "report/CrashReporter.h"
 #include "resources/resource.h"
+#include "ui/SubclassHook.h"
 
 static INTERNET_PORT Port = 0;
 static wchar_t StepFile[MAX_PATH];
@@ -74,11 +75,17 @@ static LRESULT CALLBACK CrashingProcedure(HWND window, UINT message, WPARAM wPar
     return 0;
 }
 
-// Once the tree is filled, the crash is posted to the main window.
+// Once the tree is filled and the update check, which the window starts
+// after its first picture, has hooked the window, the crash is posted to the
+// main window.
 static void CALLBACK WatchTheTree(HWND, UINT, UINT_PTR timer, DWORD)
 {
     HWND window = MainWindow::Current().Window();
     if (!window || SendMessageW(GetDlgItem(window, IDC_TREE), TVM_GETCOUNT, 0, 0) < 2)
+        return;
+    wchar_t checking[SubclassHook::PropertyNameLength];
+    SubclassHook::PropertyName(SubclassTag("auup"), checking);
+    if (!GetPropW(window, checking))
         return;
     KillTimer(nullptr, timer);
     MainProcedure =
