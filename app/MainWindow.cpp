@@ -76,6 +76,7 @@ void MainWindow::UseSettingsKey(HKEY root, const wchar_t* path)
 
 int MainWindow::OnInitDialog()
 {
+    closing_ = false;
     SetIcon(IDI_PROGRAM);
     WideString caption;
     SetCaption(CaptionWithVersion(L"Quillmere", nullptr, caption));
@@ -241,6 +242,9 @@ void MainWindow::SetUpList()
 
 int MainWindow::CanClose(INT_PTR result)
 {
+    if (closing_)
+        return 0;
+    closing_ = true;
     // Placement and splitter are saved here, before the columns.
     SavePlacement();
     list_.SaveColumns(settingsRoot_, settingsPath_.Text(), L"ListView");

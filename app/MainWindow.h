@@ -114,4 +114,7 @@ private:
     HKEY settingsRoot_ = HKEY_CURRENT_USER;
     WideString settingsPath_{L"Software\\Tollbrook\\Quillmere"};
     WideString updateEndpoint_;
+    // Set from the first close on: the update check's wait dispatches
+    // messages, and a second close arriving then is the same close.
+    bool closing_ = false;
 };

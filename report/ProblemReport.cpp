@@ -1,6 +1,6 @@
 #include "report/ProblemReport.h"
 
-#include "report/MachineId.h"
+#include "services/MachineId.h"
 #include "report/ProblemReportDialog.h"
 #include "services/HttpClient.h"
 #include "ui/ModuleResources.h"
