@@ -202,15 +202,27 @@ int FileJournal::CreateDirectories(const wchar_t* directory)
     return Add(Folder, directory, nullptr) && CreateDirectoryW(directory, nullptr);
 }
 
-int FileJournal::CreateScratchBeside(const wchar_t* target, WideString& scratch)
+// A working file's name in the folder of `beside` that no file has yet.
+int FileJournal::FreeScratchName(const wchar_t* beside, WideString& name)
 {
     WideString folder;
-    DirectoryOf(target, folder);
+    DirectoryOf(beside, folder);
     for (int attempt = 0; attempt < 0x10000; ++attempt) {
         scratchSeed_ = (scratchSeed_ + 1) & 0xFFFF;
         if (!scratchSeed_)
             continue;
-        if (!scratch.Format(L"%sqtm%04X.tmp", folder.Text(), scratchSeed_))
+        if (!name.Format(L"%sqtm%04X.tmp", folder.Text(), scratchSeed_))
+            return 0;
+        if (!PathExists(name.Text()))
+            return 1;
+    }
+    return 0;
+}
+
+int FileJournal::CreateScratchBeside(const wchar_t* target, WideString& scratch)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        if (!FreeScratchName(target, scratch))
             return 0;
         // Only a file this call made is ever recorded as a working file.
         HANDLE file = CreateFileW(scratch.Text(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -233,18 +245,7 @@ int FileJournal::CreateScratchBeside(const wchar_t* target, WideString& scratch)
 // working file, so it goes at Finish.
 int FileJournal::ReserveAside(const wchar_t* path, WideString& aside)
 {
-    WideString folder;
-    DirectoryOf(path, folder);
-    for (int attempt = 0; attempt < 0x10000; ++attempt) {
-        scratchSeed_ = (scratchSeed_ + 1) & 0xFFFF;
-        if (!scratchSeed_)
-            continue;
-        if (!aside.Format(L"%sqtm%04X.tmp", folder.Text(), scratchSeed_))
-            return 0;
-        if (!PathExists(aside.Text()))
-            return Add(Scratch, aside.Text(), nullptr);
-    }
-    return 0;
+    return FreeScratchName(path, aside) && Add(Scratch, aside.Text(), nullptr);
 }
 
 int FileJournal::AddMove(const wchar_t* from, const wchar_t* to, bool placesNew)

@@ -122,6 +122,7 @@ private:
     int WriteRecord(const Record& record);
     int WriteState(const wchar_t* state);
     int RelativePath(const wchar_t* path, WideString& text) const;
+    int FreeScratchName(const wchar_t* beside, WideString& name);
     int ReserveAside(const wchar_t* path, WideString& aside);
     int AddMove(const wchar_t* from, const wchar_t* to, bool placesNew = false);
     int UndoMove(const Record& record);
