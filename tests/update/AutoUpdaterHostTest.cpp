@@ -162,51 +162,6 @@ struct NextVersion {
 const char* const Endpoint = "/common/update.php?p=quillmere";
 const std::string RestartAtOnce = "<restart><en></en></restart>";
 
-BOOL CALLBACK FindProgramWindow(HWND window, LPARAM data)
-{
-    std::pair<std::wstring, HWND>* search = (std::pair<std::wstring, HWND>*)data;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
-    if (!handle)
-        return TRUE;
-    wchar_t image[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    bool ours = QueryFullProcessImageNameW(handle, 0, image, &size) &&
-                lstrcmpiW(image, search->first.c_str()) == 0 && IsWindowVisible(window) &&
-                GetWindow(window, GW_OWNER) == nullptr;
-    CloseHandle(handle);
-    if (!ours)
-        return TRUE;
-    search->second = window;
-    return FALSE;
-}
-
-// The top-level window of the program started from `image`, waiting for it.
-HWND WaitForProgramWindow(const std::wstring& image)
-{
-    std::pair<std::wstring, HWND> search(image, nullptr);
-    DWORD start = GetTickCount();
-    while (!search.second && GetTickCount() - start < Patience) {
-        EnumWindows(&FindProgramWindow, (LPARAM)&search);
-        if (!search.second)
-            Sleep(100);
-    }
-    return search.second;
-}
-
-void CloseProgramWindow(HWND window)
-{
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, process);
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    if (handle) {
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(handle, Patience));
-        CloseHandle(handle);
-    }
-}
-
 std::wstring CaptionOf(HWND window)
 {
     wchar_t text[256] = {};
@@ -259,7 +214,7 @@ TEST(AutoUpdaterHost, AcceptedUpdateSwapsTheFilesAndTheNewProgramRuns)
     EXPECT_EQ(L"Restart Quillmere now?", boxes.Boxes()[1].text);
     EXPECT_TRUE(installation.State() == update.Installed(installation))
         << NamesOf(installation.State());
-    CloseProgramWindow(window);
+    ClosePrograms(installation.Program());
 }
 
 // A successor that ends at once is rolled back: the old files return and
@@ -313,7 +268,7 @@ TEST(AutoUpdaterHost, TheReleaseArchiveReplacesTheProgram)
     HWND window = WaitForProgramWindow(installation.Program());
     ASSERT_NE(nullptr, window) << "Quillmere.exe did not start";
     EXPECT_EQ(0u, CaptionOf(window).find(L"Quillmere ["));
-    CloseProgramWindow(window);
+    ClosePrograms(installation.Program());
 }
 
 TEST(AutoUpdaterHost, DeclinedOrFailedUpdatesChangeNothing)
@@ -393,7 +348,7 @@ TEST(AutoUpdaterHost, TwoProcessesCheckingAtOnceInstallOnce)
     EXPECT_EQ((DWORD)AutoUpdater::Restarted, codes[1]);
     HWND window = WaitForProgramWindow(installation.Program());
     ASSERT_NE(nullptr, window);
-    CloseProgramWindow(window);
+    ClosePrograms(installation.Program());
     EXPECT_TRUE(installation.State() == update.Installed(installation))
         << NamesOf(installation.State());
 }

@@ -80,17 +80,17 @@ inline int InstallArchive(const std::wstring& archive, const std::wstring& direc
            StageArchive(archive.c_str(), directory.c_str(), nullptr, journal) && journal.Swap();
 }
 
-struct ProgramWindows {
+struct WindowSearch {
     std::wstring image;
-    std::vector<DWORD> processes;
+    std::vector<HWND> windows;
 };
 
-inline BOOL CALLBACK CloseWindowOfImage(HWND window, LPARAM data)
+inline BOOL CALLBACK CollectWindowOfImage(HWND window, LPARAM data)
 {
-    ProgramWindows* search = (ProgramWindows*)data;
+    WindowSearch* search = (WindowSearch*)data;
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (GetWindow(window, GW_OWNER) != nullptr)
+    if (GetWindow(window, GW_OWNER) != nullptr || !IsWindowVisible(window))
         return TRUE;
     HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
     if (!handle)
@@ -98,22 +98,43 @@ inline BOOL CALLBACK CloseWindowOfImage(HWND window, LPARAM data)
     wchar_t image[MAX_PATH] = {};
     DWORD size = MAX_PATH;
     if (QueryFullProcessImageNameW(handle, 0, image, &size) &&
-        _wcsicmp(image, search->image.c_str()) == 0) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        search->processes.push_back(process);
-    }
+        _wcsicmp(image, search->image.c_str()) == 0)
+        search->windows.push_back(window);
     CloseHandle(handle);
     return TRUE;
 }
 
-// Closes every top-level window of the programs started from `image` and
-// waits for them to end; ends those that do not.
+// The visible top-level windows of the programs started from `image`.
+inline std::vector<HWND> ProgramWindows(const std::wstring& image)
+{
+    WindowSearch search = {image, {}};
+    EnumWindows(&CollectWindowOfImage, (LPARAM)&search);
+    return search.windows;
+}
+
+// The first such window, waiting for one up to `patience` milliseconds.
+inline HWND WaitForProgramWindow(const std::wstring& image, DWORD patience = 120000)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<HWND> windows = ProgramWindows(image);
+        if (!windows.empty())
+            return windows[0];
+        if (GetTickCount() - start >= patience)
+            return nullptr;
+        Sleep(100);
+    }
+}
+
+// Closes the windows of the programs started from `image` and waits for
+// them to end; ends those that do not.
 inline void ClosePrograms(const std::wstring& image)
 {
-    ProgramWindows search = {image, {}};
-    EnumWindows(&CloseWindowOfImage, (LPARAM)&search);
-    for (DWORD id : search.processes) {
+    for (HWND window : ProgramWindows(image)) {
+        DWORD id = 0;
+        GetWindowThreadProcessId(window, &id);
         HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+        PostMessageW(window, WM_CLOSE, 0, 0);
         if (!process)
             continue;
         if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0)

@@ -126,10 +126,11 @@ int RunPlainly()
 #ifdef HOST_ENDS_AT_START
     return (int)EndsAtStart;
 #else
-    AppendLine(L"restarted.txt", HOST_VERSION_TEXT "\r\n");
+    // Noted once the window shows, so that whoever reads the note can close it.
     HWND window = CreateHostWindow();
     if (!window)
         return 101;
+    AppendLine(L"restarted.txt", HOST_VERSION_TEXT "\r\n");
     SetTimer(window, LifetimeTimer, HostLifetime, nullptr);
     return RunMessageLoop();
 #endif
