@@ -25,9 +25,12 @@ namespace {
 
 const UINT_PTR PollTimer = 1;
 const UINT_PTR LifetimeTimer = 2;
-const DWORD HostLifetime = 20000;
 const DWORD NotDue = 100;
+#ifdef HOST_ENDS_AT_START
 const DWORD EndsAtStart = 3;
+#else
+const DWORD HostLifetime = 20000;
+#endif
 
 AutoUpdater updater;
 bool checking = false;
