@@ -132,3 +132,24 @@ TrustedRoot::~TrustedRoot()
     }
     DeleteRegistryTree(HKEY_CURRENT_USER, key.c_str());
 }
+
+namespace {
+
+struct ProcessServers {
+    TlsServers servers{3600};
+    TrustedRoot root{servers.Certificate()};
+};
+
+} // namespace
+
+const TlsServers& ProcessTlsServers()
+{
+    static ProcessServers servers;
+    return servers.servers;
+}
+
+std::wstring RelayedUrl(USHORT port, const wchar_t* path)
+{
+    ProcessTlsServers().RelayTo(port);
+    return ProcessTlsServers().Relayed(path);
+}

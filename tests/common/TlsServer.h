@@ -59,5 +59,12 @@ private:
     DWORD hashSize_ = 0;
 };
 
+// The servers of this test process, started with their trusted root in
+// place before the process's first connection, and left when it ends.
+const TlsServers& ProcessTlsServers();
+// "https://127.0.0.1:<relay>`path`", relayed to the loopback port `port`
+// from now on.
+std::wstring RelayedUrl(USHORT port, const wchar_t* path);
+
 // The Linux path of a Windows one, from Wine's kernel32.
 std::string UnixPath(const wchar_t* path);

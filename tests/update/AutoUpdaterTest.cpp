@@ -27,7 +27,7 @@ const DWORD Patience = 60000;
 // update is offered at all.
 std::string SignedInstaller(const std::string& version)
 {
-    std::wstring url = UpdateTls().Relayed(L"/get.php?file=setup.exe");
+    std::wstring url = ProcessTlsServers().Relayed(L"/get.php?file=setup.exe");
     return "<files>" + SignedEntry(std::string(url.begin(), url.end()), "an installer", version) +
            "</files>";
 }

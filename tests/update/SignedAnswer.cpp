@@ -43,11 +43,6 @@ std::vector<BYTE> PrivateKeyBlob()
     return blob;
 }
 
-struct Servers {
-    TlsServers servers{3600};
-    TrustedRoot root{servers.Certificate()};
-};
-
 } // namespace
 
 std::string Sha256Hex(const std::string& bytes)
@@ -108,16 +103,9 @@ std::string SignedEntry(const std::string& url, const std::string& bytes,
            TestSignature(version, signedName, digest) + "\">" + url + "</url>";
 }
 
-const TlsServers& UpdateTls()
-{
-    static Servers servers;
-    return servers.servers;
-}
-
 std::string HttpsUrl(const LoopbackServer& server, const char* path)
 {
-    UpdateTls().RelayTo(server.Port());
-    std::wstring url = UpdateTls().Relayed(L"");
+    std::wstring url = RelayedUrl(server.Port(), L"");
     return std::string(url.begin(), url.end()) + path;
 }
 

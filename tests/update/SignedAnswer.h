@@ -26,9 +26,7 @@ std::string SignedEntry(const std::string& url, const std::string& bytes,
                         const std::string& version, const std::string& name = "",
                         const std::string& zip = "");
 
-// The TLS servers of this test process, started with the trusted root in
-// place before its first connection, and left when the process ends.
-const TlsServers& UpdateTls();
-// "https://127.0.0.1:<relay>`path`", relayed to `server` from now on.
+// "https://127.0.0.1:<relay>`path`" of the process's TLS servers
+// (ProcessTlsServers), relayed to `server` from now on.
 std::string HttpsUrl(const LoopbackServer& server, const char* path);
 std::wstring WideHttpsUrl(const LoopbackServer& server, const char* path);
