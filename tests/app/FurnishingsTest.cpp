@@ -518,11 +518,9 @@ TEST_F(MainWindowTest, UpdateCheckRunsWhileTheBoxIsCheckedAndNotAfterItWasCleare
 TEST_F(MainWindowTest, ASecondCloseWhileTheFirstWaitsForTheCheckSavesNothingMore)
 {
     LoopbackServer server;
-    LoopbackReply trickle;
-    trickle.Send(HttpHead(200, "Content-Length: 1000\r\n") + "<update>");
-    for (int i = 0; i < 30; ++i)
-        trickle.Pause(1000).Send(" ");
-    server.Script(trickle);
+    server.Script(LoopbackReply()
+                      .Send(HttpHead(200, "Content-Length: 1000\r\n") + "<update>")
+                      .Trickle(" ", 30, 1000));
     const std::wstring endpoint = RelayedUrl(server.Port(), L"/common/update.php?p=quillmere");
     window.UseUpdateEndpoint(endpoint.c_str());
     WriteRecorder recorder;

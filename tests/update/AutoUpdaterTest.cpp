@@ -377,11 +377,9 @@ TEST(AutoUpdater, StopCheckDuringAnOpenQuestionClosesOnlyTheQuestion)
 TEST(AutoUpdater, StopCheckReturnsInTimeWhileTheServerTrickles)
 {
     Check check;
-    LoopbackReply trickle;
-    trickle.Send(HttpHead(200, "Content-Length: 100000\r\n") + "<update>");
-    for (int i = 0; i < 40; ++i)
-        trickle.Pause(1000).Send(" ");
-    check.server.Script(trickle);
+    check.server.Script(LoopbackReply()
+                            .Send(HttpHead(200, "Content-Length: 100000\r\n") + "<update>")
+                            .Trickle(" ", 40, 1000));
     ASSERT_EQ(1, check.updater.StartCheck(check.Url().c_str(), check.owner.Handle(), check.key.Root(),
                                           check.key.Path(), L"LastCheck", AutoUpdater::CheckNow,
                                           nullptr, L"1"));
