@@ -148,23 +148,28 @@ prepare_prefix() (
     timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
     [ -f "$WINEPREFIX/system.reg" ] || { log "wineboot made no prefix in $WINEPREFIX"; exit 1; }
   fi
+  # Each setting below is made once; one that cannot be made stops here,
+  # since the tests would not fail but crawl or wait for a person.
   # Xvfb has no window manager; unmanaged windows close without waiting
-  # for one, which makes every windowed test seconds faster.
+  # for one. Managed windows make every windowed test seconds slower, and
+  # the placement test's thousands of windows take hours.
   if [ ! -f "$WINEPREFIX/.quillmere-configured" ]; then
-    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 ||
+      { log "could not make Wine's windows unmanaged in $WINEPREFIX"; exit 1; }
     touch "$WINEPREFIX/.quillmere-configured"
   fi
   # Wine starts its debugger for an exception that no filter handles, and
   # the debugger waits for a person: the crash tests need it off.
   if [ ! -f "$WINEPREFIX/.quillmere-no-debugger" ]; then
     "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
-      </dev/null >/dev/null 2>&1 || true
+      </dev/null >/dev/null 2>&1 || { log "could not turn Wine's debugger off in $WINEPREFIX"; exit 1; }
     touch "$WINEPREFIX/.quillmere-no-debugger"
   fi
   # The release is set explicitly, so that a Wine whose new prefixes report
   # another one changes no test's path.
   if [ ! -f "$WINEPREFIX/.quillmere-$release" ]; then
-    "$wine" winecfg -v "$release" </dev/null >/dev/null 2>&1 || true
+    "$wine" winecfg -v "$release" </dev/null >/dev/null 2>&1 ||
+      { log "could not set $WINEPREFIX to $release"; exit 1; }
     timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.quillmere-$release"
   fi

@@ -24,28 +24,31 @@ void ReadCell(HWND list, int item, int column, WideString& cell)
 
 } // namespace
 
-int Clipboard::SetText(const wchar_t* text)
+int Clipboard::SetText(HWND owner, const wchar_t* text)
 {
     if (!text)
         text = L"";
-    if (!OpenClipboard(nullptr))
-        return 0;
-    EmptyClipboard();
+    // The memory is ready before the clipboard is emptied: a text that
+    // cannot be had must not cost the user what the clipboard held.
     size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    int done = 0;
-    if (memory) {
-        void* target = GlobalLock(memory);
-        if (target) {
-            memcpy(target, text, bytes);
-            GlobalUnlock(memory);
-            done = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-        }
-        // The clipboard owns the memory only once it has accepted it.
-        if (!done)
+    void* target = memory ? GlobalLock(memory) : nullptr;
+    if (!target) {
+        if (memory)
             GlobalFree(memory);
+        return 0;
     }
-    CloseClipboard();
+    memcpy(target, text, bytes);
+    GlobalUnlock(memory);
+    int done = 0;
+    if (OpenClipboard(owner)) {
+        EmptyClipboard();
+        done = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+        CloseClipboard();
+    }
+    // The clipboard owns the memory only once it has accepted it.
+    if (!done)
+        GlobalFree(memory);
     return done;
 }
 

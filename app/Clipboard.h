@@ -8,8 +8,10 @@
 class Clipboard {
 public:
     // Puts `text` on the clipboard as CF_UNICODETEXT, replacing what was
-    // there; 0 when the clipboard could not be opened or set.
-    static int SetText(const wchar_t* text);
+    // there, with `owner` as the clipboard's owner; 0 when the clipboard
+    // could not be opened or set. Without an owner window, emptying the
+    // clipboard leaves it ownerless and Windows then refuses the data.
+    static int SetText(HWND owner, const wchar_t* text);
 
     // The selected rows of a report list: tab-separated cells in column
     // order, CR LF after every row. Empty when nothing is selected.

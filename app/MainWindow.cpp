@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 #include <wchar.h>
+#include <windowsx.h>
 
 namespace {
 
@@ -86,6 +87,7 @@ int MainWindow::OnInitDialog()
     SetUpTree();
     SetUpList();
     SetUpFurnishings();
+    NameControls();
     RestorePlacement();
     grip_.Attach(Window());
     model_.Start();
@@ -130,6 +132,30 @@ void MainWindow::SetUpFurnishings()
     anchors_.Add(Item(IDC_AUTO_UPDATE), bottomRight);
     anchors_.Add(Item(IDC_LINK), bottomRight);
     anchors_.Add(Item(IDC_EXIT), bottomRight);
+}
+
+void MainWindow::NameControls()
+{
+    // The tree, the list and the filter box show no name of their own. The
+    // platform's annotation names them for screen readers; the tree's and
+    // the list's window texts, shown nowhere, name them for whatever reads
+    // the windows themselves (the template's are "Tree1" and "List1").
+    const struct {
+        HWND control;
+        UINT text;
+        bool windowText;
+    } named[] = {
+        {tree_.Window(), IDS_TREE_NAME, true},
+        {list_.Window(), IDS_LIST_NAME, true},
+        {Item(IDC_FILTER), IDS_FILTER_NAME, false},
+    };
+    WideString name;
+    for (const auto& control : named) {
+        strings_.Get(control.text, &name);
+        if (control.windowText)
+            SetWindowTextW(control.control, name.Text());
+        names_.Set(control.control, name.Text());
+    }
 }
 
 void MainWindow::StartUpdateCheck()
@@ -253,6 +279,7 @@ int MainWindow::CanClose(INT_PTR result)
     Show(SW_HIDE);
     model_.Stop();
     menu_.Destroy();
+    names_.ClearAll();
     grip_.Detach();
     tree_.Detach();
     list_.Detach();
@@ -334,11 +361,33 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return menu_.Measure(wParam, lParam);
     case WM_DRAWITEM:
         return menu_.Draw(wParam, lParam);
+    case WM_MENUCHAR: {
+        LRESULT chosen = 0;
+        if (menu_.OnMenuChar(wParam, lParam, &chosen))
+            return Handled(chosen);
+        break;
+    }
     case WM_NCHITTEST:
         return Handled(grip_.HitTest(lParam));
+    case WM_CONTEXTMENU:
+        if (OnContextMenu((HWND)wParam, lParam))
+            return 1;
+        break;
     case WM_DPICHANGED:
         grip_.OnDpiChanged();
         tree_.OnDpiChanged();
+        anchors_.OnDpiChanged();
+        splitter_.OnDpiChanged();
+        break;
+    case WM_THEMECHANGED:
+        grip_.OnThemeChanged();
+        break;
+    case WM_SYSCOLORCHANGE:
+        // Only top-level windows hear of new system colours; the controls
+        // that paint with colours of their own are told.
+        for (HWND control : {tree_.Window(), list_.Window(), Item(IDC_LINK)})
+            if (control)
+                SendMessageW(control, WM_SYSCOLORCHANGE, wParam, lParam);
         break;
     }
     return DialogWindow::OnMessage(message, wParam, lParam);
@@ -381,14 +430,14 @@ void MainWindow::CopyListRows()
 {
     WideString text;
     Clipboard::ListSelection(list_.Window(), text);
-    Clipboard::SetText(text.Text());
+    Clipboard::SetText(Window(), text.Text());
 }
 
 void MainWindow::CopyTreeItem()
 {
     WideString text;
     if (Clipboard::TreeSelection(tree_.Window(), text))
-        Clipboard::SetText(text.Text());
+        Clipboard::SetText(Window(), text.Text());
 }
 
 int MainWindow::CompareRows(int first, int second, int* declined)
@@ -425,7 +474,7 @@ int MainWindow::LoadMenu(int menuId, UINT copyId, UINT refreshId)
     return 1;
 }
 
-void MainWindow::ShowTreeMenu(HTREEITEM item)
+void MainWindow::ShowTreeMenu(HTREEITEM item, const POINT* at)
 {
     if (!LoadMenu(IDM_TREE_MENU, ID_TREE_COPY, ID_TREE_REFRESH))
         return;
@@ -434,26 +483,51 @@ void MainWindow::ShowTreeMenu(HTREEITEM item)
         SendMessageW(tree_.Window(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
     else
         menu_.EnableItem(ID_TREE_COPY, PopupMenu::ByCommand, true);
-    menu_.Show();
+    menu_.Show(at);
 }
 
-void MainWindow::ShowListMenu(int item)
+void MainWindow::ShowListMenu(int item, const POINT* at)
 {
     if (!LoadMenu(IDM_LIST_MENU, ID_LIST_COPY, ID_LIST_REFRESH))
         return;
     if (item < 0)
         menu_.EnableItem(ID_LIST_COPY, PopupMenu::ByCommand, true);
-    menu_.Show();
+    menu_.Show(at);
+}
+
+int MainWindow::OnContextMenu(HWND control, LPARAM lParam)
+{
+    // Shift+F10 or the menu key send (-1, -1): the menu opens at the
+    // selected item. Otherwise the point is where the user asked for it.
+    bool keyboard = ContextMenuKeys::IsFromKeyboard(lParam);
+    POINT at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    if (control && control == tree_.Window()) {
+        HTREEITEM item = keyboard ? nullptr : tree_.ItemAt(at);
+        if (!item)
+            item = tree_.SelectedItem();
+        if (keyboard)
+            at = tree_.MenuPoint(item);
+        ShowTreeMenu(item, &at);
+        return 1;
+    }
+    if (control && control == list_.Window()) {
+        int item = list_.FirstSelected();
+        if (keyboard)
+            at = list_.MenuPoint(item);
+        ShowListMenu(item, &at);
+        return 1;
+    }
+    return 0;
 }
 
 void MainWindow::OnTreeContextMenu(HTREEITEM item, void* self)
 {
-    Self(self)->ShowTreeMenu(item);
+    Self(self)->ShowTreeMenu(item, nullptr);
 }
 
 void MainWindow::OnListContextMenu(int item, LPARAM, void* self)
 {
-    Self(self)->ShowListMenu(item);
+    Self(self)->ShowListMenu(item, nullptr);
 }
 
 void MainWindow::OnTreeKeyDown(WORD key, void* self)
@@ -470,13 +544,16 @@ int MainWindow::OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* se
     MainWindow* window = Self(self);
     switch (draw->nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
+        // Asked once a paint: a switch of the colour scheme repaints the tree.
+        window->highContrast_ = window->Api().IsHighContrast() != 0;
+        window->themed_ = window->Api().IsThemeActive() != 0;
         *result = CDRF_NOTIFYITEMDRAW;
         window->Handled(CDRF_NOTIFYITEMDRAW);
         return 1;
     case CDDS_ITEMPREPAINT: {
         const DeviceNode* node = (const DeviceNode*)draw->nmcd.lItemlParam;
         if (node && (node->status & DN_HAS_PROBLEM)) {
-            draw->clrText = ProblemColour;
+            window->ColourProblemItem(draw);
             *result = CDRF_DODEFAULT;
             window->Handled(CDRF_DODEFAULT);
             return 1;
@@ -485,6 +562,25 @@ int MainWindow::OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* se
     }
     default:
         return 0;
+    }
+}
+
+void MainWindow::ColourProblemItem(NMTVCUSTOMDRAW* draw) const
+{
+    // Red is readable on the window's background and on the light
+    // selection of the visual style, not on the classic selection colour;
+    // a high-contrast scheme allows only its own pairs, and there a problem
+    // device is told apart by the scheme's colour for unavailable text.
+    bool selected = (draw->nmcd.uItemState & CDIS_SELECTED) != 0;
+    if (selected && (highContrast_ || !themed_)) {
+        bool focused = GetFocus() == tree_.Window();
+        draw->clrText = GetSysColor(focused ? COLOR_HIGHLIGHTTEXT : COLOR_BTNTEXT);
+        draw->clrTextBk = GetSysColor(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
+    } else if (highContrast_) {
+        draw->clrText = GetSysColor(COLOR_GRAYTEXT);
+        draw->clrTextBk = GetSysColor(COLOR_WINDOW);
+    } else {
+        draw->clrText = ProblemColour;
     }
 }
 

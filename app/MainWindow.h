@@ -4,6 +4,7 @@
 
 #include "devices/DeviceTree.h"
 #include "services/SettingsStore.h"
+#include "ui/AccessibleNames.h"
 #include "ui/DialogWindow.h"
 #include "ui/IconEdit.h"
 #include "ui/LayoutAnchors.h"
@@ -53,6 +54,8 @@ public:
     LinkControl& Link() { return link_; }
     AutoUpdater& Updater() { return updater_; }
     SizeGrip& Grip() { return grip_; }
+    // The user-interface language's texts (tests choose the language).
+    StringTable& Strings() { return strings_; }
     DWORD Flags() const { return flags_; }
 
     // The list's comparison: columns 0 and 2 by text, ASCII letters folded;
@@ -68,10 +71,13 @@ private:
     void SetUpTree();
     void SetUpList();
     void ReadFlags();
-    void ShowTreeMenu(HTREEITEM item);
-    void ShowListMenu(int item);
+    // At `at` (screen coordinates), or at the cursor for nullptr.
+    void ShowTreeMenu(HTREEITEM item, const POINT* at);
+    void ShowListMenu(int item, const POINT* at);
+    int OnContextMenu(HWND control, LPARAM lParam);
     int LoadMenu(int menuId, UINT copyId, UINT refreshId);
     void SetUpFurnishings();
+    void NameControls();
     void FitLinkToItsText();
     int ItemTextWidth(int id);
     RECT ItemRect(int id) const;
@@ -85,6 +91,7 @@ private:
     void CopyListRows();
     void CopyTreeItem();
     bool ControlKeyDown() const;
+    void ColourProblemItem(NMTVCUSTOMDRAW* draw) const;
     // Message results of handled notifications go to DWLP_MSGRESULT.
     INT_PTR Handled(LRESULT result);
 
@@ -109,8 +116,12 @@ private:
     AutoUpdater updater_;
     StringTable strings_;
     SizeGrip grip_;
+    AccessibleNames names_;
     SettingsStore settings_;
     DWORD flags_ = 0;
+    // The colour scheme as the tree's current paint found it.
+    bool highContrast_ = false;
+    bool themed_ = false;
     HKEY settingsRoot_ = HKEY_CURRENT_USER;
     WideString settingsPath_{L"Software\\Tollbrook\\Quillmere"};
     WideString updateEndpoint_;

@@ -86,15 +86,20 @@ void DeviceApi::BindGroup(const LibraryHolder& library, int first, int count, in
 int DeviceApi::Bind()
 {
     Unbind();
-    if (newdevLibrary.Load(names_.newdev))
-        BindGroup(newdevLibrary, NewdevSlot, 1);
-    if (kernelLibrary.Load(names_.kernel))
-        BindGroup(kernelLibrary, KernelSlot, 1);
-    if (setupLibrary.Load(names_.setup)) {
+    // The setup library is a known DLL: the system's own on Windows, and
+    // under Wine the device simulator that a DLL override puts beside the
+    // executable. It is loaded first, so that the libraries loaded from the
+    // system directory after it find it running rather than bring in the
+    // system folder's copy as their dependency.
+    if (setupLibrary.LoadKnownDll(names_.setup)) {
         BindGroup(setupLibrary, SetupFirstGroup, SetupFirstCount);
         BindGroup(setupLibrary, ConfigManagerGroup, ConfigManagerCount);
         BindGroup(setupLibrary, SetupLastGroup, SetupLastCount);
     }
+    if (newdevLibrary.Load(names_.newdev))
+        BindGroup(newdevLibrary, NewdevSlot, 1);
+    if (kernelLibrary.Load(names_.kernel))
+        BindGroup(kernelLibrary, KernelSlot, 1);
     // Older setup libraries do not carry the configuration manager; the
     // same names then come from cfgmgr32, except the one it lacks.
     if (!CM_Get_Child() && configManagerLibrary.Load(names_.configManager))

@@ -131,7 +131,9 @@ struct DeviceApi {
     typedef BOOL(WINAPI* ClassNameProc)(const GUID*, PWSTR, DWORD, PDWORD);
     typedef HKEY(WINAPI* OpenClassKeyProc)(const GUID*, REGSAM, DWORD, PCWSTR, PVOID);
 
-    // The libraries, loaded by bare name. Tests swap in stand-ins.
+    // The libraries: bare names come from the system directory, except the
+    // setup library, a known DLL (LibraryHolder::LoadKnownDll). Tests swap
+    // in stand-ins, by full path where a bare name would not reach them.
     struct LibraryNames {
         const wchar_t* newdev;
         const wchar_t* setup;

@@ -130,7 +130,9 @@ ULONG_PTR ReadThreadStartAddress(HANDLE thread, NtQueryInformationThreadProc que
 void CrashRecords::Clear()
 {
     moduleCount_ = 0;
+    modulesLeftOut_ = 0;
     threadCount_ = 0;
+    threadsLeftOut_ = 0;
 }
 
 MINIDUMP_CALLBACK_INFORMATION CrashRecords::Callback()
@@ -143,8 +145,10 @@ MINIDUMP_CALLBACK_INFORMATION CrashRecords::Callback()
 
 void CrashRecords::AddModule(const MINIDUMP_MODULE_CALLBACK& module)
 {
-    if (moduleCount_ >= ModuleMax)
+    if (moduleCount_ >= ModuleMax) {
+        ++modulesLeftOut_;
         return;
+    }
     ModuleRecord& record = modules_[moduleCount_++];
     memset(&record, 0, sizeof(record));
     if (module.FullPath)
@@ -170,8 +174,10 @@ void CrashRecords::AddThread(DWORD id, HANDLE thread, const CONTEXT& context, UL
     for (int i = 0; i < threadCount_; ++i)
         if (threads_[i].id == id)
             return;
-    if (threadCount_ >= ThreadMax)
+    if (threadCount_ >= ThreadMax) {
+        ++threadsLeftOut_;
         return;
+    }
     ThreadRecord& record = threads_[threadCount_++];
     memset(&record, 0, sizeof(record));
     record.id = id;
@@ -203,18 +209,29 @@ BOOL CALLBACK CrashRecords::OnDumpEvent(PVOID self, const PMINIDUMP_CALLBACK_INP
         return TRUE;
     case ThreadCallback: {
         const MINIDUMP_THREAD_CALLBACK& thread = input->Thread;
+        if (records->IsExcluded(thread.ThreadId)) {
+            if (output)
+                output->ThreadWriteFlags = 0;
+            return TRUE;
+        }
         records->AddThread(thread.ThreadId, thread.ThreadHandle, thread.Context, thread.StackBase,
                            thread.StackEnd);
         return TRUE;
     }
     case ThreadExCallback: {
         const MINIDUMP_THREAD_EX_CALLBACK& thread = input->ThreadEx;
+        if (records->IsExcluded(thread.ThreadId)) {
+            if (output)
+                output->ThreadWriteFlags = 0;
+            return TRUE;
+        }
         records->AddThread(thread.ThreadId, thread.ThreadHandle, thread.Context, thread.StackBase,
                            thread.StackEnd);
         return TRUE;
     }
-    case IncludeModuleCallback:
     case IncludeThreadCallback:
+        return !records->IsExcluded(input->IncludeThread.ThreadId);
+    case IncludeModuleCallback:
         return TRUE;
     default:
         // Memory, cancel and the rest: nothing more to add, nothing to stop.

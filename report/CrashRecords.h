@@ -29,13 +29,16 @@ struct ThreadRecord {
 
 // The modules and threads collected while the minidump is written, in
 // fixed tables: the callback runs inside a crashed process and must not
-// depend on its heap. What does not fit is left out.
+// depend on its heap. What does not fit is left out and counted.
 class CrashRecords {
 public:
     static const int ModuleMax = 512;
     static const int ThreadMax = 512;
 
     void Clear();
+    // A thread left out of the dump and the records: the reporter's own,
+    // which describes the crash and is no part of it. 0: none.
+    void Exclude(DWORD threadId) { excluded_ = threadId; }
     // Where thread start addresses come from; may be none.
     void UseThreadQuery(NtQueryInformationThreadProc query) { queryThread_ = query; }
 
@@ -49,6 +52,9 @@ public:
 
     int ModuleCount() const { return moduleCount_; }
     int ThreadCount() const { return threadCount_; }
+    // How many did not fit.
+    int ModulesLeftOut() const { return modulesLeftOut_; }
+    int ThreadsLeftOut() const { return threadsLeftOut_; }
     const ModuleRecord& Module(int index) const { return modules_[index]; }
     const ThreadRecord& Thread(int index) const { return threads_[index]; }
 
@@ -56,11 +62,16 @@ private:
     static BOOL CALLBACK OnDumpEvent(PVOID self, const PMINIDUMP_CALLBACK_INPUT input,
                                      PMINIDUMP_CALLBACK_OUTPUT output);
 
+    bool IsExcluded(DWORD threadId) const { return excluded_ && threadId == excluded_; }
+
     NtQueryInformationThreadProc queryThread_ = nullptr;
+    DWORD excluded_ = 0;
     ModuleRecord modules_[ModuleMax];
     int moduleCount_ = 0;
+    int modulesLeftOut_ = 0;
     ThreadRecord threads_[ThreadMax];
     int threadCount_ = 0;
+    int threadsLeftOut_ = 0;
 };
 
 // The name a thread has put into its information block (the block's

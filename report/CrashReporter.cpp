@@ -1,19 +1,16 @@
 #include "report/CrashReporter.h"
 
-#include <string.h>
-#include <wchar.h>
+#include <new>
+#include <stdio.h>
 
 #include "report/CrashText.h"
-#include "services/ModulePath.h"
+#include "report/DumpModuleNames.h"
+#include "report/HandlerStack.h"
+#include "report/RuntimeFailures.h"
+#include "services/WindowsVersion.h"
 #include "ui/VersionText.h"
 
 namespace {
-
-// Stack kept for the handler when the main thread overflows its own.
-const ULONG HandlerStackGuarantee = 64 * 1024;
-
-const wchar_t DumpSuffix[] = L"_Debug.dmp";
-const wchar_t TextSuffix[] = L"_Debug.txt";
 
 // Offers the files to the user and sends them to the configured host.
 int DefaultReportStep(const CrashReporter& reporter, const wchar_t* dumpPath, const wchar_t* textPath)
@@ -21,138 +18,91 @@ int DefaultReportStep(const CrashReporter& reporter, const wchar_t* dumpPath, co
     return SendProblemReport(reporter.ReportSettings(), dumpPath, textPath);
 }
 
-// `first` followed by `second` and `third`; empty when it does not fit.
-void JoinInto(wchar_t* target, int size, const wchar_t* first, const wchar_t* second,
-              const wchar_t* third = L"")
-{
-    target[0] = 0;
-    size_t length = wcslen(first) + wcslen(second) + wcslen(third);
-    if (length >= (size_t)size || !*first)
-        return;
-    wcscpy(target, first);
-    wcscat(target, second);
-    wcscat(target, third);
-}
-
-HANDLE CreateReportFile(const wchar_t* path)
-{
-    if (!path || !*path)
-        return INVALID_HANDLE_VALUE;
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-void RegisterWithErrorReporting(const wchar_t* path)
-{
-    typedef HRESULT(WINAPI * WerRegisterFileProc)(PCWSTR, int, DWORD);
-    const int WerRegFileTypeOther = 2;
-    const DWORD WerFileAnonymousData = 2;
-    WerRegisterFileProc registerFile =
-        (WerRegisterFileProc)SystemFunction(L"kernel32.dll", "WerRegisterFile");
-    if (registerFile)
-        registerFile(path, WerRegFileTypeOther, WerFileAnonymousData);
-}
-
-// The name tried first: the primary one, unless it could not be made.
-const wchar_t* FirstTried(const wchar_t* primary, const wchar_t* fallback)
-{
-    return *primary ? primary : fallback;
-}
-
-// Creates the primary file, else the fallback, and registers the one made
-// with Windows Error Reporting; `tried` names the last one tried.
-HANDLE CreateBesideOrInTemp(const wchar_t* primary, const wchar_t* fallback,
-                            const wchar_t* volatile& tried)
-{
-    tried = FirstTried(primary, fallback);
-    HANDLE file = CreateReportFile(primary);
-    if (file == INVALID_HANDLE_VALUE) {
-        tried = fallback;
-        file = CreateReportFile(fallback);
-    }
-    if (file != INVALID_HANDLE_VALUE)
-        RegisterWithErrorReporting(tried);
-    return file;
-}
-
-// A system that commits the whole stack up front (64-bit Wine does) keeps
-// only one guard page, at the very bottom, so the guarantee is never
-// reached: the overflow comes with a page left and its handling faults
-// again. A guard page where the guaranteed part begins makes the overflow
-// come there. Where the stack grows page by page (Windows), that page is
-// not committed yet and nothing is changed.
-void ArmGuaranteeGuardPage(ULONG guarantee)
-{
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    MEMORY_BASIC_INFORMATION stack;
-    if (!VirtualQuery(&stack, &stack, sizeof stack) || !stack.AllocationBase)
-        return;
-    ULONG_PTR page = system.dwPageSize;
-    ULONG_PTR rounded = (guarantee + page - 1) / page * page;
-    char* guard = (char*)stack.AllocationBase + page + rounded;
-    MEMORY_BASIC_INFORMATION at;
-    // The guard must lie well below the frame we are in.
-    if (guard + 4 * page > (char*)&stack || !VirtualQuery(guard, &at, sizeof at) ||
-        at.State != MEM_COMMIT || (at.Protect & (PAGE_GUARD | PAGE_NOACCESS)) ||
-        at.AllocationBase != stack.AllocationBase)
-        return;
-    DWORD previous;
-    VirtualProtect(guard, page, at.Protect | PAGE_GUARD, &previous);
-}
-
-void ReserveHandlerStack()
-{
-    typedef BOOL(WINAPI * SetThreadStackGuaranteeProc)(PULONG);
-    SetThreadStackGuaranteeProc guarantee =
-        (SetThreadStackGuaranteeProc)SystemFunction(L"kernel32.dll", "SetThreadStackGuarantee");
-    ULONG size = HandlerStackGuarantee;
-    if (guarantee && guarantee(&size))
-        ArmGuaranteeGuardPage(HandlerStackGuarantee);
-}
-
 bool IsNtFamily()
 {
     return (GetVersion() & 0x80000000u) == 0;
 }
 
-CrashReporter TheCrashReporter;
+BOOL CALLBACK FindProgramWindow(HWND window, LPARAM found)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (IsWindowVisible(window) || !lstrcmpW(className, L"#32770")) {
+        *(bool*)found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A dialog on this thread would run the thread's other windows too: those
+// of the crashed program, if it has any (a visible window, or a dialog).
+bool ThreadHasProgramWindows()
+{
+    bool found = false;
+    EnumThreadWindows(GetCurrentThreadId(), FindProgramWindow, (LPARAM)&found);
+    return found;
+}
+
+ULONG_PTR ProgramCounterOf(const CONTEXT& context)
+{
+#if defined(__x86_64__) || defined(_M_X64)
+    return (ULONG_PTR)context.Rip;
+#elif defined(__i386__) || defined(_M_IX86)
+    return (ULONG_PTR)context.Eip;
+#else
+    return 0;
+#endif
+}
+
+// A 32-bit process on 64-bit Windows loses exceptions raised in window
+// procedures that the kernel calls, unless it opts out (where the system
+// offers the switch).
+void KeepKernelCallbackExceptions()
+{
+#if defined(__i386__) || defined(_M_IX86)
+    typedef BOOL(WINAPI * GetPolicyProc)(LPDWORD);
+    typedef BOOL(WINAPI * SetPolicyProc)(DWORD);
+    const DWORD ProcessCallbackFilterEnabled = 0x1;
+    if (!IsWow64())
+        return;
+    GetPolicyProc get =
+        (GetPolicyProc)SystemFunction(L"kernel32.dll", "GetProcessUserModeExceptionPolicy");
+    SetPolicyProc set =
+        (SetPolicyProc)SystemFunction(L"kernel32.dll", "SetProcessUserModeExceptionPolicy");
+    DWORD flags = 0;
+    if (get && set && get(&flags))
+        set(flags & ~ProcessCallbackFilterEnabled);
+#endif
+}
+
+// Never destroyed: a crash late in the shutdown is reported like any other.
+alignas(CrashReporter) unsigned char ReporterStorage[sizeof(CrashReporter)];
 
 } // namespace
 
 CrashReporter& CrashReporter::Current()
 {
-    return TheCrashReporter;
+    static CrashReporter* const reporter = new (ReporterStorage) CrashReporter;
+    return *reporter;
 }
+
+namespace {
+// Made while the program starts, before the entry point.
+CrashReporter& InstalledAtStart = CrashReporter::Current();
+} // namespace
 
 CrashReporter::CrashReporter() : step_(DefaultReportStep)
 {
-    ComputeFileNames();
+    files_.ComputeNames();
+    ReportApi();
     ReserveHandlerStack();
-    previousFilter_ = SetUnhandledExceptionFilter(ExceptionFilter);
-}
-
-CrashReporter::~CrashReporter()
-{
-    SetUnhandledExceptionFilter(previousFilter_);
-}
-
-void CrashReporter::ComputeFileNames()
-{
-    WideString directory, name;
-    bool known = GetExecutableDirectory(directory) && GetExecutableBaseName(name);
-    if (!known)
-        directory.Clear();
-    JoinInto(executableDirectory_, PathMax, directory.Text(), L"");
-    JoinInto(primaryDump_, PathMax, directory.Text(), known ? name.Text() : L"", DumpSuffix);
-    JoinInto(primaryText_, PathMax, directory.Text(), known ? name.Text() : L"", TextSuffix);
-    wchar_t temporary[MAX_PATH + 1];
-    DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
-    if (length == 0 || length > MAX_PATH)
-        temporary[0] = 0;
-    const wchar_t* base = known ? name.Text() : L"MiniDump";
-    JoinInto(fallbackDump_, PathMax, temporary, base, DumpSuffix);
-    JoinInto(fallbackText_, PathMax, temporary, base, TextSuffix);
+    captured_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetUnhandledExceptionFilter(ExceptionFilter);
+    InstallRuntimeFailureHandlers(ReportFailure);
+    KeepKernelCallbackExceptions();
+    // The thread loads DbgHelp by itself: start-up does not wait for it.
+    thread_.Start(Prepare, Work, KeepFilterInstalled, this);
 }
 
 void CrashReporter::ConfigureReporter(int iconId, const wchar_t* host, const wchar_t* path,
@@ -184,14 +134,80 @@ void CrashReporter::UseReportStep(ReportStep step)
     step_ = step ? step : DefaultReportStep;
 }
 
+void CrashReporter::Prepare(void* self)
+{
+    CrashReporter* reporter = static_cast<CrashReporter*>(self);
+    reporter->engine_.Load();
+    reporter->mask_.Load();
+    ReportFile machine;
+    machine.AttachBuffer(reporter->machine_, sizeof reporter->machine_);
+    WriteProcessorSection(machine, IsNtFamily());
+    WriteSystemSection(machine, IsNtFamily());
+    machine.Close();
+    // The runtime keeps some state per thread, made at its first use: made
+    // now, not while a crashed thread may hold the heap.
+    char probe[16];
+    _snprintf(probe, sizeof probe, "%u", 1u);
+    InterlockedExchange(&reporter->ready_, 1);
+}
+
+void CrashReporter::Work(void* self)
+{
+    static_cast<CrashReporter*>(self)->RunReport();
+}
+
+void CrashReporter::KeepFilterInstalled(void*)
+{
+    // A library that installs its own filter later would displace ours.
+    SetUnhandledExceptionFilter(ExceptionFilter);
+}
+
 LONG WINAPI CrashReporter::ExceptionFilter(EXCEPTION_POINTERS* exception)
 {
     CrashReporter& reporter = Current();
-    if (InterlockedExchange(&reporter.handling_, 1))
-        return EXCEPTION_CONTINUE_SEARCH;
+    DWORD code = exception && exception->ExceptionRecord ? exception->ExceptionRecord->ExceptionCode
+                                                         : 0;
+    if (reporter.thread_.IsCurrent()) {
+        // A fault in a part of the report ends that part; the rest goes on.
+        if (reporter.thread_.RecoverFromFault(exception))
+            return EXCEPTION_CONTINUE_EXECUTION;
+        // Outside any part, while a report runs: the thread ends, and the
+        // crashing thread, which watches it, goes on without it.
+        if (reporter.handling_)
+            ExitThread(code);
+    }
+    DWORD self = GetCurrentThreadId();
+    if (InterlockedCompareExchange(&reporter.handling_, 1, 0) != 0) {
+        // A fault of the reporting thread itself goes to the system.
+        if (reporter.owner_ == self)
+            return EXCEPTION_CONTINUE_SEARCH;
+        // Another thread reports; it ends the process when it is done.
+        for (;;)
+            Sleep(INFINITE);
+    }
+    reporter.owner_ = self;
     if (reporter.WriteCrashReport(exception) == 1)
         return EXCEPTION_CONTINUE_SEARCH;
+    // Ended here, with nothing of the crashed program run again on the way.
+    TerminateProcess(GetCurrentProcess(), code);
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void CrashReporter::ReportFailure(DWORD code)
+{
+    // In a part of the report, the failure ends that part like a fault: it
+    // is raised, so that the system continues where the part ends.
+    if (Current().thread_.IsGuarding())
+        RaiseException(code, 0, 0, nullptr);
+    CONTEXT context = {};
+    RtlCaptureContext(&context);
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = code;
+    record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
+    record.ExceptionAddress = (PVOID)ProgramCounterOf(context);
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    ExceptionFilter(&pointers);
+    TerminateProcess(GetCurrentProcess(), code);
 }
 
 int CrashReporter::WriteCrashReport(EXCEPTION_POINTERS* exception)
@@ -199,96 +215,208 @@ int CrashReporter::WriteCrashReport(EXCEPTION_POINTERS* exception)
     exception_ = exception && exception->ExceptionRecord && exception->ContextRecord ? exception
                                                                                      : nullptr;
     crashingThreadId_ = GetCurrentThreadId();
-    dumpPath_ = FirstTried(primaryDump_, fallbackDump_);
-    textPath_ = FirstTried(primaryText_, fallbackText_);
-    // The capture runs on a thread of its own: it has the stack that an
-    // overflowing thread lacks, and it sees the crashing thread from outside.
-    bool finished = false;
-    if (capture_.IsRunning()) {
-        // An earlier capture never ended and still owns the buffers.
-    } else if (capture_.Start(CaptureRoutine, this)) {
-        bool overflow =
-            exception_ && exception_->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
-        // Dispatching messages needs stack, which an overflow has used up.
-        finished = WaitForCapture(!overflow) != 0;
-    } else {
-        Capture();
-        finished = true;
+    InterlockedExchange(&stepResult_, 1);
+    files_.Begin();
+    ResetEvent(captured_);
+    ResetEvent(done_);
+    if (thread_.IsCurrent() || !thread_.IsRunning()) {
+        // A fault of the reporter thread itself, or no such thread (it could
+        // not start, or the process is ending): this thread does it all.
+        if (!engine_.HasLibrary())
+            engine_.Load();
+        RunReport();
+        return stepResult_;
     }
-    int result = step_(*this, dumpPath_, textPath_);
-    // A capture that did not finish may still be inside DbgHelp.
-    if (finished)
-        engine_.Stop();
-    exception_ = nullptr;
-    return result;
+    if (!thread_.Request()) {
+        // No reporter thread, or one still caught in an earlier capture:
+        // what this thread can do alone.
+        files_.Abandon(0);
+        return Rescue();
+    }
+    if (thread_.WaitFor(captured_, captureTimeout_) == ReporterThread::Signalled ||
+        !files_.Abandon(CommitPatience)) {
+        // The step may keep the user as long as the user likes.
+        thread_.WaitFor(done_, INFINITE);
+        return stepResult_;
+    }
+    return Rescue();
 }
 
-int CrashReporter::WaitForCapture(bool canDispatch)
+template <void (CrashReporter::*Part)()> int CrashReporter::Guarded()
 {
-    DWORD start = GetTickCount();
-    if (canDispatch && capture_.Wait(captureTimeout_))
-        return 1;
-    if (!capture_.IsRunning())
-        return 1;
-    // Without dispatching, or after a WM_QUIT ended the dispatching wait early.
-    DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= captureTimeout_)
-        return 0;
-    return WaitForSingleObject(capture_.CompletionEvent(), captureTimeout_ - elapsed) ==
-           WAIT_OBJECT_0;
+    struct Call {
+        static void Run(void* self) { (static_cast<CrashReporter*>(self)->*Part)(); }
+    };
+    return thread_.RunGuarded(Call::Run, this);
 }
 
-DWORD CrashReporter::CaptureRoutine(void* self)
-{
-    return static_cast<CrashReporter*>(self)->Capture();
-}
-
-DWORD CrashReporter::Capture()
+void CrashReporter::RunReport()
 {
     records_.Clear();
-    engine_.Start(executableDirectory_);
+    // The reporter thread is left out, unless it is the one that crashed.
+    records_.Exclude(thread_.Id() != crashingThreadId_ ? thread_.Id() : 0);
     records_.UseThreadQuery(engine_.QueryThread());
-    WriteDump();
+    Guarded<&CrashReporter::OpenSymbols>();
+    if (!Guarded<&CrashReporter::WriteDump>() && dumpFile_ != INVALID_HANDLE_VALUE)
+        files_.Discard(CrashFiles::Dump, CrashFiles::Capture, dumpFile_);
+    dumpFile_ = INVALID_HANDLE_VALUE;
     WriteText();
-    return 1;
+    bool ours = files_.EndCapture() != 0;
+    if (ours)
+        files_.RemoveUncommitted();
+    SetEvent(captured_);
+    if (ours)
+        Guarded<&CrashReporter::RunStep>();
+    Guarded<&CrashReporter::CloseSymbols>();
+    SetEvent(done_);
+}
+
+void CrashReporter::OpenSymbols()
+{
+    engine_.Open(files_.ExecutableDirectory());
+}
+
+void CrashReporter::CloseSymbols()
+{
+    engine_.Close();
 }
 
 void CrashReporter::WriteDump()
 {
-    HANDLE file = CreateBesideOrInTemp(primaryDump_, fallbackDump_, dumpPath_);
+    // Without DbgHelp there is no dump to offer, not even an empty one.
+    if (!engine_.IsLoaded())
+        return;
+    HANDLE file = files_.Create(CrashFiles::Dump, CrashFiles::Capture);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    if (engine_.IsLoaded()) {
-        MINIDUMP_EXCEPTION_INFORMATION information;
-        information.ThreadId = crashingThreadId_;
-        information.ExceptionPointers = exception_;
-        information.ClientPointers = FALSE;
-        MINIDUMP_CALLBACK_INFORMATION callback = records_.Callback();
-        engine_.Api().miniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file,
-                                        MiniDumpNormal, exception_ ? &information : nullptr,
-                                        nullptr, &callback);
-    }
-    CloseHandle(file);
+    dumpFile_ = file;
+    MINIDUMP_EXCEPTION_INFORMATION information;
+    information.ThreadId = crashingThreadId_;
+    information.ExceptionPointers = exception_;
+    information.ClientPointers = FALSE;
+    MINIDUMP_CALLBACK_INFORMATION callback = records_.Callback();
+    bool written = engine_.Api().miniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file,
+                                                   MiniDumpNormal,
+                                                   exception_ ? &information : nullptr, nullptr,
+                                                   &callback) &&
+                   MaskDumpModuleNames(file, mask_);
+    dumpFile_ = INVALID_HANDLE_VALUE;
+    if (written)
+        files_.Commit(CrashFiles::Dump, CrashFiles::Capture, file);
+    else
+        files_.Discard(CrashFiles::Dump, CrashFiles::Capture, file);
 }
 
 void CrashReporter::WriteText()
 {
-    HANDLE file = CreateBesideOrInTemp(primaryText_, fallbackText_, textPath_);
+    HANDLE file = files_.Create(CrashFiles::Text, CrashFiles::Capture);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    text_.Attach(file);
+    text_.UseMask(&mask_);
+    typedef int (CrashReporter::*GuardedPart)();
+    static const GuardedPart parts[] = {
+        &CrashReporter::Guarded<&CrashReporter::WriteExceptionPart>,
+        &CrashReporter::Guarded<&CrashReporter::WriteMachinePart>,
+        &CrashReporter::Guarded<&CrashReporter::WriteUptimePart>,
+        &CrashReporter::Guarded<&CrashReporter::WriteStackPart>,
+        &CrashReporter::Guarded<&CrashReporter::WriteModulePart>,
+        &CrashReporter::Guarded<&CrashReporter::WriteThreadPart>,
+    };
+    for (GuardedPart part : parts) {
+        // A section that faulted says so where it ends; the next one follows.
+        if (!(this->*part)()) {
+            DWORD code = thread_.LastFault();
+            text_.Print("\r\n(This section ended early: %s [0x%08X])\r\n", ExceptionName(code),
+                        code);
+        }
+    }
+    files_.Commit(CrashFiles::Text, CrashFiles::Capture, text_.Detach());
+}
+
+void CrashReporter::WriteExceptionPart()
+{
+    if (exception_)
+        WriteExceptionSection(text_, *exception_->ExceptionRecord, *exception_->ContextRecord,
+                              crashingThreadId_, IsNtFamily());
+}
+
+void CrashReporter::WriteMachinePart()
+{
+    if (ready_) {
+        text_.Write(machine_);
+        return;
+    }
+    WriteProcessorSection(text_, IsNtFamily());
+    WriteSystemSection(text_, IsNtFamily());
+}
+
+void CrashReporter::WriteUptimePart()
+{
+    WriteUptimeSection(text_);
+}
+
+void CrashReporter::WriteStackPart()
+{
+    if (!exception_ || !engine_.IsLoaded())
+        return;
+    walkContext_ = *exception_->ContextRecord;
+    WriteStackSection(text_, engine_, walkContext_);
+}
+
+void CrashReporter::WriteModulePart()
+{
+    WriteModuleSection(text_, records_);
+}
+
+void CrashReporter::WriteThreadPart()
+{
+    WriteThreadSection(text_, records_, engine_, IsNtFamily());
+}
+
+void CrashReporter::RunStep()
+{
+    // On the crashing thread (no reporter thread), a dialog would run the
+    // crashed program's windows as well.
+    if (!thread_.IsCurrent() && ThreadHasProgramWindows())
+        return;
+    InterlockedExchange(&stepResult_, step_(*this, files_.Presented(CrashFiles::Dump),
+                                            files_.Presented(CrashFiles::Text)));
+}
+
+bool CrashReporter::IsOverflow() const
+{
+    return exception_ && exception_->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
+}
+
+int CrashReporter::Rescue()
+{
+    files_.RemoveUncommitted();
+    // What is left of an overflowed stack does not carry a text report.
+    if (!files_.IsCommitted(CrashFiles::Text) && !IsOverflow())
+        WriteRescueText();
+    InterlockedExchange(&stepResult_, 1);
+    // A reporter thread caught in its own start may hold the loader's lock,
+    // which the step would need.
+    if (ready_)
+        RunStep();
+    return stepResult_;
+}
+
+void CrashReporter::WriteRescueText()
+{
+    // Only what needs neither the loader's lock nor DbgHelp, both of which
+    // the stalled capture may hold; none of it names a path.
+    HANDLE file = files_.Create(CrashFiles::Text, CrashFiles::Rescue);
     if (file == INVALID_HANDLE_VALUE)
         return;
     ReportFile report;
     report.Attach(file);
-    bool nt = IsNtFamily();
     if (exception_)
         WriteExceptionSection(report, *exception_->ExceptionRecord, *exception_->ContextRecord,
-                              crashingThreadId_, nt);
-    WriteProcessorSection(report, nt);
-    WriteSystemSection(report, nt);
+                              crashingThreadId_, IsNtFamily());
+    if (ready_)
+        report.Write(machine_);
     WriteUptimeSection(report);
-    if (exception_ && engine_.IsLoaded()) {
-        walkContext_ = *exception_->ContextRecord;
-        WriteStackSection(report, engine_, walkContext_);
-    }
-    WriteModuleSection(report, records_);
-    WriteThreadSection(report, records_, engine_, nt);
+    files_.Commit(CrashFiles::Text, CrashFiles::Rescue, report.Detach());
 }

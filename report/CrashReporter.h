@@ -2,23 +2,35 @@
 
 #include <windows.h>
 
+#include "report/CrashFiles.h"
 #include "report/CrashRecords.h"
+#include "report/CrashText.h"
 #include "report/ProblemReport.h"
+#include "report/ProfileMask.h"
+#include "report/ReporterThread.h"
 #include "report/SymbolEngine.h"
 #include "services/WideString.h"
-#include "update/WorkerThread.h"
 
-// The process's crash handler. Its one instance exists before the entry
-// point runs and installs the unhandled-exception filter; on a crash it
-// writes a minidump ("<base>_Debug.dmp") and a text report
-// ("<base>_Debug.txt") beside the executable, or in the temporary folder
-// when that is not writable, registers both with Windows Error Reporting
-// and hands them to the report step, which may offer to send them.
+// The process's crash handler. Its one instance is made before the entry
+// point runs and is never destroyed: it installs the unhandled-exception
+// filter (and puts it back when a library replaces it), routes abort,
+// std::terminate, pure virtual calls and invalid parameters into the same
+// report, and starts the reporter thread, which loads DbgHelp at once.
+//
+// On a crash the crashing thread hands the report to the reporter thread and
+// waits without dispatching messages. The reporter thread writes a minidump
+// ("<base>_Debug.dmp") and a text report ("<base>_Debug.txt") beside the
+// executable, or in the temporary folder when that is not writable, each
+// under a temporary name until complete, with the user's profile and name
+// masked; then it hands the files it completed to the report step, which
+// may offer to send them. Then the process ends with the exception's code.
 class CrashReporter {
 public:
-    // What follows the capture: gets the reporter (for its configured
-    // texts) and the two file names; returns 1 for "no dialog", so the
-    // exception goes on to the system, anything else to end the process.
+    // What follows the capture, on the reporter thread: gets the reporter
+    // (for its configured texts) and the names of the files completed for
+    // this crash ("" for a file that could not be written); returns 1 for
+    // "no dialog", so the exception goes on to the system, anything else to
+    // end the process.
     typedef int (*ReportStep)(const CrashReporter& reporter, const wchar_t* dumpPath,
                               const wchar_t* textPath);
 
@@ -27,9 +39,6 @@ public:
 
     static CrashReporter& Current();
 
-    CrashReporter();
-    // Gives the filter back to whoever had it before.
-    ~CrashReporter();
     CrashReporter(const CrashReporter&) = delete;
     CrashReporter& operator=(const CrashReporter&) = delete;
 
@@ -54,25 +63,56 @@ public:
     void UseCaptureTimeout(DWORD milliseconds) { captureTimeout_ = milliseconds; }
 
     // Writes both files for `exception` (none: a report of the process
-    // without exception, stack and registers) and returns the report
-    // step's result.
+    // without exception, stack and registers) and runs the report step, on
+    // the reporter thread while this thread waits without dispatching
+    // messages; returns the step's result. When the capture does not end in
+    // time, this thread writes what it can without it: the text report
+    // without symbols, modules and threads, and the step runs here once the
+    // reporter thread was ready, unless this thread has windows of the
+    // program (otherwise 1).
     int WriteCrashReport(EXCEPTION_POINTERS* exception);
 
+    // The reporter thread has prepared itself (DbgHelp loaded, the machine's
+    // lines read). A crash before still gets a report, with less in it
+    // when the capture cannot finish.
+    bool IsReady() const { return ready_ != 0; }
+
     static LONG WINAPI ExceptionFilter(EXCEPTION_POINTERS* exception);
+    // A failure that raises no exception (abort and the like, see
+    // RuntimeFailures.h): reported as an exception with `code` where it was
+    // called; then the process ends with `code`.
+    static void ReportFailure(DWORD code);
 
 private:
-    static const int PathMax = 600;
+    // A rename of a finished file is waited for this long after a time-out.
+    static const DWORD CommitPatience = 2000;
 
-    void ComputeFileNames();
-    static DWORD CaptureRoutine(void* self);
-    DWORD Capture();
+    CrashReporter();
+
+    static void Prepare(void* self);
+    static void Work(void* self);
+    static void KeepFilterInstalled(void* self);
+    template <void (CrashReporter::*Part)()> int Guarded();
+
+    void RunReport();
+    void OpenSymbols();
     void WriteDump();
     void WriteText();
-    int WaitForCapture(bool canDispatch);
+    void WriteExceptionPart();
+    void WriteMachinePart();
+    void WriteUptimePart();
+    void WriteStackPart();
+    void WriteModulePart();
+    void WriteThreadPart();
+    void RunStep();
+    void CloseSymbols();
+    int Rescue();
+    void WriteRescueText();
+    bool IsOverflow() const;
 
-    // Set by the first crash; a later one goes straight to the system.
+    // Set by the first crash; `owner_` is the thread that reports it.
     volatile LONG handling_ = 0;
-    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter_ = nullptr;
+    volatile DWORD owner_ = 0;
 
     WideString host_;
     WideString path_;
@@ -82,25 +122,25 @@ private:
     ReportStep step_;
     DWORD captureTimeout_ = DefaultCaptureTimeout;
 
-    // The names tried for the two files, primary (beside the executable)
-    // first. Fixed when the reporter is made, so a crash needs no path work.
-    wchar_t executableDirectory_[PathMax];
-    wchar_t primaryDump_[PathMax];
-    wchar_t primaryText_[PathMax];
-    wchar_t fallbackDump_[PathMax];
-    wchar_t fallbackText_[PathMax];
-    // The last name tried for each file: one of the names above, switched
-    // by a single store, so a crashing thread that stops waiting for the
-    // capture still reads a whole name.
-    const wchar_t* volatile dumpPath_ = L"";
-    const wchar_t* volatile textPath_ = L"";
-
-    // The crash being reported, for the capture thread.
+    // The crash being reported, for the reporter thread. The records live
+    // on the crashing thread's stack, which waits meanwhile.
     EXCEPTION_POINTERS* exception_ = nullptr;
     DWORD crashingThreadId_ = 0;
+    volatile LONG stepResult_ = 1;
+    HANDLE captured_ = nullptr; // the capture is over, the step begins
+    HANDLE done_ = nullptr;     // the report is over
+    volatile LONG ready_ = 0;   // the reporter thread has prepared itself
+    // The processor and system lines, which do not change while the program
+    // runs: read while the reporter thread prepares itself, not in a crashed
+    // process.
+    char machine_[4096] = "";
     CONTEXT walkContext_;
+    HANDLE dumpFile_ = INVALID_HANDLE_VALUE;
+    ReportFile text_;
 
+    CrashFiles files_;
+    ProfileMask mask_;
     SymbolEngine engine_;
     CrashRecords records_;
-    WorkerThread capture_;
+    ReporterThread thread_;
 };

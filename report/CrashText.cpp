@@ -12,6 +12,7 @@
 #include <x86intrin.h>
 #endif
 
+#include "report/RuntimeFailures.h"
 #include "services/RegistryKey.h"
 #include "services/WindowsVersion.h"
 
@@ -65,7 +66,11 @@ const ExceptionNameEntry ExceptionNames[] = {
     {0xC0000096, "Privileged Instruction"},
     {0xC00000FD, "Stack Overflow"},
     {0xC0000142, "DLL Initialization Failed"},
+    {InvalidParameterCode, "Invalid Parameter"},
     {0xE06D7363, "Microsoft C++ Exception"},
+    {AbortCode, "Abort"},
+    {TerminateCode, "Terminate"},
+    {PureVirtualCallCode, "Pure Virtual Call"},
 };
 
 // KUSER_SHARED_DATA: frames there are system call stubs, not code of ours.
@@ -162,9 +167,7 @@ DWORD ProcessorClock(const RegistryKey& key)
     if (!key.ReadNumber(L"~MHz", &megahertz))
         megahertz = 0;
     DWORD clock = (DWORD)megahertz;
-    typedef LONG(WINAPI * NtQuerySystemInformationProc)(int, PVOID, ULONG, PULONG);
-    NtQuerySystemInformationProc query = (NtQuerySystemInformationProc)SystemFunction(
-        L"ntdll.dll", "NtQuerySystemInformation");
+    ReportSystemApi::NtQuerySystemInformationProc query = ReportApi().ntQuerySystemInformation;
     BYTE speed[15] = {};
     ULONG returned = 0;
     if (query && query(43, speed, sizeof(speed), &returned) >= 0) {
@@ -260,20 +263,57 @@ void ReportFile::Attach(HANDLE file)
     file_ = file;
 }
 
+HANDLE ReportFile::Detach()
+{
+    HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    return file;
+}
+
+void ReportFile::AttachBuffer(char* buffer, int size)
+{
+    Close();
+    buffer_ = size > 0 ? buffer : nullptr;
+    bufferSize_ = size;
+    bufferUsed_ = 0;
+    if (buffer_)
+        buffer_[0] = 0;
+}
+
 void ReportFile::Close()
 {
     if (file_ != INVALID_HANDLE_VALUE && file_ != nullptr)
         CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
+    buffer_ = nullptr;
+}
+
+int ReportFile::WriteBytes(const char* bytes, DWORD length)
+{
+    if (buffer_) {
+        if ((DWORD)(bufferSize_ - 1 - bufferUsed_) < length)
+            return 0;
+        memcpy(buffer_ + bufferUsed_, bytes, length);
+        bufferUsed_ += (int)length;
+        buffer_[bufferUsed_] = 0;
+        return 1;
+    }
+    DWORD written = 0;
+    return WriteFile(file_, bytes, length, &written, nullptr) && written == length;
+}
+
+int ReportFile::WritePiece(const char* piece, int length, void* self)
+{
+    return static_cast<ReportFile*>(self)->WriteBytes(piece, (DWORD)length);
 }
 
 int ReportFile::Write(const char* text)
 {
     if (!IsOpen() || !text)
         return 0;
-    DWORD length = (DWORD)strlen(text);
-    DWORD written = 0;
-    return WriteFile(file_, text, length, &written, nullptr) && written == length;
+    if (mask_)
+        return mask_->WriteMasked(text, WritePiece, this);
+    return WriteBytes(text, (DWORD)strlen(text));
 }
 
 int ReportFile::Print(const char* format, ...)
@@ -283,7 +323,14 @@ int ReportFile::Print(const char* format, ...)
     // msvcrt's formatter: -1 and no terminator when the line is cut.
     int length = _vsnprintf(line_, LineMax - 1, format, args);
     va_end(args);
-    line_[length < 0 ? LineMax - 1 : length] = 0;
+    if (length < 0 || length >= LineMax - 1) {
+        length = LineMax - 1;
+        size_t formatLength = strlen(format);
+        // A cut line keeps its end, so it does not run into the next one.
+        if (formatLength >= 2 && !strcmp(format + formatLength - 2, "\r\n"))
+            memcpy(line_ + length - 2, "\r\n", 2);
+    }
+    line_[length] = 0;
     return Write(line_);
 }
 
@@ -291,6 +338,19 @@ FARPROC SystemFunction(const wchar_t* module, const char* name)
 {
     HMODULE handle = GetModuleHandleW(module);
     return handle ? GetProcAddress(handle, name) : nullptr;
+}
+
+const ReportSystemApi& ReportApi()
+{
+    static const ReportSystemApi api = {
+        (ReportSystemApi::GetProcessTimesProc)SystemFunction(L"kernel32.dll", "GetProcessTimes"),
+        (ReportSystemApi::GetDurationFormatExProc)SystemFunction(L"kernel32.dll",
+                                                                 "GetDurationFormatEx"),
+        (ReportSystemApi::NtQuerySystemInformationProc)SystemFunction(L"ntdll.dll",
+                                                                      "NtQuerySystemInformation"),
+        (ReportSystemApi::WerRegisterFileProc)SystemFunction(L"kernel32.dll", "WerRegisterFile"),
+    };
+    return api;
 }
 
 const char* ExceptionName(DWORD code)
@@ -407,10 +467,7 @@ void WriteSystemSection(ReportFile& file, bool ntFamily)
 
 void WriteUptimeSection(ReportFile& file)
 {
-    typedef BOOL(WINAPI * GetProcessTimesProc)(HANDLE, FILETIME*, FILETIME*, FILETIME*,
-                                               FILETIME*);
-    GetProcessTimesProc getProcessTimes =
-        (GetProcessTimesProc)SystemFunction(L"kernel32.dll", "GetProcessTimes");
+    ReportSystemApi::GetProcessTimesProc getProcessTimes = ReportApi().getProcessTimes;
     FILETIME created, exited, kernelTime, userTime, now;
     if (!getProcessTimes ||
         !getProcessTimes(GetCurrentProcess(), &created, &exited, &kernelTime, &userTime))
@@ -482,6 +539,8 @@ void WriteModuleSection(ReportFile& file, const CrashRecords& records)
                    module.size, module.timeStamp, date, time, module.checksum, module.base, f[0],
                    f[1], f[2], f[3], v[0], v[1], v[2], v[3], path);
     }
+    if (records.ModulesLeftOut() > 0)
+        file.Print("(%d more modules left out)\r\n", records.ModulesLeftOut());
 }
 
 void WriteThreadSection(ReportFile& file, const CrashRecords& records, SymbolEngine& engine,
@@ -502,16 +561,15 @@ void WriteThreadSection(ReportFile& file, const CrashRecords& records, SymbolEng
                               " %hs %s\r\n",
                    thread.id, thread.stackBase, thread.stackEnd, (DWORD64)thread.startAddress, start, thread.name);
     }
+    if (records.ThreadsLeftOut() > 0)
+        file.Print("(%d more threads left out)\r\n", records.ThreadsLeftOut());
 }
 
 int FormatDuration(ULONGLONG duration, wchar_t* text, int size)
 {
-    typedef int(WINAPI * GetDurationFormatExProc)(LPCWSTR, DWORD, const SYSTEMTIME*, ULONGLONG,
-                                                  LPCWSTR, LPWSTR, int);
     if (!text || size <= 0)
         return 0;
-    GetDurationFormatExProc format =
-        (GetDurationFormatExProc)SystemFunction(L"kernel32.dll", "GetDurationFormatEx");
+    ReportSystemApi::GetDurationFormatExProc format = ReportApi().getDurationFormatEx;
     if (format && format(nullptr, 0, nullptr, duration, nullptr, text, size) > 0)
         return 1;
     return FormatDurationFallback(duration, text, size);

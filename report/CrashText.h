@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "report/CrashRecords.h"
+#include "report/ProfileMask.h"
 #include "report/SymbolEngine.h"
 
 // An 8-bit text file written line by line from a fixed buffer, for a report
@@ -18,22 +19,56 @@ public:
 
     // Takes over an open file handle.
     void Attach(HANDLE file);
+    // Gives the handle back without closing it.
+    HANDLE Detach();
     void Close();
-    bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE || buffer_; }
+    // From now on what is written shows the user's profile and name masked
+    // (`mask` must outlive the writing; none: written as it is).
+    void UseMask(const ProfileMask* mask) { mask_ = mask; }
+
+    // Writes into `buffer` of `size` bytes instead of a file, kept
+    // NUL-terminated; what does not fit is left out.
+    void AttachBuffer(char* buffer, int size);
 
     int Write(const char* text);
-    // printf-style with the Windows rules (%s 8-bit, %S wide, %I64X); a
-    // line longer than LineMax - 1 bytes is cut.
+    // printf-style with the Windows rules (%s 8-bit, %S wide, %I64X). A
+    // line longer than LineMax - 1 bytes is cut; a format that ends its
+    // line ends the cut line too.
     int Print(const char* format, ...);
 
 private:
+    static int WritePiece(const char* piece, int length, void* self);
+    int WriteBytes(const char* bytes, DWORD length);
+
     HANDLE file_ = INVALID_HANDLE_VALUE;
+    char* buffer_ = nullptr;
+    int bufferSize_ = 0;
+    int bufferUsed_ = 0;
+    const ProfileMask* mask_ = nullptr;
     char line_[LineMax];
 };
 
 // An entry point of a module the process has loaded already (kernel32.dll,
 // ntdll.dll), found without loading anything; nullptr when it is missing.
 FARPROC SystemFunction(const wchar_t* module, const char* name);
+
+// The optional system functions a report calls, each none when missing.
+// Looked up once, when the crash reporter is made: a lookup takes the
+// loader's lock, which a crashed thread may hold.
+struct ReportSystemApi {
+    typedef BOOL(WINAPI* GetProcessTimesProc)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
+    typedef int(WINAPI* GetDurationFormatExProc)(LPCWSTR, DWORD, const SYSTEMTIME*, ULONGLONG,
+                                                 LPCWSTR, LPWSTR, int);
+    typedef LONG(WINAPI* NtQuerySystemInformationProc)(int, PVOID, ULONG, PULONG);
+    typedef HRESULT(WINAPI* WerRegisterFileProc)(PCWSTR, int, DWORD);
+
+    GetProcessTimesProc getProcessTimes;
+    GetDurationFormatExProc getDurationFormatEx;
+    NtQuerySystemInformationProc ntQuerySystemInformation;
+    WerRegisterFileProc werRegisterFile;
+};
+const ReportSystemApi& ReportApi();
 
 // The report's name for an exception code: "Access Violation", ...,
 // "Exception" for codes it does not know.

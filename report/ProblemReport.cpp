@@ -1,8 +1,10 @@
 #include "report/ProblemReport.h"
 
-#include "services/MachineId.h"
+#include <new>
+
 #include "report/ProblemReportDialog.h"
 #include "services/HttpClient.h"
+#include "services/MachineId.h"
 #include "ui/ModuleResources.h"
 #include "ui/VersionText.h"
 
@@ -110,7 +112,51 @@ int UploadProblemReport(const ProblemReportSettings& settings, const wchar_t* mo
     return client.Post(settings.reportHost, settings.reportPath ? settings.reportPath : L"/", L"",
                        &response, nullptr, 0, nullptr, nullptr, nullptr, nullptr, settings.port,
                        settings.service, nullptr, nullptr, nullptr, &status, 0, 0, nullptr,
-                       (DWORD)-1, nullptr, 1);
+                       UploadStepTimeout, nullptr, 1);
+}
+
+namespace {
+
+const wchar_t* CopyOf(const wchar_t* text, WideString& copy)
+{
+    if (!text)
+        return nullptr;
+    copy = text;
+    return copy.Text();
+}
+
+} // namespace
+
+ReportUpload::ReportUpload(const ProblemReportSettings& settings, const wchar_t* moduleFile,
+                           const wchar_t* dumpPath, const wchar_t* textPath)
+    : settings_(settings)
+{
+    settings_.reportHost = CopyOf(settings.reportHost, host_);
+    settings_.reportPath = CopyOf(settings.reportPath, path_);
+    settings_.programName = CopyOf(settings.programName, program_);
+    settings_.extraText = CopyOf(settings.extraText, extra_);
+    CopyOf(moduleFile, moduleFile_);
+    CopyOf(dumpPath, dumpPath_);
+    CopyOf(textPath, textPath_);
+    hasModuleFile_ = moduleFile != nullptr;
+}
+
+int ReportUpload::Start(const wchar_t* email, const wchar_t* description)
+{
+    if (worker_.IsRunning())
+        return 0;
+    CopyOf(email ? email : L"", email_);
+    CopyOf(description ? description : L"", description_);
+    return worker_.Start(Run, this);
+}
+
+DWORD ReportUpload::Run(void* self)
+{
+    ReportUpload* upload = static_cast<ReportUpload*>(self);
+    return (DWORD)UploadProblemReport(upload->settings_,
+                                      upload->hasModuleFile_ ? upload->moduleFile_.Text() : nullptr,
+                                      upload->dumpPath_.Text(), upload->textPath_.Text(),
+                                      upload->email_.Text(), upload->description_.Text());
 }
 
 int SendProblemReport(const ProblemReportSettings& settings, const wchar_t* dumpPath,
@@ -124,9 +170,18 @@ int SendProblemReport(const ProblemReportSettings& settings, const wchar_t* dump
     const wchar_t* versionFile = ModuleFile(instance, moduleFile) ? moduleFile.Text() : nullptr;
     ProblemReportTexts texts;
     ReadProblemReportTexts(versionFile, texts);
+    ReportUpload* upload = new (std::nothrow) ReportUpload(settings, versionFile, dumpPath, textPath);
     ProblemReportDialog dialog(texts, settings.iconId, dumpPath, textPath);
-    if (dialog.Show(instance) == ProblemReportDialog::Send)
-        UploadProblemReport(settings, versionFile, dumpPath, textPath, dialog.Email().Text(),
-                            dialog.Description().Text());
+    dialog.UseUpload(upload, settings.uploadTimeout);
+    INT_PTR choice = dialog.Show(instance);
+    if (!upload) {
+        if (choice == ProblemReportDialog::Send)
+            UploadProblemReport(settings, versionFile, dumpPath, textPath, dialog.Email().Text(),
+                                dialog.Description().Text());
+    } else if (!upload->IsRunning()) {
+        delete upload;
+    }
+    // An upload that outlasted its time keeps its record: its thread still
+    // uses it until the process ends, which follows the report.
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "services/HttpRequest.h"
 #include "services/WideString.h"
+#include "update/WorkerThread.h"
 
 // Where and how a problem report goes, given by whoever captured the crash.
 struct ProblemReportSettings {
@@ -22,14 +23,17 @@ struct ProblemReportSettings {
     // over TLS unless a test serves it on a plain loopback port.
     INTERNET_PORT port = INTERNET_DEFAULT_HTTPS_PORT;
     DWORD service = HttpServiceSecure;
+    // After Send the dialog shows that the report is being sent for at most
+    // this long; an upload that takes longer is left to itself.
+    DWORD uploadTimeout = 60000;
 };
 
 // Asks the user whether to send the crash files `dumpPath` (may be empty:
-// no dump) and `textPath` with a description and an e-mail address, and
-// posts them when the user agrees. Runs its own modal dialog without an
-// owner, so it works on a crashing thread. 1 when no report host is
-// configured (nothing shown), else 0 whatever the user chose and whatever
-// the upload did.
+// no dump) and `textPath` (may be empty too) with a description and an
+// e-mail address, and posts them when the user agrees, while the dialog
+// shows that the report is being sent. Runs its own modal dialog without an
+// owner. 1 when no report host is configured (nothing shown), else 0
+// whatever the user chose and whatever the upload did.
 int SendProblemReport(const ProblemReportSettings& settings, const wchar_t* dumpPath,
                       const wchar_t* textPath);
 
@@ -54,7 +58,33 @@ void WebsiteDisplayForm(const wchar_t* website, WideString& display);
 // The multipart POST of the fields "a", "p", "s", "v", "g", "e", "x" and
 // the files "d" and "t". `moduleFile` is where the program name and version
 // come from. 1 when the server's answer was read; nothing is sent when a
-// field cannot be added.
+// field cannot be added. Each network step waits at most UploadStepTimeout.
+const DWORD UploadStepTimeout = 20000;
 int UploadProblemReport(const ProblemReportSettings& settings, const wchar_t* moduleFile,
                         const wchar_t* dumpPath, const wchar_t* textPath, const wchar_t* email,
                         const wchar_t* description);
+
+// One upload of a problem report on a thread of its own, so that the dialog
+// which starts it keeps answering while it runs. Keeps copies of everything
+// it sends. Must outlive its thread: one still running when its dialog gives
+// up is left to the process's end.
+class ReportUpload {
+public:
+    ReportUpload(const ProblemReportSettings& settings, const wchar_t* moduleFile,
+                 const wchar_t* dumpPath, const wchar_t* textPath);
+    ReportUpload(const ReportUpload&) = delete;
+    ReportUpload& operator=(const ReportUpload&) = delete;
+
+    // Starts the upload with the user's texts; 0 when it cannot start.
+    int Start(const wchar_t* email, const wchar_t* description);
+    bool IsRunning() const { return worker_.IsRunning(); }
+
+private:
+    static DWORD Run(void* self);
+
+    ProblemReportSettings settings_;
+    WideString host_, path_, program_, extra_;
+    WideString moduleFile_, dumpPath_, textPath_, email_, description_;
+    bool hasModuleFile_ = false;
+    WorkerThread worker_;
+};

@@ -70,6 +70,12 @@ int ProblemReportDialog::BuildTemplate(ByteBuffer& out)
     return BuildDialogTemplate(Dialog, out);
 }
 
+void ProblemReportDialog::UseUpload(ReportUpload* upload, DWORD timeout)
+{
+    upload_ = upload;
+    uploadTimeout_ = timeout;
+}
+
 INT_PTR ProblemReportDialog::Show(HINSTANCE instance)
 {
     ByteBuffer dialogTemplate;
@@ -77,6 +83,7 @@ INT_PTR ProblemReportDialog::Show(HINSTANCE instance)
         return -1;
     description_.Clear();
     email_.Clear();
+    sending_ = false;
     return RunTemplate(instance, dialogTemplate.Data(), dialogTemplate.Size(), 0, nullptr);
 }
 
@@ -110,28 +117,38 @@ int ProblemReportDialog::FileListMarkup(const wchar_t* dumpPath, const wchar_t* 
     markup.Clear();
     if (!SysLinkControl::IsMarkupSafe(dumpPath) || !SysLinkControl::IsMarkupSafe(textPath))
         return 0;
+    // No file could be written: the report is only the user's texts.
+    if (IsEmpty(dumpPath) && IsEmpty(textPath))
+        return 1;
     WideString textName, dumpName;
-    FileNameOf(textPath ? textPath : L"", textName);
-    if (IsEmpty(dumpPath))
+    if (IsEmpty(dumpPath) || IsEmpty(textPath)) {
+        const wchar_t* only = IsEmpty(dumpPath) ? textPath : dumpPath;
+        FileNameOf(only, textName);
         return markup.Format(L"The file <a href=\"%s\">%s</a> will be sent. It does not contain "
                              L"any personal information.",
-                             textPath ? textPath : L"", textName.Text());
+                             only, textName.Text());
+    }
+    FileNameOf(textPath, textName);
     FileNameOf(dumpPath, dumpName);
     return markup.Format(L"The files <a href=\"%s\">%s</a> and <a href=\"%s\">%s</a> will be "
                          L"sent. They do not contain any personal information.",
-                         textPath ? textPath : L"", textName.Text(), dumpPath, dumpName.Text());
+                         textPath, textName.Text(), dumpPath, dumpName.Text());
 }
 
 void ProblemReportDialog::FileListPlain(const wchar_t* dumpPath, const wchar_t* textPath,
                                         WideString& text)
 {
     WideString textName, dumpName;
-    FileNameOf(textPath ? textPath : L"", textName);
-    if (IsEmpty(dumpPath)) {
+    text.Clear();
+    if (IsEmpty(dumpPath) && IsEmpty(textPath))
+        return;
+    if (IsEmpty(dumpPath) || IsEmpty(textPath)) {
+        FileNameOf(IsEmpty(dumpPath) ? textPath : dumpPath, textName);
         text.Format(L"The file %s will be sent. It does not contain any personal information.",
                     textName.Text());
         return;
     }
+    FileNameOf(textPath, textName);
     FileNameOf(dumpPath, dumpName);
     text.Format(L"The files %s and %s will be sent. They do not contain any personal information.",
                 textName.Text(), dumpName.Text());
@@ -223,17 +240,54 @@ void ProblemReportDialog::ReadEdit(int id, int limit, WideString& text)
     text.Truncate(limit);
 }
 
+void ProblemReportDialog::StartSending()
+{
+    if (sending_)
+        return;
+    ReadEdit(DescriptionEdit, DescriptionLimit, description_);
+    ReadEdit(EmailEdit, EmailLimit, email_);
+    if (!upload_ || !upload_->Start(email_.Text(), description_.Text())) {
+        Close(Send);
+        return;
+    }
+    sending_ = true;
+    sendingSince_ = GetTickCount();
+    ShowSending();
+    SetTimer(Window(), UploadTimer, UploadPoll, nullptr);
+}
+
+void ProblemReportDialog::ShowSending()
+{
+    // Nothing more to choose or type; the file list says what happens.
+    static const int inputs[] = {SendButton, DontSendButton, DescriptionEdit, EmailEdit};
+    SetFocus(Window());
+    for (int id : inputs)
+        EnableWindow(Item(id), FALSE);
+    if (fileList_.Window())
+        ShowWindow(fileList_.Window(), SW_HIDE);
+    SetItemText(FileListText, SendingText());
+    ShowWindow(Item(FileListText), SW_SHOW);
+    UpdateWindow(Window());
+}
+
+void ProblemReportDialog::CheckUpload()
+{
+    if (upload_->IsRunning() && GetTickCount() - sendingSince_ < uploadTimeout_)
+        return;
+    KillTimer(Window(), UploadTimer);
+    Close(Send);
+}
+
 int ProblemReportDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam)
 {
     switch (id) {
     case SendButton:
-        ReadEdit(DescriptionEdit, DescriptionLimit, description_);
-        ReadEdit(EmailEdit, EmailLimit, email_);
-        Close(Send);
+        StartSending();
         return 1;
     case DontSendButton:
     case IDCANCEL:
-        Close(DontSend);
+        // While sending, Esc and the close box stop the waiting, not the choice.
+        Close(sending_ ? Send : DontSend);
         return 1;
     default:
         return DialogWindow::OnCommand(id, wParam, lParam);
@@ -259,6 +313,12 @@ INT_PTR ProblemReportDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
         message_.Notify(lParam);
         fileList_.Notify(lParam);
         break;
+    case WM_TIMER:
+        if (wParam == UploadTimer && sending_) {
+            CheckUpload();
+            return 1;
+        }
+        break;
     default:
         break;
     }
@@ -267,6 +327,7 @@ INT_PTR ProblemReportDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
 
 int ProblemReportDialog::OnDestroy()
 {
+    KillTimer(Window(), UploadTimer);
     headline_.Detach();
     descriptionCaption_.Detach();
     emailCaption_.Detach();

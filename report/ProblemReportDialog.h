@@ -37,6 +37,10 @@ public:
     static constexpr int DescriptionLimit = 2048 - 2;
     static constexpr int EmailLimit = 260 - 2;
 
+    // While the report is being sent, the dialog looks at its upload this often.
+    static constexpr UINT_PTR UploadTimer = 1;
+    static constexpr UINT UploadPoll = 100;
+
     static constexpr COLORREF HeadlineColour = 0x753709;
     static constexpr COLORREF CaptionColour = 0x606060;
     static constexpr COLORREF DividerColour = 0x808080;
@@ -45,9 +49,18 @@ public:
     ProblemReportDialog(const ProblemReportTexts& texts, int iconId, const wchar_t* dumpPath,
                         const wchar_t* textPath);
 
+    // With an upload, Send starts it and the dialog stays open, showing that
+    // the report is being sent, until the upload ends or `timeout` ms have
+    // passed (Esc and the close box end the wait early). Without one (none),
+    // Send closes the dialog at once.
+    void UseUpload(ReportUpload* upload, DWORD timeout);
+
     // Shows the dialog modally without an owner: Send or DontSend, -1 when
     // it could not be shown.
     INT_PTR Show(HINSTANCE instance);
+    bool IsSending() const { return sending_; }
+    // What the file list says while the report is being sent.
+    static const wchar_t* SendingText() { return L"Sending the problem report..."; }
 
     // After Send: the edit texts.
     const WideString& Description() const { return description_; }
@@ -89,6 +102,14 @@ private:
                    const WideString& plain);
     INT_PTR ColourStatic(HDC dc, HWND control);
     void ReadEdit(int id, int limit, WideString& text);
+    void StartSending();
+    void ShowSending();
+    void CheckUpload();
+
+    ReportUpload* upload_ = nullptr;
+    DWORD uploadTimeout_ = 0;
+    DWORD sendingSince_ = 0;
+    bool sending_ = false;
 
     ProblemReportTexts texts_;
     int iconId_;

@@ -83,33 +83,44 @@ int SymbolEngine::Bind()
     return 1;
 }
 
-int SymbolEngine::Start(const wchar_t* executableDirectory)
+int SymbolEngine::Load()
 {
-    Stop();
+    Unload();
     if (ntdll_.Load(L"ntdll.dll"))
         queryThread_ = (NtQueryInformationThreadProc)ntdll_.Lookup("NtQueryInformationThread");
     if (!library_.Load(L"dbghelp.dll") || !Bind()) {
-        Stop();
+        Unload();
         return 0;
     }
+    return 1;
+}
+
+int SymbolEngine::Open(const wchar_t* executableDirectory)
+{
+    Close();
+    if (!HasLibrary())
+        return 0;
     // Symbols are read for the modules a report names, not for every
     // loaded one: a symbol server in _NT_SYMBOL_PATH would otherwise be
     // asked for all of them while the crashed program waits.
     api_.symSetOptions(SYMOPT_LOAD_LINES | SYMOPT_DEFERRED_LOADS);
     BuildSymbolSearchPath(executableDirectory, searchPath_, sizeof(searchPath_));
-    if (!api_.symInitialize(GetCurrentProcess(), searchPath_, TRUE)) {
-        Stop();
+    if (!api_.symInitialize(GetCurrentProcess(), searchPath_, TRUE))
         return 0;
-    }
     loaded_ = true;
     return 1;
 }
 
-void SymbolEngine::Stop()
+void SymbolEngine::Close()
 {
     if (loaded_ && api_.symCleanup)
         api_.symCleanup(GetCurrentProcess());
     loaded_ = false;
+}
+
+void SymbolEngine::Unload()
+{
+    Close();
     api_ = DbgHelpApi();
     library_.Release();
     queryThread_ = nullptr;

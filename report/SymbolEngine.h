@@ -51,17 +51,25 @@ public:
     static const int SearchPathMax = 4096;
 
     SymbolEngine() = default;
-    ~SymbolEngine() { Stop(); }
+    ~SymbolEngine() { Unload(); }
     SymbolEngine(const SymbolEngine&) = delete;
     SymbolEngine& operator=(const SymbolEngine&) = delete;
 
-    // Loads dbghelp.dll with every entry point, sets the options and the
-    // search path (led by `executableDirectory`) and opens a symbol session
-    // that has read every loaded module. 0, with the library released, when
-    // anything is missing.
-    int Start(const wchar_t* executableDirectory);
+    // Loads dbghelp.dll with every entry point (and ntdll's thread query).
+    // 0, with the library released, when anything is missing. Done once,
+    // long before any crash: loading a library at crash time waits for the
+    // loader's lock, which the crashed thread may hold.
+    int Load();
+    // Sets the options and the search path (led by `executableDirectory`)
+    // and opens a symbol session that has read every loaded module. 0 when
+    // the library is not loaded or the session cannot be opened.
+    int Open(const wchar_t* executableDirectory);
+    // Ends the session; the library stays loaded.
+    void Close();
     // Ends the session and releases the library.
-    void Stop();
+    void Unload();
+    bool HasLibrary() const { return library_.IsLoaded() && api_.miniDumpWriteDump; }
+    // A session is open: symbols, stack walk and minidump can be used.
     bool IsLoaded() const { return loaded_; }
     const DbgHelpApi& Api() const { return api_; }
     NtQueryInformationThreadProc QueryThread() const { return queryThread_; }

@@ -35,6 +35,10 @@
 // String table.
 #define IDS_COPY 1
 #define IDS_REFRESH 2
+// What screen readers call the tree, the list and the filter box.
+#define IDS_TREE_NAME 3
+#define IDS_LIST_NAME 4
+#define IDS_FILTER_NAME 5
 
 #define QUILLMERE_VERSION_MAJOR 1
 #define QUILLMERE_VERSION_MINOR 0

@@ -11,9 +11,18 @@ public:
     LibraryHolder(const LibraryHolder&) = delete;
     LibraryHolder& operator=(const LibraryHolder&) = delete;
 
-    // Releases what was held, then loads `fileName` (a bare name, so the
-    // system's search order applies). Returns 1 when the module loaded.
+    // Releases what was held, then loads `fileName`. A bare file name is a
+    // system library and comes from the system directory only (or is the
+    // module of that name the process runs already), never from the
+    // program's folder, where anyone who can write a download could have
+    // put a DLL of the same name; a name with a path is loaded as given.
+    // Returns 1 when the module loaded.
     int Load(const wchar_t* fileName);
+    // The same for a library that Windows lists among its known DLLs
+    // (setupapi.dll): loaded by its bare name, which on Windows always
+    // yields the system's own copy, and under Wine lets a DLL override
+    // choose a stand-in beside the executable.
+    int LoadKnownDll(const wchar_t* fileName);
     // The entry point `name`, or nullptr when nothing is loaded or it is absent.
     FARPROC Lookup(const char* name) const;
     void Release();
@@ -22,6 +31,8 @@ public:
     HMODULE Handle() const { return module_; }
 
 private:
+    int Adopt(HMODULE module);
+
     bool loaded_ = false;
     HMODULE module_ = nullptr;
 };

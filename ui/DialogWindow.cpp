@@ -229,6 +229,7 @@ INT_PTR DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return ColourDarkStatic((HDC)wParam);
     case WM_DPICHANGED:
         RecomputeMinimumSize();
+        ReloadIcon();
         return 0;
     default:
         return 0;

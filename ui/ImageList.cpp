@@ -33,6 +33,24 @@ int ImageList::UseSystemList(bool small)
     return 1;
 }
 
+HICON ImageList::LoadSource(const Source& source, int width, int height) const
+{
+    if (source.icon)
+        return CopyIcon(source.icon);
+    if (source.id)
+        return (HICON)LoadImageW(source.instance, MAKEINTRESOURCEW(source.id), IMAGE_ICON, width,
+                                 height, 0);
+    return nullptr;
+}
+
+void ImageList::ForgetSources()
+{
+    for (Source& source : sources_)
+        if (source.icon)
+            DestroyIcon(source.icon);
+    sources_.clear();
+}
+
 int ImageList::Recreate(int width, int height)
 {
     if (shared_ || !list_)
@@ -42,7 +60,11 @@ int ImageList::Recreate(int width, int height)
         return 0;
     int count = ImageList_GetImageCount(list_);
     for (int i = 0; i < count; ++i) {
-        HICON icon = ImageList_GetIcon(list_, i, ILD_NORMAL);
+        // The old image scaled is the last resort, for an image whose
+        // source cannot be had again.
+        HICON icon = i < (int)sources_.size() ? LoadSource(sources_[i], width, height) : nullptr;
+        if (!icon)
+            icon = ImageList_GetIcon(list_, i, ILD_NORMAL);
         int added = icon ? ImageList_ReplaceIcon(replacement, -1, icon) : -1;
         if (icon)
             DestroyIcon(icon);
@@ -64,6 +86,7 @@ void ImageList::Destroy()
 {
     if (list_ && !shared_)
         ImageList_Destroy(list_);
+    ForgetSources();
     list_ = nullptr;
     shared_ = false;
     width_ = 0;
@@ -79,6 +102,8 @@ int ImageList::AddIconResource(HINSTANCE instance, int id)
         return -1;
     int index = ImageList_ReplaceIcon(list_, -1, icon);
     DestroyIcon(icon);
+    if (index >= 0 && !shared_ && index == (int)sources_.size())
+        sources_.push_back({instance, id, nullptr});
     return index;
 }
 
@@ -86,13 +111,17 @@ int ImageList::AddIcon(HICON icon)
 {
     if (!list_ || !icon)
         return -1;
-    return ImageList_ReplaceIcon(list_, -1, icon);
+    int index = ImageList_ReplaceIcon(list_, -1, icon);
+    if (index >= 0 && !shared_ && index == (int)sources_.size())
+        sources_.push_back({nullptr, 0, CopyIcon(icon)});
+    return index;
 }
 
 int ImageList::RemoveAll()
 {
     if (!list_ || shared_)
         return 0;
+    ForgetSources();
     return ImageList_RemoveAll(list_) ? 1 : 0;
 }
 

@@ -82,6 +82,41 @@ RECT LayoutAnchors::Place(DWORD code, const RECT& control, const RECT& reference
     return placed;
 }
 
+void LayoutAnchors::Clear()
+{
+    recapture_.Cancel();
+    entries_.clear();
+}
+
+void LayoutAnchors::Recapture()
+{
+    recapture_.Cancel();
+    for (Entry& entry : entries_) {
+        entry.dpi = api_->GetDpiForWindow(entry.control);
+        CaptureRectangle(entry.control, entry.parent, &entry.rectangle);
+        GetClientRect(entry.parent, &entry.reference);
+    }
+}
+
+void LayoutAnchors::RecaptureLater(void* self)
+{
+    static_cast<LayoutAnchors*>(self)->Recapture();
+}
+
+void LayoutAnchors::ScheduleRecapture()
+{
+    // The system moves the children, resizes the dialog and sends the DPI
+    // messages in an order of its own; measured before it is done, the
+    // reference would mix the old layout with the new size.
+    if (!entries_.empty())
+        recapture_.Start(entries_.front().parent, &RecaptureLater, this);
+}
+
+void LayoutAnchors::OnDpiChanged()
+{
+    ScheduleRecapture();
+}
+
 void LayoutAnchors::Resize(WPARAM type, LPARAM size)
 {
     // A minimised dialog reports an empty client area; its controls stay
@@ -90,11 +125,8 @@ void LayoutAnchors::Resize(WPARAM type, LPARAM size)
         return;
     int width = LOWORD(size), height = HIWORD(size);
     for (Entry& entry : entries_) {
-        UINT dpi = api_->GetDpiForWindow(entry.control);
-        if (dpi != entry.dpi) {
-            entry.dpi = dpi;
-            CaptureRectangle(entry.control, entry.parent, &entry.rectangle);
-            GetClientRect(entry.parent, &entry.reference);
+        if (recapture_.IsPending() || api_->GetDpiForWindow(entry.control) != entry.dpi) {
+            ScheduleRecapture();
             continue;
         }
         RECT placed = Place(entry.code, entry.rectangle, entry.reference, width, height);

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "ui/DeferredCall.h"
 #include "ui/OptionalApi.h"
 
 // Moves and stretches the child controls of a resizable dialog when its
@@ -36,11 +37,18 @@ public:
     // both are given. 0 for a control without a parent.
     virtual int Add(HWND control, DWORD code, int referenceWidth = 0, int referenceHeight = 0);
     // The dialog's WM_SIZE. A control whose DPI changed since its capture
-    // is not moved: the system has rescaled the dialog already, so the
-    // current geometry becomes its new reference.
+    // is not moved: the system is rescaling the dialog, and once all the
+    // messages of that change are handled, whatever their order, the
+    // geometry it leaves becomes the new reference (Recapture).
     virtual void Resize(WPARAM type, LPARAM size);
+    // The dialog's WM_DPICHANGED: recapture once the change is handled.
+    void OnDpiChanged();
+    // Every control's current rectangle, its parent's client area and its
+    // DPI become its reference.
+    void Recapture();
+    bool IsRecapturePending() const { return recapture_.IsPending(); }
     // Forgets every control (the dialog is going away).
-    void Clear() { entries_.clear(); }
+    void Clear();
     int Count() const { return (int)entries_.size(); }
 
     // Where `code` puts a control captured as `control` against `reference`
@@ -59,7 +67,10 @@ private:
     };
 
     static int CaptureRectangle(HWND control, HWND parent, RECT* rectangle);
+    static void RecaptureLater(void* self);
+    void ScheduleRecapture();
 
     OptionalApi* api_;
     std::vector<Entry> entries_;
+    DeferredCall recapture_;
 };

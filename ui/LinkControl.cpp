@@ -205,6 +205,12 @@ void LinkControl::ReadColours()
     normalColour_ = DefaultColour;
     hoverColour_ = GetSysColorBrush(COLOR_HOTLIGHT) ? GetSysColor(COLOR_HOTLIGHT) : 0x0000FF;
     underline_ = UnderlineAlways;
+    if (api_->IsHighContrast()) {
+        // The user's scheme names the colour of links; the browser's
+        // colours and the dark look are not made for its background.
+        normalColour_ = hoverColour_ = GetSysColor(COLOR_HOTLIGHT);
+        return;
+    }
     ReadBrowserColours();
     if (DarkModeWanted())
         normalColour_ = DarkModeColour;
@@ -593,6 +599,12 @@ int LinkControl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
     }
     case WM_CAPTURECHANGED:
         pressed_ = false;
+        return 0;
+    case WM_THEMECHANGED:
+    case WM_SYSCOLORCHANGE:
+        // Among them the switch to and from high contrast.
+        ReadColours();
+        Invalidate();
         return 0;
     case WM_DPICHANGED_AFTERPARENT:
         CreateFonts();

@@ -9,7 +9,8 @@
 #include "ui/ThemeHandle.h"
 
 // Turns a static text control into a web-style link: its own painting in
-// the link colours of the user's browser settings, an underline by the
+// the link colours of the user's browser settings (in high contrast the
+// scheme's own link colour), an underline by the
 // browser's rule, a hand cursor over the text, a focus rectangle, and on a
 // click (press and release on the text), Enter or Space its address opened
 // in the user's browser through the program's launch, or the owner told.

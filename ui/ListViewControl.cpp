@@ -247,9 +247,28 @@ int ListViewControl::AddGroup(const wchar_t* header, int groupId, UINT alignment
     if (comctlVersion_ < CommonControls616)
         state &= ~(UINT)(LVGS_COLLAPSIBLE | LVGS_COLLAPSED);
     group.state = state;
-    group.stateMask = 0;
+    // The control applies only the state bits the mask names.
+    group.stateMask = state;
     LRESULT inserted = SendMessageW(list_, LVM_INSERTGROUP, (WPARAM)index, (LPARAM)&group);
+    if (inserted >= 0 && state)
+        ConfirmGroupState(groupId, state);
     return inserted >= 0 && (flags_ & GroupViewAccepted) ? 1 : 0;
+}
+
+void ListViewControl::ConfirmGroupState(int groupId, UINT state)
+{
+    LVGROUP group;
+    memset(&group, 0, sizeof group);
+    group.cbSize = sizeof group;
+    group.mask = LVGF_STATE;
+    group.stateMask = state;
+    // A control that keeps no groups answers -1 (or, unknowing, 0); only
+    // a group it reports is checked, and set again where bits are missing.
+    if (SendMessageW(list_, LVM_GETGROUPINFO, (WPARAM)groupId, (LPARAM)&group) != groupId ||
+        (group.state & state) == state)
+        return;
+    group.state = state;
+    SendMessageW(list_, LVM_SETGROUPINFO, (WPARAM)groupId, (LPARAM)&group);
 }
 
 void ListViewControl::DeleteAllItems(bool keepSort)
@@ -387,6 +406,15 @@ int ListViewControl::FindItemByParam(LPARAM param) const
     find.flags = LVFI_PARAM;
     find.lParam = param;
     return (int)SendMessageW(list_, LVM_FINDITEMW, (WPARAM)-1, (LPARAM)&find);
+}
+
+POINT ListViewControl::MenuPoint(int item) const
+{
+    RECT rect = {};
+    rect.left = LVIR_LABEL;
+    bool found = list_ && item >= 0 && SendMessageW(list_, LVM_ENSUREVISIBLE, (WPARAM)item, FALSE) &&
+                 SendMessageW(list_, LVM_GETITEMRECT, (WPARAM)item, (LPARAM)&rect);
+    return ContextMenuKeys::MenuPoint(list_, found ? &rect : nullptr);
 }
 
 int ListViewControl::ItemCount() const
@@ -654,6 +682,8 @@ int ListViewControl::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result)
             return 0;
         int item = FirstSelectedItem(&param);
         callbacks_.contextMenu(item, item >= 0 ? param : 0, userData_);
+        // Handled: the control sends no WM_CONTEXTMENU for the same click.
+        *result = 1;
         return 1;
     }
     case LVN_ITEMCHANGED:
@@ -742,6 +772,8 @@ int ListViewControl::ListMessage(HWND window, UINT message, WPARAM wParam, LPARA
 
 int ListViewControl::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
+    if (menuKeys_.OnKey(list_, message, wParam, lParam, result))
+        return 1;
     switch (message) {
     case WM_DRAWITEM:
         if (!menu_.Draw(wParam, lParam))

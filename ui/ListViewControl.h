@@ -5,6 +5,7 @@
 
 #include "properties/ListSink.h"
 #include "services/WideString.h"
+#include "ui/ContextMenuKeys.h"
 #include "ui/ImageList.h"
 #include "ui/ListRowComparison.h"
 #include "ui/OptionalApi.h"
@@ -22,7 +23,9 @@ struct ListViewCallbacks {
     void (*click)(int item, LPARAM param, int column, void* userData);
     void (*doubleClick)(int item, LPARAM param, int column, void* userData);
     void (*returnKey)(int item, LPARAM param, void* userData);
-    // The first selected item, or -1 and 0.
+    // NM_RCLICK: the first selected item, or -1 and 0. The control then
+    // sends no WM_CONTEXTMENU; Shift+F10 and the menu key reach the dialog
+    // as WM_CONTEXTMENU (-1, -1).
     void (*contextMenu)(int item, LPARAM param, void* userData);
     void (*selectionChanged)(int item, LPARAM param, void* userData);
     void (*selectionCleared)(int item, LPARAM param, void* userData);
@@ -99,7 +102,9 @@ public:
     // the content. The new column's index or -1.
     int InsertColumn(const wchar_t* title, int index, int width, int format, int widthFlags);
     int EnableGroupView(bool on);
-    // 1 when the group was inserted and the control shows groups.
+    // 1 when the group was inserted and the control shows groups. The
+    // state bits given are applied (the mask names them) and, where the
+    // control reports the group's state, read back and set again if lost.
     int AddGroup(const wchar_t* header, int groupId, UINT alignment, int index, UINT state);
 
     // ListSink: what the property list is filled with.
@@ -116,6 +121,9 @@ public:
     // The first selected item's index (-1 when none), parameter and text.
     int FirstSelected(LPARAM* param = nullptr, WideString* text = nullptr) const;
     int FindItemByParam(LPARAM param) const;
+    // Where a menu for `item` opens from the keyboard (screen coordinates):
+    // below its label, scrolled into view; the control's corner for -1.
+    POINT MenuPoint(int item) const;
     int ItemCount() const;
     void SelectAll();
 
@@ -170,6 +178,7 @@ private:
     int CreateImageLists(double scale);
     void CreateHeaderImages(int firstArrowId, int secondArrowId);
     void ResetSortFromStyle();
+    void ConfirmGroupState(int groupId, UINT state);
     void ShowSortArrow(int previousColumn);
     void OnColumnClick(int column);
     int FirstSelectedItem(LPARAM* param) const;
@@ -209,4 +218,5 @@ private:
     void* userData_ = nullptr;
     int comparisonByIndex_ = 1;
     TaggedSubclassHook<SubclassTag("lis1")> hook_;
+    ContextMenuKeys menuKeys_;
 };

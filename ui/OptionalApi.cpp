@@ -30,6 +30,18 @@ OptionalApi& OptionalApi::Shared()
     return api;
 }
 
+void OptionalApi::UseFixedTable(const OptionalApiTable& fixed)
+{
+    table_ = fixed;
+    fixed_ = true;
+}
+
+void OptionalApi::UseSystem()
+{
+    table_ = OptionalApiTable();
+    fixed_ = false;
+}
+
 FARPROC OptionalApi::Lookup(Library library, const char* name)
 {
     if (!loadTried_[library]) {
@@ -106,6 +118,12 @@ BOOL OptionalApi::GetComboBoxInfo(HWND combo, COMBOBOXINFO* info)
 {
     auto function = Bind(&OptionalApiTable::GetComboBoxInfo, User32, "GetComboBoxInfo");
     return function ? function(combo, info) : 0;
+}
+
+BOOL OptionalApi::SystemParametersInfoW(UINT action, UINT param, void* data, UINT winIni)
+{
+    auto function = Bind(&OptionalApiTable::SystemParametersInfoW, User32, "SystemParametersInfoW");
+    return function ? function(action, param, data, winIni) : 0;
 }
 
 // --- gdi32.dll ----------------------------------------------------------
@@ -350,6 +368,14 @@ int OptionalApi::MonitorRects(POINT point, RECT* monitor, RECT* workArea)
     if (workArea && !::SystemParametersInfoW(SPI_GETWORKAREA, 0, workArea, 0))
         *workArea = screen;
     return 1;
+}
+
+int OptionalApi::IsHighContrast()
+{
+    HIGHCONTRASTW contrast = {};
+    contrast.cbSize = sizeof contrast;
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON);
 }
 
 PSECURITY_DESCRIPTOR OptionalApi::BuildSecurityDescriptor(const wchar_t* descriptorText)

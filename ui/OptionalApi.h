@@ -20,6 +20,9 @@ struct OptionalApiTable {
     BOOL (WINAPI* SetDialogDpiChangeBehavior)(HWND dialog, DIALOG_DPI_CHANGE_BEHAVIORS mask,
                                               DIALOG_DPI_CHANGE_BEHAVIORS values);
     BOOL (WINAPI* GetComboBoxInfo)(HWND combo, COMBOBOXINFO* info);
+    // Present everywhere; in the table so that the user's accessibility
+    // settings (high contrast) can be answered for by a test.
+    BOOL (WINAPI* SystemParametersInfoW)(UINT action, UINT param, void* data, UINT winIni);
     // gdi32.dll
     COLORREF (WINAPI* SetDCBrushColor)(HDC dc, COLORREF colour);
     COLORREF (WINAPI* SetDCPenColor)(HDC dc, COLORREF colour);
@@ -83,6 +86,11 @@ public:
     // The one table of the process, released at exit.
     static OptionalApi& Shared();
 
+    // From now on exactly `fixed`, as the fixed constructor makes it (tests
+    // answer for the system this way); UseSystem binds lazily again.
+    void UseFixedTable(const OptionalApiTable& fixed);
+    void UseSystem();
+
     // user32.dll
     HMONITOR MonitorFromPoint(POINT point, DWORD flags);                   // nullptr
     BOOL GetMonitorInfoW(HMONITOR monitor, MONITORINFO* info);              // 0
@@ -94,6 +102,7 @@ public:
     BOOL SetDialogDpiChangeBehavior(HWND dialog, DIALOG_DPI_CHANGE_BEHAVIORS mask,
                                     DIALOG_DPI_CHANGE_BEHAVIORS values);  // 0, nothing done
     BOOL GetComboBoxInfo(HWND combo, COMBOBOXINFO* info);                   // 0
+    BOOL SystemParametersInfoW(UINT action, UINT param, void* data, UINT winIni); // 0
     // gdi32.dll
     COLORREF SetDCBrushColor(HDC dc, COLORREF colour);                      // CLR_INVALID
     COLORREF SetDCPenColor(HDC dc, COLORREF colour);                        // CLR_INVALID
@@ -152,6 +161,9 @@ public:
     // GetMonitorInfoW: the primary screen and SPI_GETWORKAREA. Without
     // MonitorFromPoint: 0.
     int MonitorRects(POINT point, RECT* monitor, RECT* workArea);
+    // Whether the user runs a high-contrast colour scheme
+    // (SPI_GETHIGHCONTRAST with HCF_HIGHCONTRASTON); 0 when it cannot be told.
+    int IsHighContrast();
     // A security descriptor from a descriptor string, or without one an
     // empty descriptor with a null DACL (everyone may access). The block is
     // freed with LocalFree; nullptr on failure.

@@ -79,6 +79,17 @@ COLORREF PopupMenu::Tint(COLORREF colour, double factor)
 MenuColours PopupMenu::ChooseColours(const MenuSystemColours& system, int darkWanted, DWORD options)
 {
     MenuColours c = {};
+    if (system.highContrast) {
+        // No tints: a tint of the highlight under the normal text is a pair
+        // the user's scheme never promised to be readable.
+        c.text = c.radioDot = system.menuText;
+        c.disabledText = c.separator = system.grayText;
+        c.background = system.menu;
+        c.iconColumn = system.buttonFace;
+        c.selection = c.gradientTop = c.iconSelection = c.highlight = system.highlight;
+        c.selectedText = system.highlightText;
+        return c;
+    }
     int textSum = GetRValue(system.menuText) + GetGValue(system.menuText) + GetBValue(system.menuText);
     bool fixed = (options & ForceDark) || ((options & FollowDarkMode) && darkWanted);
     bool dark = textSum >= 384 || fixed;
@@ -92,7 +103,7 @@ MenuColours PopupMenu::ChooseColours(const MenuSystemColours& system, int darkWa
         c.iconSelection = Tint(system.highlight, -0.5);
         c.radioDot = 0xAFAFAF;
         if (fixed) {
-            c.text = 0xFFFFFF;
+            c.text = c.selectedText = 0xFFFFFF;
             c.disabledText = 0x7E7E7E;
             c.background = 0x2C2C2C;
             c.iconColumn = 0x161616;
@@ -105,7 +116,7 @@ MenuColours PopupMenu::ChooseColours(const MenuSystemColours& system, int darkWa
         c.iconSelection = Tint(system.highlight, 0.7);
         c.radioDot = 0x505050;
         if (fixed) {
-            c.text = 0x000000;
+            c.text = c.selectedText = 0x000000;
             c.disabledText = 0x6D6D6D;
             c.background = 0xFFFFFF;
             c.iconColumn = 0xF0F0F0;
@@ -116,6 +127,7 @@ MenuColours PopupMenu::ChooseColours(const MenuSystemColours& system, int darkWa
     c.disabledText = system.grayText;
     c.background = system.window;
     c.iconColumn = system.buttonFace;
+    c.selectedText = c.text;
     return c;
 }
 
@@ -298,6 +310,13 @@ int PopupMenu::SetItemText(UINT item, int byCommand, const wchar_t* text)
     free(record->text);
     record->text = copy;
     widest_ = 0;
+    // The menu's own string is what screen readers announce for an
+    // owner-drawn item; it must say what the item shows.
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STRING;
+    info.dwTypeData = record->text;
+    SetMenuItemInfoW(popup_, item, byCommand == ByCommand ? FALSE : TRUE, &info);
     return 1;
 }
 
@@ -323,8 +342,9 @@ int PopupMenu::InsertItem(UINT position, int byPosition, const wchar_t* text, UI
         Convert(submenu);
     MENUITEMINFOW info = {};
     info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_DATA | (submenu ? MIIM_SUBMENU : 0);
+    info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_DATA | MIIM_STRING | (submenu ? MIIM_SUBMENU : 0);
     info.fType = MFT_OWNERDRAW;
+    info.dwTypeData = record->text; // for screen readers
     info.fState = state;
     info.wID = commandId;
     info.hSubMenu = submenu;
@@ -416,9 +436,10 @@ void PopupMenu::PrepareMetrics()
 
 void PopupMenu::PrepareColours()
 {
-    MenuSystemColours system = {GetSysColor(COLOR_MENUTEXT), GetSysColor(COLOR_GRAYTEXT),
-                                GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_BTNFACE),
-                                GetSysColor(COLOR_HIGHLIGHT)};
+    MenuSystemColours system = {GetSysColor(COLOR_MENUTEXT),  GetSysColor(COLOR_GRAYTEXT),
+                                GetSysColor(COLOR_WINDOW),    GetSysColor(COLOR_BTNFACE),
+                                GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_HIGHLIGHTTEXT),
+                                GetSysColor(COLOR_MENU),      api_->IsHighContrast() != 0};
     int darkWanted = (options_ & FollowDarkMode) ? IsDarkModeWanted(*api_) : 0;
     colours_ = ChooseColours(system, darkWanted, options_);
     backgroundBrush_.Reset(CreateSolidBrush(colours_.background));
@@ -507,6 +528,79 @@ bool PopupMenu::IsDefaultItem(const Record* record) const
     return ItemInfo(record, &info) && (info.fState & MFS_DEFAULT);
 }
 
+bool PopupMenu::IsOwnMenu(HMENU menu) const
+{
+    if (!menu)
+        return false;
+    if (menu == popup_)
+        return true;
+    for (Record* record = records_; record; record = record->link)
+        if (record->menu == menu)
+            return true;
+    return false;
+}
+
+wchar_t PopupMenu::Mnemonic(const wchar_t* text)
+{
+    // "&&" is a plain ampersand; the mnemonic is the letter after a single one.
+    for (const wchar_t* p = text; *p && *p != L'\t'; ++p) {
+        if (*p != L'&')
+            continue;
+        if (p[1] != L'&')
+            return p[1] == L'\t' ? 0 : UpperCase(p[1]);
+        ++p;
+    }
+    return 0;
+}
+
+wchar_t PopupMenu::UpperCase(wchar_t c)
+{
+    wchar_t text[2] = {c, 0};
+    CharUpperBuffW(text, 1);
+    return text[0];
+}
+
+int PopupMenu::OnMenuChar(WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    HMENU menu = (HMENU)lParam;
+    wchar_t key = UpperCase((wchar_t)LOWORD(wParam));
+    if (!key || !IsOwnMenu(menu))
+        return 0;
+    // The system finds no mnemonics in owner-drawn items: one item with
+    // the letter is chosen, several are stepped through from the one
+    // highlighted, and a grayed one is only highlighted.
+    int count = GetMenuItemCount(menu);
+    int first = -1, afterCurrent = -1, matches = 0;
+    bool currentSeen = false, grayed = false;
+    for (int i = 0; i < count; ++i) {
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_STATE | MIIM_DATA;
+        if (!GetMenuItemInfoW(menu, (UINT)i, TRUE, &info))
+            continue;
+        Record* record = Owned(info.dwItemData);
+        bool match = record && !record->separator && Mnemonic(record->text) == key;
+        if (match) {
+            ++matches;
+            if (first < 0) {
+                first = i;
+                grayed = (info.fState & MFS_DISABLED) != 0;
+            }
+            if (currentSeen && afterCurrent < 0)
+                afterCurrent = i;
+        }
+        if (info.fState & MFS_HILITE)
+            currentSeen = true;
+    }
+    if (matches == 0)
+        return 0;
+    if (matches == 1)
+        *result = MAKELRESULT(first, grayed ? MNC_SELECT : MNC_EXECUTE);
+    else
+        *result = MAKELRESULT(afterCurrent >= 0 ? afterCurrent : first, MNC_SELECT);
+    return 1;
+}
+
 int PopupMenu::Measure(WPARAM wParam, LPARAM lParam)
 {
     MEASUREITEMSTRUCT* measure = (MEASUREITEMSTRUCT*)lParam;
@@ -591,7 +685,7 @@ void PopupMenu::DrawCheck(HDC dc, const RECT& cell, bool radio)
         int y = (cell.top + cell.bottom - info.bmHeight) / 2;
         // A monochrome source takes the text colour for its 0 bits and the
         // background colour for its 1 bits.
-        COLORREF oldText = SetTextColor(dc, colours_.text);
+        COLORREF oldText = SetTextColor(dc, colours_.selectedText);
         COLORREF oldBack = SetBkColor(dc, colours_.selection);
         BitBlt(dc, x, y, info.bmWidth, info.bmHeight, memory, 0, 0, SRCCOPY);
         SetBkColor(dc, oldBack);
@@ -649,7 +743,7 @@ int PopupMenu::Draw(WPARAM wParam, LPARAM lParam)
         RECT rest = {iconRight, item.top, item.right, item.bottom};
         FillRect(dc, &rest, backgroundBrush_);
     }
-    COLORREF textColour = disabled ? colours_.disabledText : colours_.text;
+    COLORREF textColour = disabled ? colours_.disabledText : selected ? colours_.selectedText : colours_.text;
 
     RECT cell = {item.left + cellMargin_, (item.top + item.bottom - iconHeight_) / 2,
                  item.left + cellMargin_ + iconWidth_, 0};

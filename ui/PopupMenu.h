@@ -15,6 +15,7 @@ struct MenuColours {
     COLORREF background;
     COLORREF iconColumn;
     COLORREF selection;     // fill of the selected item's text area
+    COLORREF selectedText;  // text on the selection
     COLORREF gradientTop;   // where both selection gradients start
     COLORREF iconSelection; // end of the selected item's icon-column gradient
     COLORREF radioDot;
@@ -29,6 +30,10 @@ struct MenuSystemColours {
     COLORREF window;
     COLORREF buttonFace;
     COLORREF highlight;
+    COLORREF highlightText;
+    COLORREF menu;
+    // The user runs a high-contrast scheme: only the system's own pairs.
+    bool highContrast;
 };
 
 // A context menu from a menu resource whose items this object paints
@@ -73,6 +78,8 @@ public:
     // Icon resource `iconId` of `instance` (the menu's module for nullptr)
     // for an item; 0 for items this menu did not convert.
     int SetItemIcon(UINT item, int byCommand, int iconId, HINSTANCE instance = nullptr);
+    // Both the text drawn and the item's own string, which is what screen
+    // readers announce; a "&" marks the letter that chooses the item.
     int SetItemText(UINT item, int byCommand, const wchar_t* text);
     // A new owner-drawn item; `icon` (kept as a copy) wins over `iconId`
     // (0 for none). A submenu is converted too and then belongs to the menu.
@@ -93,6 +100,12 @@ public:
     // this menu's.
     int Measure(WPARAM wParam, LPARAM lParam);
     int Draw(WPARAM wParam, LPARAM lParam);
+    // The owner's WM_MENUCHAR: 1 when a letter typed in one of this menu's
+    // popups is the mnemonic of an item, its answer (MNC_EXECUTE or
+    // MNC_SELECT with the position) in *result.
+    int OnMenuChar(WPARAM wParam, LPARAM lParam, LRESULT* result);
+    // The letter after the first single "&" of `text`, upper case; 0 for none.
+    static wchar_t Mnemonic(const wchar_t* text);
 
     void Destroy();
 
@@ -113,7 +126,8 @@ public:
     // c + f × (255 − c) per channel, clamped; f outside (−1, 1] leaves the colour.
     static COLORREF Tint(COLORREF colour, double factor);
     // The scheme for the given system colours, whether dark mode is wanted
-    // and the options.
+    // and the options. In high contrast: the menu's and the selection's
+    // system colour pairs, whatever the options.
     static MenuColours ChooseColours(const MenuSystemColours& system, int darkWanted, DWORD options);
 
 private:
@@ -135,6 +149,8 @@ private:
     void FreeRecordsOf(HMENU menu);
     Record* Find(UINT item, int byCommand) const;
     Record* Owned(ULONG_PTR data) const;
+    bool IsOwnMenu(HMENU menu) const;
+    static wchar_t UpperCase(wchar_t c);
     void PrepareMetrics();
     void PrepareColours();
     void ReleaseGdiObjects();

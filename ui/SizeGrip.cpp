@@ -20,6 +20,15 @@ void SizeGrip::Detach()
     SetRectEmpty(&last_);
 }
 
+void SizeGrip::Reopen()
+{
+    if (!dialog_)
+        return;
+    theme_.Open(dialog_, L"status");
+    measured_ = false;
+    OnSize();
+}
+
 bool SizeGrip::IsMaximised() const
 {
     return IsZoomed(dialog_) != 0;

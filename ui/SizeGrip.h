@@ -28,8 +28,11 @@ public:
     int OnPaint();
     // WM_NCHITTEST: the system's answer, made HTBOTTOMRIGHT over the square.
     LRESULT HitTest(LPARAM lParam);
-    // WM_DPICHANGED: the next paint measures again.
-    void OnDpiChanged() { measured_ = false; }
+    // WM_DPICHANGED and WM_THEMECHANGED: the theme is opened again for the
+    // window's DPI and the current visual style (or none, in high
+    // contrast), and the square measured and painted anew.
+    void OnDpiChanged() { Reopen(); }
+    void OnThemeChanged() { Reopen(); }
 
     // The square's size, measured once: the theme's gripper, or the scroll
     // bar sizes for the window's DPI without a theme.
@@ -39,6 +42,7 @@ public:
     HWND Window() const { return dialog_; }
 
 private:
+    void Reopen();
     bool IsMaximised() const;
     void Draw(HDC dc, const RECT& square);
 

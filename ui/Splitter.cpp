@@ -81,6 +81,7 @@ int Splitter::Init(DWORD flags, HWND divider, HWND pane1, HWND pane2, int window
 
 void Splitter::Detach()
 {
+    remeasure_.Cancel();
     StopDrag();
     hook_.Detach();
     divider_ = nullptr;
@@ -112,8 +113,30 @@ void Splitter::FillGapBetweenPanes()
                  NotNegative(Height(gap)), SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
 }
 
+void Splitter::MeasureLater(void* self)
+{
+    static_cast<Splitter*>(self)->Measure();
+}
+
+void Splitter::ScheduleMeasure()
+{
+    // The system moves the panes, resizes the dialog and sends the DPI
+    // messages in an order of its own; measured before it is done, the
+    // margins would mix the old layout with the new size.
+    if (parent_)
+        remeasure_.Start(parent_, &MeasureLater, this);
+}
+
+void Splitter::OnDpiChanged()
+{
+    ScheduleMeasure();
+}
+
 void Splitter::Measure()
 {
+    if (!divider_)
+        return;
+    remeasure_.Cancel();
     dpi_ = CurrentDpi();
     scale_ = dpi_ / 96.0;
     RECT frame = {};
@@ -175,7 +198,7 @@ void Splitter::OnWindowPosChanging(WINDOWPOS* position)
     // A minimised dialog has no panes to keep; right after a move to a
     // monitor of another DPI the measured sizes are out of date.
     if (!divider_ || !position || (position->flags & SWP_NOSIZE) || IsIconic(parent_) ||
-        CurrentDpi() != dpi_)
+        CurrentDpi() != dpi_ || remeasure_.IsPending())
         return;
     RECT second = ChildRect(pane2_);
     int width = second.left + Scaled(windowMinimumWidth_) + frameWidth_;
@@ -190,8 +213,10 @@ void Splitter::OnWindowPosChanged(const WINDOWPOS* position)
 {
     if (!divider_ || !position || (position->flags & SWP_NOSIZE) || IsIconic(parent_))
         return;
-    if (CurrentDpi() != dpi_)
-        Measure();
+    if (CurrentDpi() != dpi_ || remeasure_.IsPending()) {
+        ScheduleMeasure();
+        return;
+    }
     RECT divider = ChildRect(divider_), first = ChildRect(pane1_), second = ChildRect(pane2_);
     // What the window size leaves for the panes' far edges.
     long long right = (long long)position->cx - frameWidth_ - rightMargin_;

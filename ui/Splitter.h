@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "ui/DeferredCall.h"
 #include "ui/OptionalApi.h"
 #include "ui/SubclassHook.h"
 
@@ -38,9 +39,15 @@ public:
     // client coordinates) and resizes both panes; 0 when a pane would fall
     // below its minimum (then nothing moves).
     virtual int SetPosition(POINT point);
-    // The dialog's WM_WINDOWPOSCHANGING and WM_WINDOWPOSCHANGED.
+    // The dialog's WM_WINDOWPOSCHANGING and WM_WINDOWPOSCHANGED. While the
+    // divider's DPI differs from the measured one, neither touches the
+    // panes: the system is rescaling the dialog, and once all the messages
+    // of that change are handled the margins are measured again.
     virtual void OnWindowPosChanging(WINDOWPOS* position);
     virtual void OnWindowPosChanged(const WINDOWPOS* position);
+    // The dialog's WM_DPICHANGED: measure again once the change is handled.
+    void OnDpiChanged();
+    bool IsMeasurePending() const { return remeasure_.IsPending(); }
 
     // "left,top" of the divider in the dialog's client area, in 96-DPI pixels.
     virtual int SavePosition(HKEY root, const wchar_t* path, const wchar_t* name);
@@ -59,7 +66,10 @@ private:
     static int DividerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                               LRESULT* result, void* self);
     int OnDividerMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+    // The margins and gaps the panes keep, from the current layout.
     void Measure();
+    static void MeasureLater(void* self);
+    void ScheduleMeasure();
     void FillGapBetweenPanes();
     void Paint();
     void StartDrag(LPARAM lParam);
@@ -88,4 +98,5 @@ private:
     UINT dpi_ = 96;
     double scale_ = 1.0;
     TaggedSubclassHook<SubclassTag("spli")> hook_;
+    DeferredCall remeasure_;
 };

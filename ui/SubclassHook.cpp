@@ -17,6 +17,32 @@ bool HasPropertyPrefix(const wchar_t* name)
     return true;
 }
 
+// Every message of a hooked window looks its hook up. GetPropW is a kernel
+// call on some systems (a server round trip under Wine, several times the
+// cost of a tree insertion), so each thread remembers the hooks it found
+// last. Any attach or detach anywhere makes every remembered hook stale.
+volatile LONG g_hookGeneration = 0;
+
+struct RememberedHook {
+    HWND window;
+    DWORD tag;
+    LONG generation;
+    SubclassHook* hook;
+};
+const int RememberedHooks = 8;
+thread_local RememberedHook t_remembered[RememberedHooks];
+
+RememberedHook& RememberedSlot(HWND window, DWORD tag)
+{
+    UINT_PTR mixed = (UINT_PTR)window ^ tag ^ (tag >> 8);
+    return t_remembered[(mixed ^ (mixed >> 4)) % RememberedHooks];
+}
+
+void ForgetRememberedHooks()
+{
+    InterlockedIncrement(&g_hookGeneration);
+}
+
 struct HookSearch {
     WNDPROC procedure; // the procedure the wanted hook replaced
     SubclassHook* found;
@@ -37,9 +63,15 @@ void SubclassHook::PropertyName(DWORD tag, wchar_t (&name)[PropertyNameLength])
 
 SubclassHook* SubclassHook::FromWindow(HWND window, DWORD tag)
 {
+    LONG generation = g_hookGeneration;
+    RememberedHook& slot = RememberedSlot(window, tag);
+    if (slot.window == window && slot.tag == tag && slot.generation == generation && slot.hook)
+        return slot.hook;
     wchar_t name[PropertyNameLength];
     PropertyName(tag, name);
-    return (SubclassHook*)GetPropW(window, name);
+    SubclassHook* hook = (SubclassHook*)GetPropW(window, name);
+    slot = {window, tag, generation, hook};
+    return hook;
 }
 
 int SubclassHook::Attach(HWND window, Callback callback, void* userData)
@@ -64,6 +96,7 @@ int SubclassHook::Attach(HWND window, Callback callback, void* userData)
         window_ = nullptr;
         return 0;
     }
+    ForgetRememberedHooks();
     return 1;
 }
 
@@ -81,6 +114,7 @@ int SubclassHook::Detach()
     RemovePropW(window_, name);
     previous_ = nullptr;
     window_ = nullptr;
+    ForgetRememberedHooks();
     return 1;
 }
 

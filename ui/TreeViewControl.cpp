@@ -1,5 +1,7 @@
 #include "ui/TreeViewControl.h"
 
+#include <string.h>
+
 #include "ui/CommonControlsVersion.h"
 #include "ui/DarkMode.h"
 
@@ -63,6 +65,7 @@ int TreeViewControl::Init(HWND tree, HINSTANCE instance, DWORD options)
     lightText_ = (COLORREF)SendMessageW(tree_, TVM_GETTEXTCOLOR, 0, 0);
     lightBackground_ = (COLORREF)SendMessageW(tree_, TVM_GETBKCOLOR, 0, 0);
     ApplyTheme();
+    hook_.Attach(tree_, &TreeMessage, this);
     return 1;
 }
 
@@ -71,6 +74,7 @@ int TreeViewControl::Detach()
     if (!tree_)
         return 0;
     labelEdit_.Detach();
+    hook_.Detach();
     SetRedraw(false);
     SendMessageW(tree_, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT);
     SetRedraw(true);
@@ -261,6 +265,30 @@ HTREEITEM TreeViewControl::SelectedItem() const
     return tree_ ? (HTREEITEM)SendMessageW(tree_, TVM_GETNEXTITEM, TVGN_CARET, 0) : nullptr;
 }
 
+HTREEITEM TreeViewControl::ItemAt(POINT screen) const
+{
+    if (!tree_)
+        return nullptr;
+    TVHITTESTINFO hit = {};
+    hit.pt = screen;
+    ScreenToClient(tree_, &hit.pt);
+    HTREEITEM item = (HTREEITEM)SendMessageW(tree_, TVM_HITTEST, 0, (LPARAM)&hit);
+    return (hit.flags & TVHT_ONITEM) ? item : nullptr;
+}
+
+POINT TreeViewControl::MenuPoint(HTREEITEM item) const
+{
+    RECT rect = {};
+    if (item) {
+        SendMessageW(tree_, TVM_ENSUREVISIBLE, 0, (LPARAM)item);
+        // TVM_GETITEMRECT takes the item in the rectangle it fills.
+        memcpy(&rect, &item, sizeof item);
+        if (!SendMessageW(tree_, TVM_GETITEMRECT, TRUE, (LPARAM)&rect))
+            item = nullptr;
+    }
+    return ContextMenuKeys::MenuPoint(tree_, item ? &rect : nullptr);
+}
+
 int TreeViewControl::SelectedItemText(WideString& text, LPARAM* param) const
 {
     text.Clear();
@@ -378,6 +406,12 @@ int TreeViewControl::LabelEditMessage(HWND window, UINT message, WPARAM wParam, 
     return 0;
 }
 
+int TreeViewControl::TreeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                 LRESULT* result, void* userData)
+{
+    return ((TreeViewControl*)userData)->menuKeys_.OnKey(window, message, wParam, lParam, result);
+}
+
 int TreeViewControl::OnNotify(HWND dialog, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
     NMHDR* header = (NMHDR*)lParam;
@@ -439,6 +473,8 @@ int TreeViewControl::OnNotify(HWND dialog, WPARAM wParam, LPARAM lParam, LRESULT
         if (!item)
             item = SelectedItem();
         input.contextMenu(item, inputUserData_);
+        // Handled: the control sends no WM_CONTEXTMENU for the same click.
+        *result = 1;
         return 1;
     }
     case TVN_KEYDOWN:

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "devices/TreeSink.h"
+#include "ui/ContextMenuKeys.h"
 #include "ui/ImageList.h"
 #include "ui/OptionalApi.h"
 #include "ui/SubclassHook.h"
@@ -35,7 +36,8 @@ struct TreeInputCallbacks {
     void (*doubleClick)(HTREEITEM item, void* userData);
     void (*returnKey)(HTREEITEM item, void* userData);
     // NM_RCLICK: the item under the right click (drop-highlighted), else the
-    // caret item, else nullptr.
+    // caret item, else nullptr. The control then sends no WM_CONTEXTMENU;
+    // Shift+F10 and the menu key reach the dialog as WM_CONTEXTMENU (-1, -1).
     void (*contextMenu)(HTREEITEM item, void* userData);
     // TVN_KEYDOWN: the virtual key.
     void (*keyDown)(WORD key, void* userData);
@@ -95,6 +97,11 @@ public:
     int GetItem(HTREEITEM item, UINT mask, TVITEMW* out, WideString* text) const;
     int Select(HTREEITEM item);
     HTREEITEM SelectedItem() const;
+    // The item at a point of the screen, or nullptr.
+    HTREEITEM ItemAt(POINT screen) const;
+    // Where a menu for `item` opens from the keyboard (screen coordinates):
+    // below its text, scrolled into view; the control's corner for nullptr.
+    POINT MenuPoint(HTREEITEM item) const;
     // The caret item's text and item data; 0 when nothing is selected.
     int SelectedItemText(WideString& text, LPARAM* param) const;
     // Deletes every item; unless the options keep them, the images too.
@@ -127,6 +134,8 @@ private:
     int OnEndLabelEdit(NMTVDISPINFOW* info, LRESULT* result);
     static int LabelEditMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                 LRESULT* result, void* userData);
+    static int TreeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
+                           void* userData);
 
     OptionalApi* api_ = &OptionalApi::Shared();
     HWND tree_ = nullptr;
@@ -141,6 +150,8 @@ private:
     COLORREF lightBackground_ = CLR_DEFAULT;
     ThemeHandle theme_;
     TaggedSubclassHook<SubclassTag("tree")> labelEdit_;
+    TaggedSubclassHook<SubclassTag("trev")> hook_;
+    ContextMenuKeys menuKeys_;
     TreeItemCallbacks itemCallbacks_ = {};
     void* itemUserData_ = nullptr;
     TreeInputCallbacks inputCallbacks_ = {};

@@ -2,9 +2,43 @@
 
 #include <stdlib.h>
 
+#include "services/LibraryHolder.h"
 #include "ui/ModuleResources.h"
 
 namespace {
+
+// version.dll is not among the libraries Windows always takes from its own
+// folder: imported, a copy planted beside the program would be loaded at
+// start. It is bound at run time from the system directory instead.
+struct VersionApi {
+    DWORD(WINAPI* GetFileVersionInfoSizeW)(const wchar_t* file, DWORD* handle);
+    BOOL(WINAPI* GetFileVersionInfoW)(const wchar_t* file, DWORD handle, DWORD size, void* data);
+    BOOL(WINAPI* VerQueryValueW)(const void* block, const wchar_t* path, void** value, UINT* length);
+};
+
+VersionApi BindVersionApi(const LibraryHolder& library)
+{
+    VersionApi api = {};
+    api.GetFileVersionInfoSizeW =
+        (decltype(api.GetFileVersionInfoSizeW))library.Lookup("GetFileVersionInfoSizeW");
+    api.GetFileVersionInfoW = (decltype(api.GetFileVersionInfoW))library.Lookup("GetFileVersionInfoW");
+    api.VerQueryValueW = (decltype(api.VerQueryValueW))library.Lookup("VerQueryValueW");
+    return api;
+}
+
+const VersionApi& Version()
+{
+    static LibraryHolder library;
+    static const VersionApi api = library.Load(L"version.dll") ? BindVersionApi(library) : VersionApi();
+    return api;
+}
+
+int QueryValue(const void* block, const wchar_t* path, void** value, UINT* length)
+{
+    *value = nullptr;
+    *length = 0;
+    return Version().VerQueryValueW && Version().VerQueryValueW(block, path, value, length) && *value;
+}
 
 const wchar_t* const StringBlocks[] = {L"\\StringFileInfo\\040704B0\\", // German
                                        L"\\StringFileInfo\\040904B0\\"}; // English
@@ -16,14 +50,17 @@ public:
 
     int Load(const wchar_t* file)
     {
+        const VersionApi& version = Version();
+        if (!version.GetFileVersionInfoSizeW || !version.GetFileVersionInfoW)
+            return 0;
         DWORD ignored = 0;
-        DWORD size = GetFileVersionInfoSizeW(file, &ignored);
+        DWORD size = version.GetFileVersionInfoSizeW(file, &ignored);
         if (size == 0)
             return 0;
         data_ = malloc(size);
         if (!data_)
             return 0;
-        if (!GetFileVersionInfoW(file, 0, size, data_)) {
+        if (!version.GetFileVersionInfoW(file, 0, size, data_)) {
             free(data_);
             data_ = nullptr;
             return 0;
@@ -43,8 +80,7 @@ int QueryString(const void* block, const wchar_t* prefix, const wchar_t* name, W
     path.Format(L"%s%s", prefix, name);
     void* text = nullptr;
     UINT length = 0;
-    // VerQueryValueW takes a non-const block; it does not write to it.
-    if (!VerQueryValueW(const_cast<void*>(block), path.Text(), &text, &length) || !text)
+    if (!QueryValue(block, path.Text(), &text, &length))
         return 0;
     value.Assign((const wchar_t*)text, (int)length);
     return 1;
@@ -100,8 +136,7 @@ int VersionNumbersFromBlock(const void* block, VersionNumbers& numbers)
     }
     void* fixed = nullptr;
     UINT size = 0;
-    if (!VerQueryValueW(const_cast<void*>(block), L"\\", &fixed, &size) || !fixed ||
-        size != sizeof(VS_FIXEDFILEINFO))
+    if (!QueryValue(block, L"\\", &fixed, &size) || size != sizeof(VS_FIXEDFILEINFO))
         return 0;
     DWORD product = ((const VS_FIXEDFILEINFO*)fixed)->dwProductVersionMS;
     numbers.major = HIWORD(product);
@@ -172,8 +207,7 @@ int ProgramVersionTextFromBlock(const void* block, WideString& text)
         return 1;
     void* fixed = nullptr;
     UINT size = 0;
-    if (block && VerQueryValueW(const_cast<void*>(block), L"\\", &fixed, &size) && fixed &&
-        size == sizeof(VS_FIXEDFILEINFO)) {
+    if (block && QueryValue(block, L"\\", &fixed, &size) && size == sizeof(VS_FIXEDFILEINFO)) {
         DWORD version = ((const VS_FIXEDFILEINFO*)fixed)->dwFileVersionMS;
         text.Format(L"%u.%u", (unsigned)HIWORD(version), (unsigned)LOWORD(version));
         return 1;

@@ -4,10 +4,12 @@
 
 namespace {
 
-HICON LoadIconForMetric(OptionalApi& api, HINSTANCE instance, int iconId, int metric, int cx, int cy)
+// The icon at exactly `cx` × `cy`: scaled down from a larger image where
+// the file has no image of that size (LoadImageW would scale up a smaller one).
+HICON LoadIconAtSize(OptionalApi& api, HINSTANCE instance, int iconId, int cx, int cy)
 {
     HICON icon = nullptr;
-    if (SUCCEEDED(api.LoadIconMetric(instance, MAKEINTRESOURCEW(iconId), metric, &icon)) && icon)
+    if (SUCCEEDED(api.LoadIconWithScaleDown(instance, MAKEINTRESOURCEW(iconId), cx, cy, &icon)) && icon)
         return icon;
     return (HICON)LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, cx, cy, 0);
 }
@@ -35,13 +37,22 @@ int WindowBase::StandardIconSize(int size)
     return size;
 }
 
+int WindowBase::ReloadIcon()
+{
+    return iconId_ ? SetIcon(iconId_) : 0;
+}
+
 int WindowBase::SetIcon(int iconId)
 {
-    HICON small = LoadIconForMetric(Api(), instance_, iconId, LIM_SMALL, GetSystemMetrics(SM_CXSMICON),
-                                    GetSystemMetrics(SM_CYSMICON));
-    HICON large = LoadIconForMetric(Api(), instance_, iconId, LIM_LARGE,
-                                    StandardIconSize(GetSystemMetrics(SM_CXICON)),
-                                    StandardIconSize(GetSystemMetrics(SM_CYICON)));
+    iconId_ = iconId;
+    // The window's DPI, not the system's: on a monitor of another scale
+    // the caption and the taskbar show the window's own sizes.
+    UINT dpi = Api().WindowDpi(window_);
+    HICON small = LoadIconAtSize(Api(), instance_, iconId, Api().SystemMetricForDpi(SM_CXSMICON, dpi),
+                                 Api().SystemMetricForDpi(SM_CYSMICON, dpi));
+    HICON large = LoadIconAtSize(Api(), instance_, iconId,
+                                 StandardIconSize(Api().SystemMetricForDpi(SM_CXICON, dpi)),
+                                 StandardIconSize(Api().SystemMetricForDpi(SM_CYICON, dpi)));
     // An icon that did not load leaves the window's current one in place.
     if (small) {
         SendMessageW(window_, WM_SETICON, ICON_SMALL, (LPARAM)small);

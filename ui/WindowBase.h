@@ -22,10 +22,13 @@ public:
     HWND Window() const { return window_; }
     HINSTANCE Instance() const { return instance_; }
 
-    // Small and large icon from icon resource `iconId` of the instance, sent
-    // with WM_SETICON; the icons they replace are destroyed. 1 when both
-    // were set.
+    // Small and large icon from icon resource `iconId` of the instance at
+    // the sizes of the window's DPI, sent with WM_SETICON; the icons they
+    // replace are destroyed. 1 when both were set.
     int SetIcon(int iconId);
+    // The icons of SetIcon loaded again for the window's current DPI
+    // (WM_DPICHANGED); nothing before SetIcon.
+    int ReloadIcon();
     // SM_CXICON-like sizes raised to the next size icon files carry.
     static int StandardIconSize(int size);
     // The icons SetIcon set, owned by this object (nullptr before).
@@ -74,6 +77,7 @@ private:
     HANDLE ownedHandle_ = nullptr;
     HICON smallIcon_ = nullptr;
     HICON largeIcon_ = nullptr;
+    int iconId_ = 0;
     int minimumWidth_ = 0;
     int minimumHeight_ = 0;
     int minimumUnit_ = Pixels96;

@@ -66,8 +66,8 @@ TEST_F(MainWindowTest, ListMenuGraysCopyWithoutSelectedRowsAndCopies)
         SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
         SelectListRows(List(), {});
         RightClick(window, List(), [&]() {
-            EXPECT_STREQ(L"Copy", window.Menu().ItemText(ID_LIST_COPY, PopupMenu::ByCommand));
-            EXPECT_STREQ(L"Refresh", window.Menu().ItemText(ID_LIST_REFRESH, PopupMenu::ByCommand));
+            EXPECT_STREQ(L"&Copy", window.Menu().ItemText(ID_LIST_COPY, PopupMenu::ByCommand));
+            EXPECT_STREQ(L"&Refresh", window.Menu().ItemText(ID_LIST_REFRESH, PopupMenu::ByCommand));
             EXPECT_TRUE(Grayed(window, ID_LIST_COPY));
             EXPECT_FALSE(Grayed(window, ID_LIST_REFRESH));
             return 0u;
@@ -76,7 +76,7 @@ TEST_F(MainWindowTest, ListMenuGraysCopyWithoutSelectedRowsAndCopies)
     });
     script.Wait(300);
     script.Then([&]() {
-        Clipboard::SetText(L"untouched");
+        Clipboard::SetText(window.Window(), L"untouched");
         SelectListRows(List(), {1});
         RightClick(window, List(), [&]() {
             EXPECT_FALSE(Grayed(window, ID_LIST_COPY)) << "a row is selected";
@@ -102,7 +102,7 @@ TEST_F(MainWindowTest, TreeMenuSelectsTheRightClickedItemAndRefreshes)
         // No item under the click and none selected: Copy has nothing to copy.
         SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, 0);
         RightClick(window, Tree(), [&]() {
-            EXPECT_STREQ(L"Copy", window.Menu().ItemText(ID_TREE_COPY, PopupMenu::ByCommand));
+            EXPECT_STREQ(L"&Copy", window.Menu().ItemText(ID_TREE_COPY, PopupMenu::ByCommand));
             EXPECT_TRUE(Grayed(window, ID_TREE_COPY));
             return 0u;
         });

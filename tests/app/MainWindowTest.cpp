@@ -175,15 +175,19 @@ TEST_F(MainWindowTest, CopiesTreeItemsAndListRows)
 {
     WaitForTree();
     script.Then([&]() {
-        Clipboard::SetText(L"untouched");
+        // Owned by another window, so that a copy is seen to take it over.
+        Clipboard::SetText(Tree(), L"untouched");
         PressWithControl(Tree(), 'C'); // nothing selected
         EXPECT_EQ(L"untouched", ClipboardText());
+        EXPECT_EQ(Tree(), GetClipboardOwner());
 
         HTREEITEM item = FindTreeNode(Tree(), [](const DeviceNode* n) { return n->devnode == 43; });
         SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
         std::wstring text = TreeText(Tree(), item);
         PressWithControl(Tree(), 'C');
         EXPECT_EQ(text, ClipboardText());
+        // Windows refuses the data of a clipboard emptied without an owner.
+        EXPECT_EQ(window.Window(), GetClipboardOwner());
 
         SelectListRows(List(), {0, 2, 5});
         PressWithControl(List(), 'C');
@@ -357,7 +361,7 @@ TEST(MainWindowTemplate, DialogIsBuiltAsTabled)
         {0x50810009, 185, 5, 285, 260, 1005, L"SysListView32", L"List1"},
         {0x50810080, 5, 270, 205, 14, 1006, L"Edit", L""},
         {0x50010003, 220, 270, 120, 14, 1008, L"Button", L"Automatically check for updates"},
-        {0x50020202, 350, 270, 60, 14, 1009, L"Static", L"Static"},
+        {0x50030202, 350, 270, 60, 14, 1009, L"Static", L"Static"}, // a tab stop
         {0x50010000, 421, 270, 50, 14, 1000, L"Button", L"Exit"},
         {0x50000004, 160, 70, 46, 152, 1007, L"Static", L""},
     };
@@ -388,5 +392,5 @@ TEST(MainWindowTemplate, DialogIsBuiltAsTabled)
     EXPECT_NE(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDC_HAND_CURSOR), RT_GROUP_CURSOR));
     wchar_t text[64];
     LoadStringW(nullptr, IDS_COPY, text, 64);
-    EXPECT_STREQ(L"Copy", text);
+    EXPECT_STREQ(L"&Copy", text);
 }

@@ -110,7 +110,12 @@ TEST_F(DeviceTreeTest, FallsBackToTheConfigurationManagerLibrary)
     SimulatedMachine machine(SmallMachine);
     DeviceApi::LibraryNames names = DeviceApi::SystemLibraries;
     names.setup = L"simsetup_nocm.dll";
-    names.configManager = L"simcfgmgr.dll";
+    // Only known DLLs are found beside the executable by their bare names.
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring configManager = std::wstring(path, length);
+    configManager = configManager.substr(0, configManager.find_last_of(L'\\') + 1) + L"simcfgmgr.dll";
+    names.configManager = configManager.c_str();
     model.Api().UseLibraries(names);
     model.Start();
     const DeviceApi& api = model.Api();

@@ -54,6 +54,14 @@ const char PlatformLine[] = "\r\nx86 Unicode, Wine\r\n\r\nProcess Uptime: ";
 const char ThreadHeading[] = "Id         StackBase  StackEnd   StartAddress\r\n";
 #endif
 
+size_t Count(const std::string& text, const std::string& piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
 unsigned long long Hex(const std::string& digits)
 {
     return std::stoull(digits, nullptr, 16);
@@ -79,6 +87,16 @@ ExceptionLine ReadExceptionLine(const std::string& text)
     line.code = (unsigned)Hex(match[2]);
     line.address = Hex(match[3]);
     line.thread = (unsigned)std::stoul(match[4]);
+    return line;
+}
+
+// The exception line of `run`, which must name `name` and `code`.
+ExceptionLine ExpectExceptionLine(const CrashRun& run, unsigned code, const char* name)
+{
+    ExceptionLine line = ReadExceptionLine(run.text);
+    EXPECT_TRUE(line.found) << run.text;
+    EXPECT_EQ(name, line.name);
+    EXPECT_EQ(code, line.code);
     return line;
 }
 
@@ -180,6 +198,15 @@ TEST_F(CrashCapture, AccessViolationLeavesBothFilesWithTheExactTexts)
     // The report step got both names and the configured texts.
     EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.dmp\n")) << run.step;
     EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.txt\nhost=\nprogram=crasher\n"));
+    EXPECT_EQ(0xC0000005u, run.exitCode) << "the process ends with the exception's code";
+
+    // The helper ran from the user's temporary folder: its path shows the
+    // profile masked, and neither file names the user.
+    EXPECT_NE(std::string::npos, modules.find(" - %USERPROFILE%\\")) << modules;
+    const std::string wideProfile("%\0U\0S\0E\0R\0P\0R\0O\0F\0I\0L\0E\0%\0\\\0", 28);
+    EXPECT_NE(std::string::npos, run.dump.find(wideProfile)) << "the dump's module names";
+    EXPECT_EQ("", UserNameIn(run.text));
+    EXPECT_EQ("", UserNameIn(run.dump));
 }
 
 TEST_F(CrashCapture, ExceptionsAreNamedByTheirCodes)
@@ -198,10 +225,7 @@ TEST_F(CrashCapture, ExceptionsAreNamedByTheirCodes)
         SCOPED_TRACE(c.mode);
         CrashRun run = RunCrasher(folder_.Path(), c.mode, CrashSetup::Plain);
         ASSERT_TRUE(run.ended);
-        ExceptionLine line = ReadExceptionLine(run.text);
-        ASSERT_TRUE(line.found) << run.text;
-        EXPECT_EQ(c.name, line.name);
-        EXPECT_EQ(c.code, line.code);
+        ExceptionLine line = ExpectExceptionLine(run, c.code, c.name);
         EXPECT_EQ(std::string::npos, run.text.find(" location 0x"));
         std::string stack = Section(run.text, "Stack:");
         std::string frame = FrameOf(stack, c.function);
@@ -275,7 +299,7 @@ TEST_F(CrashCapture, SecondExceptionWhileReportingGoesToTheSystem)
     EXPECT_NE(std::string::npos, run.step.find("dump="));
 }
 
-TEST_F(CrashCapture, WithoutDbgHelpTheDumpStaysEmptyAndOnlySymbolFreeSectionsRemain)
+TEST_F(CrashCapture, WithoutDbgHelpThereIsNoDumpAndOnlySymbolFreeSectionsRemain)
 {
     CrashRun run = Run("access", CrashSetup::WithoutDbgHelp);
     ASSERT_TRUE(run.textExists);
@@ -284,9 +308,9 @@ TEST_F(CrashCapture, WithoutDbgHelpTheDumpStaysEmptyAndOnlySymbolFreeSectionsRem
     EXPECT_EQ(std::string::npos, run.text.find("Stack:"));
     EXPECT_EQ(std::string::npos, run.text.find("ModuleList:"));
     EXPECT_EQ(std::string::npos, run.text.find("ThreadList:"));
-    EXPECT_TRUE(run.dumpExists);
-    EXPECT_EQ(0u, run.dump.size());
-    EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.dmp\n")) << run.step;
+    // An empty file is no dump: none is made, and none is offered.
+    EXPECT_FALSE(run.dumpExists);
+    EXPECT_EQ(0u, run.step.find("dump=\ntext=")) << run.step;
 }
 
 TEST_F(CrashCapture, FilesGoToTheTemporaryFolderWhenTheyCannotBeBesideTheProgram)
@@ -305,11 +329,69 @@ TEST_F(CrashCapture, FilesGoToTheTemporaryFolderWhenTheyCannotBeBesideTheProgram
     free(bytes);
 }
 
-TEST_F(CrashCapture, CaptureThatCannotFinishDoesNotHoldTheProcess)
+TEST_F(CrashCapture, CaptureThatCannotFinishLeavesNothingStaleToOffer)
 {
-    // The helper crashes while it holds the heap's lock, waits 3 s for the
-    // capture and then hands on without it.
-    CrashRun run = Run("heaplock");
+    // The helper crashes while it holds the heap's lock, so the reporter
+    // thread cannot get on; files of an earlier crash lie beside it. After
+    // 3 s the crashing thread writes the text report itself and offers that.
+    CrashRun run = Run("heaplock", CrashSetup::StaleFiles);
     EXPECT_LT(run.milliseconds, 30000u);
-    EXPECT_NE(std::string::npos, run.step.find("dump=")) << "the report step still ran";
+    EXPECT_EQ(0u, run.step.find("dump=\ntext=")) << run.step;
+    EXPECT_NE(std::string::npos, run.step.find("\\crasher_Debug.txt\n")) << run.step;
+    EXPECT_EQ(0u, run.text.find("Access Violation [0xC0000005] ")) << run.text;
+    EXPECT_NE(std::string::npos, run.text.find("\r\nProcess Uptime: "));
+    EXPECT_EQ(std::string::npos, run.text.find("ModuleList:"));
+    EXPECT_FALSE(run.dumpExists) << "the earlier crash's dump is gone";
+    EXPECT_EQ(0xC0000005u, run.exitCode);
+}
+
+TEST_F(CrashCapture, TwoThreadsCrashingTogetherMakeOneCompleteReport)
+{
+    CrashRun run = Run("together");
+    EXPECT_EQ(1u, Count(run.step, "dump=")) << run.step;
+    ExceptionLine line = ReadExceptionLine(run.text);
+    ASSERT_TRUE(line.found) << run.text;
+    EXPECT_NE(run.mainThreadId, line.thread);
+    EXPECT_NE(std::string::npos, run.text.find("\r\nThreadList:\r\n"));
+    DumpFacts dump = ReadDump(run.dump);
+    ASSERT_TRUE(dump.valid);
+    EXPECT_EQ(line.thread, dump.exceptionThreadId);
+    EXPECT_EQ(0xC0000005u, run.exitCode);
+}
+
+TEST_F(CrashCapture, FailuresWithoutAnExceptionAreReportedByTheirNames)
+{
+    struct Case {
+        const char* mode;
+        unsigned code;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"abort", 0xE0514D01, "Abort"},
+        {"terminate", 0xE0514D02, "Terminate"},
+        {"purecall", 0xE0514D03, "Pure Virtual Call"},
+    };
+    // Invalid parameters take the same way, but Wine's msvcrt.dll offers no
+    // handler for them (_set_invalid_parameter_handler is missing).
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        CrashRun run = RunCrasher(folder_.Path(), c.mode, CrashSetup::Plain);
+        ASSERT_TRUE(run.ended);
+        EXPECT_EQ(run.mainThreadId, ExpectExceptionLine(run, c.code, c.name).thread);
+        EXPECT_NE("", Section(run.text, "Stack:"));
+        EXPECT_EQ(c.code, ReadDump(run.dump).exceptionCode);
+        EXPECT_EQ(c.code, run.exitCode);
+        for (const wchar_t* name : {L"step.txt", L"crasher_Debug.txt", L"crasher_Debug.dmp"})
+            DeleteFileW(folder_.File(name).Text());
+    }
+}
+
+TEST_F(CrashCapture, TheFilterComesBackAndStaysTillTheProcessEnds)
+{
+    // A library's filter replaces the reporter's; seconds later the program
+    // crashes while it exits, after main has returned.
+    CrashRun run = Run("displaced");
+    EXPECT_EQ(0u, run.text.find("Access Violation [0xC0000005] ")) << run.text;
+    EXPECT_NE("", FrameOf(Section(run.text, "Stack:"), "CrashWhileExiting")) << run.text;
+    EXPECT_EQ(0xC0000005u, run.exitCode) << "not the other filter's 77";
 }

@@ -3,6 +3,9 @@
 #include <dbghelp.h>
 #include <string.h>
 
+#include <initializer_list>
+#include <vector>
+
 #include "common/TempDirectory.h"
 #include "services/ModulePath.h"
 #include "services/RegistryKey.h"
@@ -38,7 +41,37 @@ void Prepare(const wchar_t* folder, CrashSetup setup)
     } else if (setup == CrashSetup::PrimaryBlocked) {
         CreateDirectoryW(InFolder(folder, L"crasher_Debug.dmp").Text(), nullptr);
         CreateDirectoryW(InFolder(folder, L"crasher_Debug.txt").Text(), nullptr);
+    } else if (setup == CrashSetup::StaleFiles) {
+        for (const wchar_t* name : {L"crasher_Debug.dmp", L"crasher_Debug.txt"}) {
+            HANDLE file = CreateFileW(InFolder(folder, name).Text(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, 0, nullptr);
+            DWORD written = 0;
+            WriteFile(file, StaleText, sizeof StaleText - 1, &written, nullptr);
+            CloseHandle(file);
+        }
     }
+}
+
+// `text` in the forms a report could hold it.
+std::vector<std::string> Spellings(const std::wstring& text)
+{
+    std::string narrow, wide;
+    for (wchar_t ch : text) {
+        wchar_t upper = ch >= L'a' && ch <= L'z' ? ch - L'a' + L'A' : ch;
+        narrow += (char)upper;
+        wide += (char)upper;
+        wide += '\0';
+    }
+    return {narrow, wide};
+}
+
+std::string Upper(const std::string& bytes)
+{
+    std::string upper = bytes;
+    for (char& ch : upper)
+        if (ch >= 'a' && ch <= 'z')
+            ch = ch - 'a' + 'A';
+    return upper;
 }
 
 // Starts the helper with its output going nowhere (Wine reports the
@@ -66,6 +99,7 @@ bool Launch(const wchar_t* exe, const wchar_t* folder, const char* mode, DWORD t
     run.mainThreadId = process.dwThreadId;
     run.ended = WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0;
     run.milliseconds = GetTickCount() - start;
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
     if (!run.ended) {
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, 10000);
@@ -102,30 +136,72 @@ DebuggerOff::~DebuggerOff()
         key.WriteText(L"Debugger", saved_.Text());
 }
 
-CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup, DWORD timeout)
+namespace {
+
+// Copies `names` from the tests' directory into `folder`.
+bool CopyBeside(const wchar_t* folder, std::initializer_list<const wchar_t*> names)
 {
-    CrashRun run;
     WideString directory;
     if (!GetExecutableDirectory(directory))
-        return run;
-    WideString exe = InFolder(folder, L"crasher.exe");
-    if (!CopyFileW(InFolder(directory.Text(), L"crasher.exe").Text(), exe.Text(), FALSE))
-        return run;
-    Prepare(folder, setup);
-    if (!Launch(exe.Text(), folder, mode, timeout, run))
-        return run;
-    bool blocked = setup == CrashSetup::PrimaryBlocked;
-    WideString dump = blocked ? InTemporaryFolder(L"crasher_Debug.dmp")
-                              : InFolder(folder, L"crasher_Debug.dmp");
-    WideString text = blocked ? InTemporaryFolder(L"crasher_Debug.txt")
-                              : InFolder(folder, L"crasher_Debug.txt");
+        return false;
+    for (const wchar_t* name : names) {
+        if (!CopyFileW(InFolder(directory.Text(), name).Text(), InFolder(folder, name).Text(), FALSE))
+            return false;
+    }
+    return true;
+}
+
+void CollectFiles(const wchar_t* folder, bool inTemporaryFolder, const wchar_t* base, CrashRun& run)
+{
+    WideString dumpName, textName;
+    dumpName.Format(L"%s_Debug.dmp", base);
+    textName.Format(L"%s_Debug.txt", base);
+    WideString dump = inTemporaryFolder ? InTemporaryFolder(dumpName.Text())
+                                        : InFolder(folder, dumpName.Text());
+    WideString text = inTemporaryFolder ? InTemporaryFolder(textName.Text())
+                                        : InFolder(folder, textName.Text());
     run.dumpExists = ReadWholeFile(dump.Text(), run.dump);
     run.textExists = ReadWholeFile(text.Text(), run.text);
     ReadWholeFile(InFolder(folder, L"step.txt").Text(), run.step);
-    if (blocked) {
+    if (inTemporaryFolder) {
         DeleteFileW(dump.Text());
         DeleteFileW(text.Text());
     }
+}
+
+} // namespace
+
+CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup, DWORD timeout)
+{
+    CrashRun run;
+    if (!CopyBeside(folder, {L"crasher.exe"}))
+        return run;
+    Prepare(folder, setup);
+    // Without DbgHelp: Wine told to load none into the helper, since the
+    // system library comes from the system folder, whatever lies beside it.
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\crasher.exe\\DllOverrides";
+    RegistryKey key;
+    if (setup == CrashSetup::WithoutDbgHelp && key.CreateWrite(HKEY_CURRENT_USER, overrides))
+        key.WriteText(L"dbghelp", L"");
+    key.Close();
+    bool launched = Launch(InFolder(folder, L"crasher.exe").Text(), folder, mode, timeout, run);
+    if (setup == CrashSetup::WithoutDbgHelp) {
+        RegDeleteKeyW(HKEY_CURRENT_USER, overrides);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\crasher.exe");
+    }
+    if (!launched)
+        return run;
+    CollectFiles(folder, setup == CrashSetup::PrimaryBlocked, L"crasher", run);
+    return run;
+}
+
+CrashRun RunCrashingWindow(const wchar_t* folder, const char* arguments, DWORD timeout)
+{
+    CrashRun run;
+    if (!CopyBeside(folder, {L"crashwindow.exe", L"setupapi.dll", L"machine.txt"}))
+        return run;
+    if (Launch(InFolder(folder, L"crashwindow.exe").Text(), folder, arguments, timeout, run))
+        CollectFiles(folder, false, L"crashwindow", run);
     return run;
 }
 
@@ -203,4 +279,34 @@ DumpFacts ReadDump(const std::string& bytes)
     }
     facts.valid = true;
     return facts;
+}
+
+std::string UserNameIn(const std::string& bytes)
+{
+    wchar_t profile[MAX_PATH] = {}, user[256] = {};
+    DWORD size = 256;
+    GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+    GetUserNameW(user, &size);
+    std::vector<std::wstring> terms;
+    if (*profile)
+        terms.push_back(profile);
+    if (*user) {
+        terms.push_back(std::wstring(L"\\") + user + L"\\");
+        terms.push_back(std::wstring(L"/") + user + L"/");
+    }
+    std::string upper = Upper(bytes);
+    for (const std::wstring& term : terms) {
+        for (const std::string& spelling : Spellings(term)) {
+            if (upper.find(spelling) != std::string::npos)
+                return std::string(term.begin(), term.end());
+        }
+    }
+    return std::string();
+}
+
+bool SimulatorChosen()
+{
+    wchar_t overrides[512] = {};
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 512);
+    return wcsstr(overrides, L"setupapi=n") != nullptr;
 }

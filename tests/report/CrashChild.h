@@ -26,6 +26,7 @@ private:
 // so the files it leaves beside itself are its own.
 struct CrashRun {
     bool ended = false;      // the child ended within the time allowed
+    DWORD exitCode = 0;
     DWORD milliseconds = 0;  // how long it ran
     DWORD mainThreadId = 0;
     std::string text;        // crasher_Debug.txt, empty when missing
@@ -38,17 +39,34 @@ struct CrashRun {
 // What a folder for a run gets besides the helper.
 enum class CrashSetup {
     Plain,
-    // A dbghelp.dll beside the helper that cannot be loaded: a system
-    // without DbgHelp.
+    // A system without DbgHelp: Wine loads none into the helper, and the
+    // unloadable dbghelp.dll beside it is never taken for the system's.
     WithoutDbgHelp,
     // Folders named like both files, so neither can be created there.
     PrimaryBlocked,
+    // Both files as an earlier crash left them (StaleText).
+    StaleFiles,
 };
+
+const char StaleText[] = "stale report of an earlier crash";
+
+// The parts of a path that name the user (the profile folder, the user name
+// as a folder of its own), in the forms a report could hold them: 8-bit and
+// UTF-16, any case. Empty when `bytes` holds none of them.
+std::string UserNameIn(const std::string& bytes);
 
 // Runs the helper with `mode` in `folder` (a fresh directory) and collects
 // what it left; waits at most `timeout` milliseconds.
 CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup,
                     DWORD timeout = 60000);
+
+// Runs the program's main window (crashwindow, tests/report/crasher) with
+// `arguments` from a copy in `folder`, beside the device simulator and its
+// default machine, and collects what it left like RunCrasher. Wine chooses
+// the simulator only when the tests run with WINEDLLOVERRIDES=setupapi=n,b,
+// which the program inherits (SimulatorChosen).
+CrashRun RunCrashingWindow(const wchar_t* folder, const char* arguments, DWORD timeout = 60000);
+bool SimulatorChosen();
 
 // The lines of a report section after its title line ("Stack:", ...) up to
 // the next empty line; empty when the section is missing.

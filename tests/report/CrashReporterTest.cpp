@@ -4,6 +4,7 @@
 
 #include "CrashChild.h"
 #include "common/TempDirectory.h"
+#include "report/CrashFiles.h"
 #include "report/CrashReporter.h"
 #include "services/ModulePath.h"
 
@@ -93,4 +94,61 @@ TEST(CrashReporter, ReportWithoutExceptionDescribesTheProcessAndGoesToTheStep)
     reporter.UseCaptureTimeout(CrashReporter::DefaultCaptureTimeout);
     DeleteFileW(LastStep.dump.c_str());
     DeleteFileW(LastStep.text.c_str());
+}
+
+namespace {
+
+void WriteTo(HANDLE file, const char* text)
+{
+    DWORD written = 0;
+    WriteFile(file, text, (DWORD)strlen(text), &written, nullptr);
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace
+
+TEST(CrashFiles, OnlyFilesCompletedForThisReportAreOffered)
+{
+    const std::wstring dump = BesideTheTests(L"_Debug.dmp"), text = BesideTheTests(L"_Debug.txt");
+    for (const std::wstring& path : {dump, text}) {
+        HANDLE stale = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        WriteTo(stale, "stale");
+        CloseHandle(stale);
+    }
+    CrashFiles files;
+    files.ComputeNames();
+    files.Begin();
+    HANDLE capturedText = files.Create(CrashFiles::Text, CrashFiles::Capture);
+    HANDLE capturedDump = files.Create(CrashFiles::Dump, CrashFiles::Capture);
+    ASSERT_NE(INVALID_HANDLE_VALUE, capturedText);
+    ASSERT_NE(INVALID_HANDLE_VALUE, capturedDump);
+    WriteTo(capturedText, "complete");
+    WriteTo(capturedDump, "half");
+    EXPECT_EQ(1, files.Commit(CrashFiles::Text, CrashFiles::Capture, capturedText));
+
+    // The crashing thread gives up on the capture: its dump never takes
+    // the real name, and the one an earlier crash left goes.
+    EXPECT_EQ(1, files.Abandon(0));
+    EXPECT_EQ(0, files.EndCapture());
+    EXPECT_EQ(0, files.Commit(CrashFiles::Dump, CrashFiles::Capture, capturedDump));
+    files.RemoveUncommitted();
+    EXPECT_EQ(text, files.Presented(CrashFiles::Text));
+    EXPECT_STREQ(L"", files.Presented(CrashFiles::Dump));
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(text.c_str(), bytes));
+    EXPECT_EQ("complete", bytes);
+    EXPECT_FALSE(Exists(dump));
+    EXPECT_FALSE(Exists(dump + L".part"));
+
+    // From now on only the crashing thread's own files are committed.
+    HANDLE rescued = files.Create(CrashFiles::Dump, CrashFiles::Rescue);
+    WriteTo(rescued, "rescued");
+    EXPECT_EQ(1, files.Commit(CrashFiles::Dump, CrashFiles::Rescue, rescued));
+    EXPECT_EQ(dump, files.Presented(CrashFiles::Dump));
+    DeleteFileW(dump.c_str());
+    DeleteFileW(text.c_str());
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "report/CrashText.h"
@@ -296,12 +297,65 @@ TEST(CrashText, SymbolSearchPathJoinsWhatIsSet)
         SetEnvironmentVariableA(names[i], had[i] ? saved[i] : nullptr);
 }
 
-TEST(CrashText, LongLinesAreCut)
+TEST(CrashText, LongLinesAreCutAndKeepTheirEnd)
 {
     std::string wide(3000, 'w');
     ReportText write;
     EXPECT_EQ(1, write.File().Print("%s|", wide.c_str()));
     EXPECT_EQ(1, write.File().Print("%I64X %S\r\n", 0x123456789ull, L"wide"));
+    EXPECT_EQ(1, write.File().Print("%s\r\n", wide.c_str()));
+    EXPECT_EQ(1, write.File().Print("next\r\n"));
     std::string text = write.Text();
-    EXPECT_EQ(std::string(ReportFile::LineMax - 1, 'w') + "123456789 wide\r\n", text);
+    EXPECT_EQ(std::string(ReportFile::LineMax - 1, 'w') + "123456789 wide\r\n" +
+                  std::string(ReportFile::LineMax - 3, 'w') + "\r\nnext\r\n",
+              text);
+}
+
+TEST(CrashText, ModulesAndThreadsBeyondTheTablesAreCounted)
+{
+    std::unique_ptr<CrashRecords> records(new CrashRecords);
+    records->Clear();
+    MINIDUMP_MODULE_CALLBACK module = {};
+    wchar_t path[] = L"C:\\Program Files\\Quillmere\\plugin.dll";
+    module.FullPath = path;
+    CONTEXT context = {};
+    for (int i = 0; i < CrashRecords::ModuleMax + 3; ++i) {
+        module.BaseOfImage = 0x10000000ull + 0x10000ull * i;
+        records->AddModule(module);
+    }
+    for (int i = 0; i < CrashRecords::ThreadMax + 2; ++i)
+        records->AddThread(0x40000 + 4 * i, nullptr, context, 0, 0);
+    ASSERT_EQ(+CrashRecords::ModuleMax, records->ModuleCount());
+    ReportText write;
+    SymbolEngine engine; // not started: no symbols for start addresses
+    WriteModuleSection(write.File(), *records);
+    WriteThreadSection(write.File(), *records, engine, true);
+    std::string text = write.Text();
+    EXPECT_NE(std::string::npos, text.find("plugin.dll\r\n(3 more modules left out)\r\n\r\nThreadList:"))
+        << text.substr(text.size() - 300);
+    const std::string threadsLeftOut = "\r\n(2 more threads left out)\r\n";
+    EXPECT_EQ(text.size() - threadsLeftOut.size(), text.find(threadsLeftOut));
+}
+
+TEST(CrashText, TheUsersProfileAndNameAreMasked)
+{
+    ProfileMask mask;
+    mask.Use(L"C:\\Users\\Ann\\", L"C:\\Users\\ANNMAR~1", L"ann");
+    auto masked = [&](const wchar_t* path) {
+        wchar_t out[MAX_PATH];
+        mask.Mask(path, out, MAX_PATH);
+        return std::wstring(out);
+    };
+    EXPECT_EQ(L"%USERPROFILE%\\AppData\\x.dll", masked(L"c:\\users\\ANN\\AppData\\x.dll"));
+    EXPECT_EQ(L"%USERPROFILE%\\Temp\\a.exe", masked(L"C:\\Users\\ANNMAR~1\\Temp\\a.exe"));
+    EXPECT_EQ(L"D:\\%USERNAME%\\tools\\q.exe", masked(L"D:\\ann\\tools\\q.exe"));
+    // Only whole folders are names.
+    EXPECT_EQ(L"C:\\Users\\Anne\\x.dll", masked(L"C:\\Users\\Anne\\x.dll"));
+    EXPECT_EQ(L"D:\\annex\\Joann\\b", masked(L"D:\\annex\\Joann\\b"));
+
+    // The text report is masked as it is written.
+    ReportText write;
+    write.File().UseMask(&mask);
+    write.File().Print("%s - %s\r\n", "C:\\Users\\Ann\\q.exe", "E:\\Ann");
+    EXPECT_EQ("%USERPROFILE%\\q.exe - E:\\%USERNAME%\r\n", write.Text());
 }

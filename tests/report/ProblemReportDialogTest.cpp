@@ -311,3 +311,49 @@ TEST(ProblemReportDialog, AFailedUploadIsSilentAndNoHostShowsNothing)
         EXPECT_EQ(nullptr, session.WaitForDialog(0));
     }
 }
+
+TEST(ProblemReportDialog, AfterSendItShowsTheReportBeingSentUntilTheUploadEnds)
+{
+    LoopbackServer server;
+    HANDLE answer = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    server.Script(LoopbackReply().WaitFor(answer).Send(
+        HttpHead(200, "Content-Length: 6\r\nConnection: close\r\n") + "thanks"));
+    CrashFiles files(true);
+    ReportSession session(LoopbackSettings(server), files.dump, files.text);
+    ASSERT_NE(nullptr, session.WaitForDialog());
+    SendMessageW(session.Item(Dialog::SendButton), BM_CLICK, 0, 0);
+    for (int i = 0; i < 1500 && server.RequestCount() == 0; ++i)
+        Sleep(20);
+    ASSERT_EQ(1u, server.RequestCount());
+
+    // The server holds its answer: the dialog stays and says why.
+    EXPECT_EQ(+ReportSession::StillRunning, session.WaitForResult(300));
+    wchar_t text[128] = {};
+    SendMessageW(session.Item(Dialog::FileListText), WM_GETTEXT, 128, (LPARAM)text);
+    EXPECT_STREQ(Dialog::SendingText(), text);
+    EXPECT_TRUE(IsWindowVisible(session.Item(Dialog::FileListText)));
+    EXPECT_FALSE(IsWindowVisible(LinkOver(session.Dialog(), Dialog::FileListText)));
+    for (int id : {Dialog::SendButton, Dialog::DontSendButton, Dialog::DescriptionEdit})
+        EXPECT_FALSE(IsWindowEnabled(session.Item(id))) << id;
+
+    SetEvent(answer);
+    EXPECT_EQ(0, session.WaitForResult());
+    CloseHandle(answer);
+}
+
+TEST(ProblemReportDialog, AnUploadThatDoesNotEndIsLeftWhenItsTimeIsUp)
+{
+    LoopbackServer server;
+    server.Script(LoopbackReply().Hang());
+    ProblemReportSettings settings = LoopbackSettings(server);
+    settings.uploadTimeout = 1500;
+    CrashFiles files(true);
+    ReportSession session(settings, files.dump, files.text);
+    ASSERT_NE(nullptr, session.WaitForDialog());
+    DWORD start = GetTickCount();
+    SendMessageW(session.Item(Dialog::SendButton), BM_CLICK, 0, 0);
+    EXPECT_EQ(0, session.WaitForResult(20000));
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 1400u) << "it waited for the upload";
+    EXPECT_LT(waited, 15000u) << "and not for ever";
+}

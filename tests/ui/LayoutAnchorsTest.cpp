@@ -79,18 +79,49 @@ TEST_F(LayoutAnchorsTest, AReferenceSizeInDialogUnitsIsTheLayoutTheControlWasMad
     EXPECT_TRUE(SameRect(Moved(exitBefore, client.right - units.right, 0), dialog.ItemRect(IDC_TK_EXIT)));
 }
 
-TEST_F(LayoutAnchorsTest, AfterADpiChangeTheFirstResizeOnlyRecapturesTheLayout)
+// A move to a 144-DPI monitor as the system does it: the dialog grows,
+// its children move to their new places, and WM_DPICHANGED comes before
+// or after; the WM_SIZE of the new size always comes before the children
+// are in their places.
+TEST_F(LayoutAnchorsTest, AfterADpiChangeInEitherOrderTheNextResizeKeepsBottomRowAndMargins)
 {
-    ToolkitDialog dialog;
-    HWND exitButton = dialog.Item(IDC_TK_EXIT);
-    dialog.anchors.Add(exitButton, LayoutAnchors::MoveRight | LayoutAnchors::MoveDown);
-    RECT window = dialog.WindowRect();
-    // The system rescales the dialog for the new DPI, then WM_SIZE comes.
-    FakeDpi::dpi = 144;
-    RECT rescaled = Moved(dialog.ItemRect(IDC_TK_EXIT), 30, 20, 10);
-    MoveWindow(exitButton, rescaled.left, rescaled.top, Width(rescaled), Height(rescaled), TRUE);
-    dialog.Resize(Width(window) + 60, Height(window) + 30);
-    EXPECT_TRUE(SameRect(rescaled, dialog.ItemRect(IDC_TK_EXIT))) << "first WM_SIZE at the new DPI";
-    dialog.Resize(Width(window) + 70, Height(window) + 50);
-    EXPECT_TRUE(SameRect(Moved(rescaled, 10, 20), dialog.ItemRect(IDC_TK_EXIT))) << "next WM_SIZE";
+    const int moved[] = {IDC_TK_TREE, IDC_TK_LIST, IDC_TK_DIVIDER, IDC_TK_FILTER,
+                         IDC_TK_CHECK, IDC_TK_LINK, IDC_TK_EXIT};
+    for (bool dpiMessageFirst : {true, false}) {
+        SCOPED_TRACE(dpiMessageFirst ? "WM_DPICHANGED first" : "WM_DPICHANGED last");
+        FakeDpi::Reset();
+        ToolkitDialog dialog;
+        dialog.Furnish();
+        dialog.Show();
+        RECT window = dialog.WindowRect();
+        RECT suggested = {window.left, window.top, window.left + Width(window) * 3 / 2,
+                          window.top + Height(window) * 3 / 2};
+        auto announce = [&]() {
+            SendMessageW(dialog.Window(), WM_DPICHANGED, MAKEWPARAM(144, 144), (LPARAM)&suggested);
+        };
+        FakeDpi::dpi = 144;
+        if (dpiMessageFirst)
+            announce();
+        dialog.Resize(Width(suggested), Height(suggested));
+        for (int id : moved) {
+            RECT r = dialog.ItemRect(id);
+            MoveWindow(dialog.Item(id), r.left * 3 / 2, r.top * 3 / 2, Width(r) * 3 / 2, Height(r) * 3 / 2, TRUE);
+        }
+        if (!dpiMessageFirst)
+            announce();
+        ASSERT_TRUE(ToolkitDialog::WaitFor([&]() {
+            return !dialog.anchors.IsRecapturePending() && !dialog.splitter.IsMeasurePending();
+        }));
+        RECT client, exitButton = dialog.ItemRect(IDC_TK_EXIT), filter = dialog.ItemRect(IDC_TK_FILTER);
+        RECT list = dialog.ItemRect(IDC_TK_LIST);
+        GetClientRect(dialog.Window(), &client);
+
+        dialog.Resize(Width(suggested) + 100, Height(suggested) + 50);
+        EXPECT_TRUE(SameRect(Moved(exitButton, 100, 50), dialog.ItemRect(IDC_TK_EXIT))) << "bottom row";
+        EXPECT_TRUE(SameRect(Moved(filter, 0, 50, 100), dialog.ItemRect(IDC_TK_FILTER))) << "filter box";
+        RECT grown = dialog.ItemRect(IDC_TK_LIST);
+        EXPECT_EQ(list.right + 100, grown.right) << "the list keeps its right margin";
+        EXPECT_EQ(list.bottom + 50, grown.bottom) << "and its bottom margin above the bottom row";
+        EXPECT_LT(grown.bottom, dialog.ItemRect(IDC_TK_EXIT).top);
+    }
 }

@@ -218,6 +218,50 @@ TEST_F(ListViewControlTest, RowsInsertedThroughTheSinkReadBackWithTheirGroups)
     EXPECT_EQ(-1, control.FindItemByParam(77));
 }
 
+namespace {
+
+// A comctl32 with groups as far as the wrapper can tell (Wine's list view
+// ignores the group messages): the groups inserted and set, and the state
+// it reports.
+struct GroupControl {
+    std::vector<LVGROUP> inserted, set;
+    UINT reportedState = 0;
+};
+
+LRESULT CALLBACK AnswerGroups(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
+{
+    GroupControl* control = (GroupControl*)data;
+    LVGROUP* group = (LVGROUP*)lParam;
+    if (message == LVM_INSERTGROUP || message == LVM_SETGROUPINFO)
+        (message == LVM_INSERTGROUP ? control->inserted : control->set).push_back(*group);
+    else if (message == LVM_GETGROUPINFO)
+        group->state = control->reportedState & group->stateMask;
+    else
+        return DefSubclassProc(window, message, wParam, lParam);
+    return message == LVM_INSERTGROUP ? 0 : (LRESULT)wParam;
+}
+
+} // namespace
+
+TEST_F(ListViewControlTest, GroupsGetTheStateBitsTheyAreGivenAndKeepThem)
+{
+    control.AssumeCommonControlsVersion(0x60010);
+    Attach();
+    GroupControl groups;
+    SetWindowSubclass(list, &AnswerGroups, 1, (DWORD_PTR)&groups);
+    groups.reportedState = LVGS_COLLAPSIBLE;
+    control.AddGroup(L"Miscellaneous", 8, LVGA_HEADER_LEFT, -1, LVGS_COLLAPSIBLE);
+    ASSERT_EQ(1u, groups.inserted.size());
+    EXPECT_EQ((UINT)LVGS_COLLAPSIBLE, groups.inserted[0].state);
+    EXPECT_EQ((UINT)LVGS_COLLAPSIBLE, groups.inserted[0].stateMask) << "a zero mask applies nothing";
+    EXPECT_TRUE(groups.set.empty()) << "the state read back is the one given";
+    groups.reportedState = 0; // a control that dropped it
+    control.AddGroup(L"Class Properties", 1, LVGA_HEADER_LEFT, -1, LVGS_COLLAPSIBLE);
+    ASSERT_EQ(1u, groups.set.size());
+    EXPECT_EQ((UINT)LVGS_COLLAPSIBLE, groups.set[0].state & groups.set[0].stateMask);
+    RemoveWindowSubclass(list, &AnswerGroups, 1);
+}
+
 TEST_F(ListViewControlTest, EmptyingKeepsOrResetsTheSortState)
 {
     Attach();

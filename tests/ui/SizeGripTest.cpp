@@ -48,6 +48,8 @@ int NonWhitePixels(HWND window, const RECT& area)
 }
 
 struct ThemeCalls {
+    int opens = 0;
+    bool themeOn = true; // off: high contrast, or the classic look
     int sizes = 0;
     std::vector<RECT> drawn;
     HRESULT drawResult = S_OK;
@@ -55,7 +57,8 @@ struct ThemeCalls {
 
 HTHEME WINAPI OpenTheme(HWND, const wchar_t*)
 {
-    return (HTHEME)0x5151;
+    ++Calls.opens;
+    return Calls.themeOn ? (HTHEME)0x5151 : nullptr;
 }
 HRESULT WINAPI CloseTheme(HTHEME)
 {
@@ -155,6 +158,16 @@ TEST(SizeGrip, ThemedGripperIsMeasuredOnceAndAgainAfterDpiChange)
     grip.OnDpiChanged();
     EXPECT_EQ(20, grip.GripSize().cx);
     EXPECT_EQ(2, Calls.sizes) << "measured again at the new DPI";
+    EXPECT_EQ(2, Calls.opens) << "with a theme opened for the new DPI";
+    // Visual styles switched off (a high-contrast scheme): the handle of
+    // the old theme is not kept, and the grip takes the scroll bar's size.
+    Calls.themeOn = false;
+    grip.OnThemeChanged();
+    EXPECT_EQ(3, Calls.opens);
+    EXPECT_EQ(GetSystemMetrics(SM_CXHSCROLL), grip.GripSize().cx);
+    Calls.themeOn = true;
+    grip.OnThemeChanged();
+    EXPECT_EQ(20, grip.GripSize().cx);
 
     // A theme that cannot draw leaves the classic gripper.
     Calls.drawResult = E_FAIL;

@@ -131,6 +131,8 @@ TEST_F(SplitterTest, RightAfterADpiChangeNoMinimumHoldsThenTheNewScaleDoes)
     // Narrower than the 96-DPI minimum, wider than the system's own.
     dialog.Resize(list.left + 50, 200);
     EXPECT_EQ(list.left + 50, Width(dialog.WindowRect())) << "the first WM_WINDOWPOSCHANGING applies no minimum";
+    // Measured again once the messages of the change are handled.
+    ASSERT_TRUE(ToolkitDialog::WaitFor([&]() { return !dialog.splitter.IsMeasurePending(); }));
     dialog.Resize(50, 50);
     EXPECT_EQ(list.left + 150 + Frame(dialog.Window()).cx, Width(dialog.WindowRect()))
         << "WM_WINDOWPOSCHANGED measured again at 144 DPI";

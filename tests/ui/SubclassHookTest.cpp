@@ -215,3 +215,38 @@ TEST_F(SubclassHookTest, AHookGoingOutOfScopeUnhooks)
 }
 
 } // namespace
+
+namespace {
+
+// Messages reach whichever hook holds the tag now, however often the
+// window's earlier hooks were found before.
+TEST_F(SubclassHookTest, AReplacedHookIsNeverReachedAgain)
+{
+    HWND other = CreateWindowExW(0, L"EDIT", L"", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, other);
+    TaggedSubclassHook<TreeTag> elsewhere;
+    Listener bystander = {"other", &log};
+    ASSERT_TRUE(elsewhere.Attach(other, &Record, &bystander));
+    const char* names[] = {"hook0", "hook1", "hook2"};
+    std::vector<Listener> listeners;
+    for (const char* name : names)
+        listeners.push_back({name, &log});
+    TaggedSubclassHook<TreeTag> hooks[3];
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(hooks[round].Attach(edit, &Record, &listeners[round]));
+        SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+        SendMessageW(other, WM_GETTEXTLENGTH, 0, 0);
+        SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+        hooks[round].Detach(); // still alive, still holding its callback
+    }
+    EXPECT_EQ((std::vector<std::string>{"hook0", "other", "hook0", "hook1", "other", "hook1", "hook2",
+                                        "other", "hook2"}),
+              log.entries);
+    EXPECT_EQ(original, CurrentProcedure());
+    SetWindowTextW(edit, L"plain");
+    EXPECT_EQ(5, SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0));
+    elsewhere.Detach();
+    DestroyWindow(other);
+}
+
+} // namespace

@@ -222,6 +222,10 @@ INT_PTR ToolkitDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_WINDOWPOSCHANGED:
         splitter.OnWindowPosChanged((const WINDOWPOS*)lParam);
         return FALSE;
+    case WM_DPICHANGED:
+        anchors.OnDpiChanged();
+        splitter.OnDpiChanged();
+        return FALSE;
     case WM_COMMAND:
         commands.push_back({LOWORD(wParam), HIWORD(wParam), (HWND)lParam});
         return TRUE;

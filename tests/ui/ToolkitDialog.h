@@ -55,7 +55,8 @@ struct DialogCommand {
 
 // The toolkit test dialog (IDD_TOOLKIT), modeless and hidden when made, with
 // the furnishings wired the way the main window wires them: WM_SIZE to the
-// anchors, WM_WINDOWPOSCHANGING and WM_WINDOWPOSCHANGED to the splitter.
+// anchors, WM_WINDOWPOSCHANGING and WM_WINDOWPOSCHANGED to the splitter,
+// WM_DPICHANGED to both.
 // Wrappers are attached by the tests (Furnish attaches all of them).
 class ToolkitDialog {
 public:

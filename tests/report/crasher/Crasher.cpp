@@ -4,6 +4,7 @@
 // "step.txt" there, so a test can check it.
 #include <windows.h>
 
+#include <exception>
 #include <stdlib.h>
 #include <string.h>
 
@@ -43,10 +44,11 @@ static void FindStepFile()
     wcscpy(StepFile + length, L"step.txt");
 }
 
+// Appends, so that a step that ran twice shows.
 static int RecordingStep(const CrashReporter& reporter, const wchar_t* dumpPath,
                          const wchar_t* textPath)
 {
-    HANDLE file = CreateFileW(StepFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileW(StepFile, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     WriteLine(file, L"dump", dumpPath);
@@ -102,6 +104,87 @@ static DWORD WINAPI CrashingThread(void*)
     return 0;
 }
 
+// Two threads that fault at the same moment.
+static HANDLE StartTogether = nullptr;
+
+static DWORD WINAPI CrashingTogether(void*)
+{
+    WaitForSingleObject(StartTogether, INFINITE);
+    CrashByWritingToAddress16();
+    return 0;
+}
+
+static DWORD WINAPI OverflowingThread(void*)
+{
+    return (DWORD)OverflowTheStack(0);
+}
+
+// A class whose constructor reaches its own pure virtual function, through
+// a function the compiler cannot resolve at compile time.
+struct PureBase {
+    PureBase() { CallPure(); }
+    virtual ~PureBase() {}
+    __attribute__((noinline)) void CallPure() { Pure(); }
+    virtual void Pure() = 0;
+};
+
+struct PureDerived : PureBase {
+    void Pure() override {}
+};
+
+// What a library function that faults comes to: it writes to address 0x40.
+static __attribute__((noinline)) void FaultInLibrary()
+{
+    volatile int* volatile target = (volatile int*)0x40;
+    *target = 3;
+}
+
+// Makes `function` jump to FaultInLibrary where it begins. A jump, not
+// faulting code in its place: the system finds the frames of a fault by the
+// functions' unwind data, which patched code would contradict.
+static void MakeFaulting(FARPROC function)
+{
+    unsigned char* code = (unsigned char*)function;
+    ULONG_PTR target = (ULONG_PTR)&FaultInLibrary;
+#if defined(__x86_64__)
+    unsigned char jump[12] = {0x48, 0xB8}; // mov rax, target; jmp rax
+    memcpy(jump + 2, &target, 8);
+    jump[10] = 0xFF;
+    jump[11] = 0xE0;
+#else
+    unsigned char jump[5] = {0xE9}; // jmp rel32
+    LONG relative = (LONG)(target - ((ULONG_PTR)code + 5));
+    memcpy(jump + 1, &relative, 4);
+#endif
+    DWORD old = 0;
+    if (!code || !VirtualProtect(code, sizeof jump, PAGE_EXECUTE_READWRITE, &old))
+        return;
+    memcpy(code, jump, sizeof jump);
+    VirtualProtect(code, sizeof jump, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), code, sizeof jump);
+}
+
+// The reporter thread prepares itself shortly after the start.
+static bool ReporterReady()
+{
+    for (int i = 0; i < 500 && !CrashReporter::Current().IsReady(); ++i)
+        Sleep(20);
+    return CrashReporter::Current().IsReady();
+}
+
+static LONG WINAPI DisplacingFilter(EXCEPTION_POINTERS*)
+{
+    ExitProcess(77);
+}
+
+static volatile int ExitSteps = 0;
+
+static __attribute__((noinline)) void CrashWhileExiting()
+{
+    CrashByWritingToAddress16();
+    ++ExitSteps; // not a tail call: the frame stays on the stack
+}
+
 // The real problem report, posted over plain HTTP to a test's loopback port.
 static INTERNET_PORT ReportPort = 0;
 
@@ -115,8 +198,18 @@ static int ReportingStep(const CrashReporter& reporter, const wchar_t* dumpPath,
     return SendProblemReport(settings, dumpPath, textPath);
 }
 
+static void ReportTo(const char* port)
+{
+    ReportPort = (INTERNET_PORT)atoi(port);
+    CrashReporter::Current().ConfigureReporter(101, L"127.0.0.1", L"/services/lumeri/report.php",
+                                               nullptr, nullptr);
+    CrashReporter::Current().UseReportStep(ReportingStep);
+}
+
 static int Run(const char* mode, const char* argument)
 {
+    if (argument)
+        ReportTo(argument);
     if (!strcmp(mode, "access"))
         CrashByWritingToAddress16();
     else if (!strcmp(mode, "divide"))
@@ -134,16 +227,49 @@ static int Run(const char* mode, const char* argument)
     } else if (!strcmp(mode, "nested")) {
         CrashReporter::Current().UseReportStep(CrashingStep);
         CrashByWritingToAddress16();
-    } else if (!strcmp(mode, "report") && argument) {
-        ReportPort = (INTERNET_PORT)atoi(argument);
-        CrashReporter::Current().ConfigureReporter(101, L"127.0.0.1", L"/services/lumeri/report.php",
-                                                   nullptr, nullptr);
-        CrashReporter::Current().UseReportStep(ReportingStep);
+    } else if (!strcmp(mode, "report")) {
         CrashByWritingToAddress16();
+    } else if (!strcmp(mode, "together")) {
+        StartTogether = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE threads[2];
+        for (HANDLE& thread : threads)
+            thread = CreateThread(nullptr, 0, CrashingTogether, nullptr, 0, nullptr);
+        Sleep(200);
+        SetEvent(StartTogether);
+        WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+        return 3;
+    } else if (!strcmp(mode, "overflowthread")) {
+        HANDLE thread = CreateThread(nullptr, 0, OverflowingThread, nullptr, 0, nullptr);
+        if (thread)
+            WaitForSingleObject(thread, INFINITE);
+        return 3;
+    } else if (!strcmp(mode, "capturefault")) {
+        // Faults inside DbgHelp: in the minidump and in the stack walk.
+        HMODULE dbghelp = ReporterReady() ? GetModuleHandleW(L"dbghelp.dll") : nullptr;
+        if (!dbghelp)
+            return 4;
+        MakeFaulting(GetProcAddress(dbghelp, "MiniDumpWriteDump"));
+        MakeFaulting(GetProcAddress(dbghelp, "StackWalk64"));
+        CrashByWritingToAddress16();
+    } else if (!strcmp(mode, "abort")) {
+        abort();
+    } else if (!strcmp(mode, "terminate")) {
+        std::terminate();
+    } else if (!strcmp(mode, "purecall")) {
+        PureDerived object;
+    } else if (!strcmp(mode, "displaced")) {
+        // A library's filter replaces ours; the program then crashes while
+        // it exits, after the reporter was made.
+        SetUnhandledExceptionFilter(DisplacingFilter);
+        Sleep(2500);
+        atexit(CrashWhileExiting);
+        return 0;
     } else if (!strcmp(mode, "heaplock")) {
         // A crash while holding the heap's lock: the capture, which needs
         // the heap, cannot finish, and the wait for it must end anyway.
         CrashReporter::Current().UseCaptureTimeout(3000);
+        if (!ReporterReady())
+            return 4;
         HeapLock(GetProcessHeap());
         CrashByWritingToAddress16();
     }
