@@ -7,12 +7,12 @@
 #include <atomic>
 #include <thread>
 
-#include "SignedAnswer.h"
 #include "UpdateTestSupport.h"
 #include "ZipBuilder.h"
 #include "common/DialogAnswerer.h"
 #include "common/LoopbackServer.h"
 #include "common/ScopedTestKey.h"
+#include "common/SignedAnswer.h"
 #include "common/TempDirectory.h"
 #include "ui/VersionText.h"
 #include "update/AutoUpdater.h"

@@ -5,7 +5,7 @@
 #include "common/DialogAnswerer.h"
 #include "common/LoopbackServer.h"
 #include "common/ScopedTestKey.h"
-#include "SignedAnswer.h"
+#include "common/SignedAnswer.h"
 #include "UpdateTestSupport.h"
 #include "services/MachineId.h"
 #include "services/ProgramLaunch.h"

@@ -3,10 +3,10 @@
 #include <functional>
 #include <thread>
 
-#include "SignedAnswer.h"
 #include "UpdateTestSupport.h"
 #include "ZipBuilder.h"
 #include "common/LoopbackServer.h"
+#include "common/SignedAnswer.h"
 #include "common/TempDirectory.h"
 #include "update/UpdateFiles.h"
 #include "update/UpdateSteps.h"

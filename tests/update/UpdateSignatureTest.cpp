@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "SignedAnswer.h"
+#include "common/SignedAnswer.h"
 #include "update/UpdateRules.h"
 #include "update/UpdateSignature.h"
 

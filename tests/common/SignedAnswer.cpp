@@ -1,4 +1,4 @@
-#include "SignedAnswer.h"
+#include "common/SignedAnswer.h"
 
 #include <bcrypt.h>
 
