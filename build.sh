@@ -10,8 +10,8 @@
 #                      the i686 GCC build gets a smoke run in a private 32-bit Wine
 #   ./build.sh build   build only (the four trees, as test does)
 #   ./build.sh bench   build, then run the benchmarks (x64 GCC build)
-#   ./build.sh dist    build, then write dist/: both programs, their debug files and
-#                      update archives
+#   ./build.sh dist    build, then write dist/: both programs, their debug files, their
+#                      update archives and the update answers, signed (README: the release)
 #
 # These machines run no 32-bit Linux program, so 32-bit Wine cannot start
 # and the 32-bit builds, which are the release, can only be compiled here.
@@ -49,7 +49,7 @@ have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'instal
 ensure_tools() {
   # libz-mingw-w64-dev holds the static zlib of both MinGW targets.
   local wanted=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix clang lld wine64 xvfb cmake
-                ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap)
+                ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap osslsigncode)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
@@ -255,24 +255,43 @@ run_program() {
 # What ships: the 32-bit release as it always was, dist/Quillmere.exe (no
 # debug information), dist/Quillmere.exe.debug (named in the executable's
 # debug link; tools/symbolize.py reads it to turn the frames of a crash
-# report back into functions and lines) and dist/Quillmere.zip, the update
-# archive that holds the program; beside it the 64-bit release in dist/x64/
-# with the same three names, so that its debug link and its archive member
-# name the same files. SHA256SUMS covers all six (`sha256sum -c SHA256SUMS`
-# in dist/).
+# report back into functions and lines), dist/Quillmere.zip, the update
+# archive that holds the program, and dist/update.xml, the update endpoint's
+# answer for it; beside it the 64-bit release in dist/x64/ with the same four
+# names, so that its debug link and its archive member name the same files.
+# The programs accept only the maker's update keys (resources/UpdateKey*.pem)
+# and each archive is signed with the maker's private key, which never lies
+# in the repository: QUILL_UPDATE_KEY names it, else
+# ~/.tollbrook/quillmere-update-key.pem. With the maker's code-signing
+# certificate (QUILL_CODESIGN_PFX and QUILL_CODESIGN_PASSWORD_FILE, else
+# ~/.tollbrook/quillmere-codesign.pfx and .pfx.pass) the programs are
+# Authenticode-signed first. SHA256SUMS covers everything (`sha256sum -c
+# SHA256SUMS` in dist/).
 make_dist() {
+  local key=${QUILL_UPDATE_KEY:-$HOME/.tollbrook/quillmere-update-key.pem}
+  [ -f "$key" ] || { log "no update signing key: set QUILL_UPDATE_KEY to the maker's private key (see README)"; exit 1; }
+  local pfx=${QUILL_CODESIGN_PFX:-$HOME/.tollbrook/quillmere-codesign.pfx}
+  local pass=${QUILL_CODESIGN_PASSWORD_FILE:-$pfx.pass}
+  local codesign=()
+  if [ -f "$pfx" ]; then
+    [ -f "$pass" ] || { log "no password file for $pfx (QUILL_CODESIGN_PASSWORD_FILE)"; exit 1; }
+    codesign=(--codesign "$pfx" --codesign-password-file "$pass")
+  fi
+  local base
+  base=$(sed -n 's/.*ReleaseDownloads\[\] = L"\([^"]*\)".*/\1/p' "$here/app/Deployment.h")
+  [ -n "$base" ] || { log "app/Deployment.h names no ReleaseDownloads"; exit 1; }
   cmake --build "$i686_build" --target dist -- ${QUILL_NINJA_FLAGS:-}
   cmake --build "$build" --target dist -- ${QUILL_NINJA_FLAGS:-}
-  local out=$here/dist release=(Quillmere.exe Quillmere.exe.debug Quillmere.zip)
+  local out=$here/dist release=(Quillmere.exe Quillmere.exe.debug Quillmere.zip update.xml)
   rm -rf "$out"
-  mkdir -p "$out/x64"
-  local name
-  for name in "${release[@]}"; do
-    cp "$i686_build/dist/$name" "$out/$name"
-    cp "$build/dist/$name" "$out/x64/$name"
+  local arch tree folder
+  for arch in x86 x64; do
+    if [ "$arch" = x86 ]; then tree=$i686_build folder=$out; else tree=$build folder=$out/x64; fi
+    python3 "$here/tools/dist/make_release.py" --tree "$tree" --out "$folder" --arch "$arch" \
+      --key "$key" --public-keys "$here"/resources/UpdateKey*.pem --base "$base" ${codesign[@]+"${codesign[@]}"}
   done
   (cd "$out" && sha256sum "${release[@]}" "${release[@]/#/x64/}" > SHA256SUMS)
-  log "wrote dist/: the 32-bit Quillmere.exe, its .debug and Quillmere.zip, the same for x64 in dist/x64/, and SHA256SUMS"
+  log "wrote dist/: the 32-bit Quillmere.exe, its .debug, Quillmere.zip and update.xml, the same for x64 in dist/x64/, and SHA256SUMS"
 }
 
 # Every tree is built before any fails the action, so one run shows every

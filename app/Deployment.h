@@ -12,5 +12,9 @@ constexpr wchar_t ReportPath[] = L"/services/lumeri/report.php";
 // The link at the bottom of the main window: its text and its target.
 constexpr wchar_t WebAddress[] = L"www.tollbrook.example";
 constexpr wchar_t HomePage[] = L"https://www.tollbrook.example/";
+// Where each release's update archives are published, below
+// "<version>/<x86|x64>/"; the release tooling (tools/dist) writes these
+// addresses into the update answers.
+constexpr wchar_t ReleaseDownloads[] = L"https://www.tollbrook.example/downloads/quillmere/";
 
 } // namespace Deployment

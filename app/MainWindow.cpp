@@ -91,6 +91,7 @@ int MainWindow::OnInitDialog()
 {
     started_ = false;
     Milestone("dialog created");
+    closing_ = false;
     SetIcon(IDI_PROGRAM);
     WideString caption;
     SetCaption(CaptionWithVersion(L"Quillmere", nullptr, caption));
@@ -303,6 +304,9 @@ void MainWindow::SetUpList()
 
 int MainWindow::CanClose(INT_PTR result)
 {
+    if (closing_)
+        return 0;
+    closing_ = true;
     // Placement and splitter are saved here, before the columns.
     SavePlacement();
     list_.SaveColumns(settingsRoot_, settingsPath_.Text(), L"ListView");

@@ -140,4 +140,7 @@ private:
     void* startupData_ = nullptr;
     bool started_ = false; // the first refresh has ended
     DeferredCall afterStart_;
+    // Set from the first close on: the update check's wait dispatches
+    // messages, and a second close arriving then is the same close.
+    bool closing_ = false;
 };

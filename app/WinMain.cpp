@@ -2,10 +2,16 @@
 
 #include "app/MainWindow.h"
 #include "resources/resource.h"
+#include "update/UpdateRecovery.h"
 
 // Quillmere takes no arguments: it runs its one window and returns the
 // dialog's result (1 after Exit, 0 after Escape or the close box).
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    // An update that was cut short is finished or undone before anything
+    // of the program runs; when that replaced this very program, the
+    // folder's program runs instead.
+    if (!RecoverAtStart())
+        return 0;
     return (int)MainWindow::Current().Run(instance, IDD_MAIN, 0, nullptr);
 }

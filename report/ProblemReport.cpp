@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "report/MachineId.h"
 #include "report/ProblemReportDialog.h"
 #include "services/HttpClient.h"
+#include "services/MachineId.h"
 #include "ui/ModuleResources.h"
 #include "ui/VersionText.h"
 

@@ -24,3 +24,58 @@ int EncodeBase64(const void* data, size_t size, WideString& out)
     }
     return 1;
 }
+
+namespace {
+
+int Base64Value(wchar_t ch)
+{
+    if (ch >= L'A' && ch <= L'Z')
+        return ch - L'A';
+    if (ch >= L'a' && ch <= L'z')
+        return ch - L'a' + 26;
+    if (ch >= L'0' && ch <= L'9')
+        return ch - L'0' + 52;
+    if (ch == L'+')
+        return 62;
+    if (ch == L'/')
+        return 63;
+    return -1;
+}
+
+} // namespace
+
+int DecodeBase64(const wchar_t* text, unsigned char* out, size_t capacity, size_t* size)
+{
+    *size = 0;
+    if (!text)
+        return 0;
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    if (length % 4 != 0)
+        return 0;
+    size_t written = 0;
+    for (size_t at = 0; at < length; at += 4) {
+        bool last = at + 4 == length;
+        int padding = 0;
+        if (last && text[at + 3] == L'=')
+            padding = text[at + 2] == L'=' ? 2 : 1;
+        unsigned long group = 0;
+        for (int i = 0; i < 4; ++i) {
+            int value = i < 4 - padding ? Base64Value(text[at + i]) : 0;
+            if (value < 0)
+                return 0;
+            group = (group << 6) | (unsigned long)value;
+        }
+        // Bits that the padding hides must be zero.
+        if ((padding == 1 && (group & 0xFF)) || (padding == 2 && (group & 0xFFFF)))
+            return 0;
+        int bytes = 3 - padding;
+        if (written + (size_t)bytes > capacity)
+            return 0;
+        for (int i = 0; i < bytes; ++i)
+            out[written++] = (unsigned char)(group >> (16 - 8 * i));
+    }
+    *size = written;
+    return 1;
+}

@@ -6,7 +6,7 @@
 
 namespace {
 
-const DWORD DigestBytes = 32;
+const DWORD DigestBytes = Sha256Bytes;
 const DWORD ChunkBytes = 64 * 1024;
 
 class Provider {
@@ -89,12 +89,24 @@ int FileSha256(const wchar_t* path, WideString& hex)
     BYTE digest[DigestBytes];
     if (!ok || !hash.Finish(digest))
         return 0;
+    return HexText(digest, (int)DigestBytes, hex);
+}
+
+int Sha256(const void* bytes, DWORD size, BYTE (&digest)[Sha256Bytes])
+{
+    Provider hash;
+    return hash.Begin() && hash.Add((const BYTE*)bytes, size) && hash.Finish(digest);
+}
+
+int HexText(const BYTE* bytes, int count, WideString& hex)
+{
     static const wchar_t Digits[] = L"0123456789abcdef";
-    for (BYTE byte : digest) {
-        if (!hex.Append(Digits[byte >> 4]) || !hex.Append(Digits[byte & 0xF])) {
-            hex.Clear();
-            return 0;
-        }
+    hex.Clear();
+    if (!hex.Reserve(count * 2 + 1))
+        return 0;
+    for (int i = 0; i < count; ++i) {
+        hex.Append(Digits[bytes[i] >> 4]);
+        hex.Append(Digits[bytes[i] & 0xF]);
     }
     return 1;
 }

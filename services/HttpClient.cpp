@@ -12,9 +12,11 @@ namespace {
 const DWORD GetFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                        INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_RESYNCHRONIZE |
                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE; // 0x84080B00
+// Without INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP, which would let WinINet
+// send the redirected request over plain HTTP before LeftTls could refuse
+// what comes back.
 const DWORD DownloadFlags = GetFlags | INTERNET_FLAG_PASSIVE |
-                            INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
-                            INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS; // 0x8C08CB00
+                            INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS; // 0x8C084B00
 const DWORD RequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                            INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE; // 0x84000300
 const DWORD FtpFlags = INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_BINARY; // 0x80000002
@@ -51,25 +53,6 @@ int Ask(HttpCallback callback, void* data, int code, void* value)
 {
     return callback ? callback(code, value, data) : 1;
 }
-
-// Owner of one WinINet handle.
-class InternetHandle {
-public:
-    InternetHandle(const WinInetApi& api, HINTERNET handle) : api_(api), handle_(handle) {}
-    ~InternetHandle()
-    {
-        if (handle_)
-            api_.InternetCloseHandle(handle_);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    const WinInetApi& api_;
-    HINTERNET handle_;
-};
 
 class FileHandle {
 public:
@@ -209,6 +192,22 @@ DWORD TextLength(const wchar_t* text, DWORD length)
 
 void* const HttpSkipCertificateChecks = &SkipCertificateChecksMarker;
 
+// Owner of one WinINet handle of an operation; a handle that Cancel has
+// closed meanwhile is not closed again.
+class HttpClient::Handle {
+public:
+    Handle(HttpClient& client, HINTERNET handle) : client_(client), handle_(client.Adopt(handle)) {}
+    ~Handle() { client_.Drop(handle_); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HINTERNET Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HttpClient& client_;
+    HINTERNET handle_;
+};
+
 // Binds the library for the length of one operation and closes the root
 // handle that the operation opened.
 class HttpClient::Operation {
@@ -288,17 +287,65 @@ void HttpClient::Unbind()
 {
     if (InterlockedDecrement(&useCount_) != 0)
         return;
-    memset(&api_, 0, sizeof api_);
+    {
+        CriticalSectionLock lock(handles_);
+        memset(&api_, 0, sizeof api_);
+    }
     library_.Release();
     form_.Clear();
+}
+
+HINTERNET HttpClient::Adopt(HINTERNET handle)
+{
+    if (!handle)
+        return nullptr;
+    CriticalSectionLock lock(handles_);
+    for (HINTERNET& slot : live_) {
+        if (!slot && !cancelled_) {
+            slot = handle;
+            return handle;
+        }
+    }
+    api_.InternetCloseHandle(handle);
+    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    return nullptr;
+}
+
+void HttpClient::Drop(HINTERNET handle)
+{
+    if (!handle)
+        return;
+    CriticalSectionLock lock(handles_);
+    for (HINTERNET& slot : live_) {
+        if (slot == handle) {
+            slot = nullptr;
+            api_.InternetCloseHandle(handle);
+            return;
+        }
+    }
+}
+
+// The newest handle first: requests before their connection and root.
+void HttpClient::Cancel()
+{
+    CriticalSectionLock lock(handles_);
+    InterlockedExchange(&cancelled_, 1);
+    for (int i = MostLiveHandles - 1; i >= 0; --i) {
+        if (live_[i] && api_.InternetCloseHandle)
+            api_.InternetCloseHandle(live_[i]);
+        live_[i] = nullptr;
+    }
 }
 
 int HttpClient::OpenRoot(const wchar_t* agent, const wchar_t* proxy, DWORD timeout)
 {
     bool viaProxy = proxy && *proxy;
-    root_ = api_.InternetOpenW(agent ? agent : L"",
-                               viaProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
-                               viaProxy ? proxy : nullptr, nullptr, 0);
+    if (cancelled_)
+        return 0;
+    root_ = Adopt(api_.InternetOpenW(agent ? agent : L"",
+                                     viaProxy ? INTERNET_OPEN_TYPE_PROXY
+                                              : INTERNET_OPEN_TYPE_PRECONFIG,
+                                     viaProxy ? proxy : nullptr, nullptr, 0));
     if (!root_)
         return 0;
     DWORD http2 = AllowHttp2;
@@ -309,8 +356,7 @@ int HttpClient::OpenRoot(const wchar_t* agent, const wchar_t* proxy, DWORD timeo
 
 void HttpClient::CloseRoot()
 {
-    if (root_ && api_.InternetCloseHandle)
-        api_.InternetCloseHandle(root_);
+    Drop(root_);
     root_ = nullptr;
 }
 
@@ -408,8 +454,7 @@ int HttpClient::Get(const wchar_t* url, const wchar_t* agent, WideString& text, 
     if (callback && callback(HttpGetAllowCookies, (void*)url, data) == 1)
         flags &= ~INTERNET_FLAG_NO_COOKIES;
     for (int attempt = 1; attempt <= ProxyAttempts; ++attempt) {
-        InternetHandle request(api_, api_.InternetOpenUrlW(root_, url, AcceptAll, (DWORD)-1,
-                                                           flags, 0));
+        Handle request(*this, api_.InternetOpenUrlW(root_, url, AcceptAll, (DWORD)-1, flags, 0));
         DWORD status = 0;
         if (!request || !QueryStatus(request.Get(), status))
             return 0;
@@ -417,8 +462,8 @@ int HttpClient::Get(const wchar_t* url, const wchar_t* agent, WideString& text, 
             return 0;
         if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT)
             return ReadText(request.Get(), maximum, text);
-        if (status != HTTP_STATUS_PROXY_AUTH_REQ ||
-            !AskForProxyCredentials(GetForegroundWindow(), request.Get()))
+        if (status != HTTP_STATUS_PROXY_AUTH_REQ || !dialogOwner_ ||
+            !AskForProxyCredentials(dialogOwner_, request.Get()))
             return 0;
     }
     return 0;
@@ -515,8 +560,8 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
     if (certificate == HttpSkipCertificateChecks)
         flags |= IgnoreCertificateNameAndDate;
 
-    InternetHandle request(api_, api_.InternetOpenUrlW(root_, job.url, job.headers,
-                                                       job.headersLength, flags, 0));
+    Handle request(*this, api_.InternetOpenUrlW(root_, job.url, job.headers, job.headersLength,
+                                                flags, 0));
     if (!request) {
         error = GetLastError();
         return 0;
@@ -681,9 +726,9 @@ int HttpClient::Request(HttpRequest& request)
     DWORD decoding = 1;
     api_.InternetSetOptionW(root_, INTERNET_OPTION_HTTP_DECODING, &decoding, sizeof decoding);
 
-    InternetHandle connection(api_, api_.InternetConnectW(root_, request.host, request.port,
-                                                          request.user, request.password,
-                                                          service, 0, 0));
+    Handle connection(*this, api_.InternetConnectW(root_, request.host, request.port,
+                                                   request.user, request.password, service, 0,
+                                                   0));
     if (!connection)
         return 0;
     // Windows hands the root's time-outs down to the connection; Wine only
@@ -708,7 +753,7 @@ int HttpClient::Request(HttpRequest& request)
     if (!Ask(request.callback, request.data, HttpRequestUploadSize, &uploadSize))
         return 0;
 
-    InternetHandle handle(api_, OpenRequestHandle(request, connection.Get(), service, secure));
+    Handle handle(*this, OpenRequestHandle(request, connection.Get(), service, secure));
     if (!handle)
         return 0;
     if (service == INTERNET_SERVICE_HTTP) {
@@ -865,8 +910,8 @@ int HttpClient::SendParts(const HttpRequest& request, HINTERNET handle, DWORD& e
 // same sending path is used, so a form goes out complete the second time.
 int HttpClient::SendAgainWithProxyCredentials(const HttpRequest& request, HINTERNET handle)
 {
-    HWND owner = request.owner ? request.owner : GetForegroundWindow();
-    if (!AskForProxyCredentials(owner, handle))
+    HWND owner = request.owner ? request.owner : dialogOwner_;
+    if (!owner || !AskForProxyCredentials(owner, handle))
         return 1;
     DWORD error = 0;
     if (!Send(request, handle, error)) {

@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include "services/ByteBuffer.h"
+#include "services/CriticalSection.h"
 #include "services/HttpForm.h"
 #include "services/HttpRequest.h"
 #include "services/LibraryHolder.h"
@@ -24,8 +25,13 @@ public:
 
     // Over HTTPS, every operation checks the server's certificate (unless the
     // callback stores HttpSkipCertificateChecks) and fails when a redirect
-    // leads to plain HTTP.
+    // leads to plain HTTP; Download refuses such a redirect before following
+    // it, so nothing of the request goes out in the clear.
     //
+    // A proxy that asks for credentials (407) gets the system's credentials
+    // dialog only when an owner window is known: the request record's, else
+    // the one given here. Without one no dialog is shown and the request
+    // ends with the proxy's answer.
     // Fetches `url` into `text`, every body byte widened to the code unit of
     // the same value. 1 when at least one read of the body succeeded. Sets no
     // time-out: the library's defaults apply.
@@ -59,15 +65,29 @@ public:
              DWORD* status, DWORD downloadLimit, DWORD uploadLimit, const wchar_t* proxy,
              DWORD timeout, const wchar_t* headers, int close);
 
+    void SetDialogOwner(HWND owner) { dialogOwner_ = owner; }
+
+    // Ends the operation in progress from any thread by closing its WinINet
+    // handles, and makes every later operation of this object fail at once.
+    // Windows returns from a blocked call as soon as its handle is closed;
+    // Wine's WinINet finishes the blocked read first.
+    void Cancel();
+    bool IsCancelled() const { return cancelled_ != 0; }
+
     LONG UseCount() const { return useCount_; }
 
 private:
     class Operation;
+    class Handle;
     struct ResponseSink;
     struct DownloadJob;
 
     int Bind();
     void Unbind();
+    // Every WinINet handle an operation opens is registered here, so that
+    // Cancel can close it and the operation does not close it a second time.
+    HINTERNET Adopt(HINTERNET handle);
+    void Drop(HINTERNET handle);
     int OpenRoot(const wchar_t* agent, const wchar_t* proxy, DWORD timeout);
     void CloseRoot();
     void SetTimeouts(HINTERNET handle, DWORD timeout);
@@ -99,5 +119,10 @@ private:
     WinInetApi api_ = {};
     volatile LONG useCount_ = 0;
     HINTERNET root_ = nullptr;
+    static const int MostLiveHandles = 4;
+    HINTERNET live_[MostLiveHandles] = {};
+    CriticalSection handles_;
+    volatile LONG cancelled_ = 0;
+    HWND dialogOwner_ = nullptr;
     HttpForm form_;
 };

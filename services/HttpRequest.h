@@ -88,7 +88,7 @@ struct HttpRequest {
     // Out: the response text (optional). In file mode: the name of the file
     // the response is written to.
     WideString* response = nullptr;
-    HWND owner = nullptr;            // for the proxy credentials dialog; else the foreground window
+    HWND owner = nullptr;            // for the proxy credentials dialog; none: the client's, else no dialog
     DWORD maximum = 0;               // response bytes to read at most, 0 = no limit
     const wchar_t* user = nullptr;
     const wchar_t* password = nullptr;

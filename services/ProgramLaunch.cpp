@@ -13,6 +13,27 @@ BOOL Execute(SHELLEXECUTEINFOW* info)
     return Launcher ? Launcher(info) : ShellExecuteExW(info);
 }
 
+int Launch(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory, int elevate,
+           HANDLE* process)
+{
+    if (!file || !*file)
+        return 0;
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_FLAG_NO_UI | (process ? SEE_MASK_NOCLOSEPROCESS : 0);
+    info.lpVerb = elevate ? L"runas" : L"open";
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.lpDirectory = directory;
+    info.nShow = SW_SHOWDEFAULT;
+    if (!Execute(&info))
+        return 0;
+    if (!process)
+        return 1;
+    *process = info.hProcess;
+    return info.hProcess != nullptr;
+}
+
 } // namespace
 
 ShellExecuteExProc UseShellExecute(ShellExecuteExProc launcher)
@@ -25,17 +46,14 @@ ShellExecuteExProc UseShellExecute(ShellExecuteExProc launcher)
 int LaunchProgram(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory,
                   int elevate)
 {
-    if (!file || !*file)
-        return 0;
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = elevate ? L"runas" : L"open";
-    info.lpFile = file;
-    info.lpParameters = parameters;
-    info.lpDirectory = directory;
-    info.nShow = SW_SHOWDEFAULT;
-    return Execute(&info) ? 1 : 0;
+    return Launch(file, parameters, directory, elevate, nullptr);
+}
+
+int LaunchProgramProcess(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory,
+                         HANDLE* process)
+{
+    *process = nullptr;
+    return Launch(file, parameters, directory, 0, process);
 }
 
 int OpenUrl(const wchar_t* target)

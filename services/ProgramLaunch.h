@@ -10,6 +10,11 @@
 // `parameters` and `directory` may be null. 1 when the shell started it.
 int LaunchProgram(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory,
                   int elevate);
+// The same with the verb "open", handing the new process's handle to
+// `process` (the caller closes it). The shell gives no handle when it hands
+// the file to a running program instead of starting one: then 0.
+int LaunchProgramProcess(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory,
+                         HANDLE* process);
 
 // Opens `target` (a web address, or a file the shell knows how to show) in
 // the user's default handler through "rundll32.exe url.dll,FileProtocolHandler",

@@ -2,6 +2,8 @@
 
 #include "update/InstallPath.h"
 #include "update/ProgramImage.h"
+#include "update/UpdateRules.h"
+#include "update/UpdateSteps.h"
 #include "update/ZipArchive.h"
 
 #include <new>
@@ -36,7 +38,7 @@ bool HasDuplicates(const WideString* names, int count)
 class WriteHandle {
 public:
     explicit WriteHandle(const wchar_t* path)
-        : handle_(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        : handle_(CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
     {
     }
@@ -56,50 +58,58 @@ private:
     HANDLE handle_;
 };
 
+// The "_old" name of `target` when it is the member that keeps a copy.
+int KeptCopy(const wchar_t* relative, const wchar_t* keptName, const wchar_t* directory,
+             WideString& oldCopy)
+{
+    WideString kept, suffixed;
+    if (!keptName || !MakeSafeRelativePath(keptName, kept) ||
+        CompareStringOrdinal(kept.Text(), -1, relative, -1, TRUE) != CSTR_EQUAL)
+        return 0;
+    return InsertBeforeExtension(relative, L"_old", suffixed) &&
+           JoinInside(directory, suffixed.Text(), oldCopy);
+}
+
 } // namespace
 
-// Every member is checked and written to a temporary file beside its target
-// before any target is touched; only then do the members take their places.
-// A program or library built for another processor fails the archive.
-int InstallArchive(const wchar_t* archive, const wchar_t* directory, FileJournal& journal)
+// Every member is checked and written to a working file beside its target
+// before any rename is planned.
+int StageArchive(const wchar_t* archive, const wchar_t* directory, const wchar_t* keptName,
+                 FileJournal& journal)
 {
     ZipArchive zip;
     if (!zip.Open(archive))
         return 0;
     int count = zip.Count();
     WideString* targets = new (std::nothrow) WideString[count ? count : 1];
-    WideString* staged = new (std::nothrow) WideString[count ? count : 1];
-    int ok = targets && staged;
+    WideString* relatives = new (std::nothrow) WideString[count ? count : 1];
+    int ok = targets && relatives;
     for (int i = 0; ok && i < count; ++i) {
-        WideString relative;
         bool isDirectory = false;
-        ok = MakeSafeRelativePath(zip.Entry(i).name.Text(), relative, &isDirectory) &&
+        ok = MakeSafeRelativePath(zip.Entry(i).name.Text(), relatives[i], &isDirectory) &&
              isDirectory == zip.Entry(i).directory &&
-             JoinInside(directory, relative.Text(), targets[i]);
+             JoinInside(directory, relatives[i].Text(), targets[i]);
     }
     ok = ok && !HasDuplicates(targets, count);
     for (int i = 0; ok && i < count; ++i) {
+        UpdateStep(L"extract %s", relatives[i].Text());
         if (zip.Entry(i).directory) {
             ok = journal.CreateDirectories(targets[i].Text());
             continue;
         }
+        WideString staged, oldCopy;
         ok = !IsDirectory(targets[i].Text()) && journal.CreateParents(targets[i].Text()) &&
-             CreateTemporaryBeside(targets[i].Text(), staged[i]) &&
-             journal.Scratch(staged[i].Text());
+             journal.CreateScratchBeside(targets[i].Text(), staged);
         if (!ok)
             break;
-        WriteHandle out(staged[i].Text());
+        WriteHandle out(staged.Text());
         ok = out.IsOpen() && zip.Extract(i, out.Get()) && out.Close() &&
-             FitsThisProcessor(staged[i].Text());
-    }
-    for (int i = 0; ok && i < count; ++i) {
-        if (zip.Entry(i).directory)
-            continue;
-        const wchar_t* target = targets[i].Text();
-        ok = !IsDirectory(target) && (!PathExists(target) || journal.MoveAside(target)) &&
-             journal.Move(staged[i].Text(), target);
+             FitsThisProcessor(staged.Text());
+        bool kept = ok && KeptCopy(relatives[i].Text(), keptName, directory, oldCopy);
+        ok = ok && journal.PlanReplace(staged.Text(), targets[i].Text(),
+                                       kept ? oldCopy.Text() : nullptr);
     }
     delete[] targets;
-    delete[] staged;
+    delete[] relatives;
     return ok;
 }

@@ -2,18 +2,22 @@
 
 #include <windows.h>
 
-#include "services/HttpClient.h"
 #include "services/SettingsStore.h"
 #include "services/WideString.h"
 #include "ui/SubclassHook.h"
+#include "update/TaskbarProgress.h"
 #include "update/WorkerThread.h"
+
+class UpdateCheck;
 
 // The weekly update check: asks the maker's endpoint whether a newer
 // version exists, asks the user, brings the new files in beside the running
 // executable and restarts the program. The network work runs on a worker
-// thread, which reaches the user only by sending the registered message
-// "_C_AutoUpdate" to the owner window; the "auup" hook on that window asks
-// the questions on the window's own thread.
+// thread (UpdateCheck), which reaches the user only through the registered
+// message "_C_AutoUpdate" to the owner window; the "auup" hook on that
+// window asks the questions, shows the download's progress on the taskbar
+// button and closes the window for the restart, all on the window's own
+// thread.
 class AutoUpdater {
 public:
     // StartCheck's flags.
@@ -27,20 +31,32 @@ public:
     // How a check ended: the worker's result.
     enum Outcome : DWORD {
         NotChecked = 0,  // no check ran yet
-        NoUpdate = 1,    // nothing offered: no answer, no newer version, already offered
+        NoUpdate = 1,    // nothing offered: no answer, no newer version, already offered,
+                         // or an answer the maker did not sign
         Declined = 2,    // the user said No; the version is not offered again
-        Abandoned = 3,   // the question could not be asked or the check was stopped
-        InstallFailed = 4, // the files could not be brought in; nothing was changed
+        Abandoned = 3,   // the question could not be asked, the check was stopped, or
+                         // another process was installing; nothing was changed
+        InstallFailed = 4, // the files could not be brought in, or the new program did
+                           // not start; the old files are back
         Installed = 5,   // the new files are in place, the program was not restarted
-        Restarted = 6,   // the new files are in place and the program restarts
+        Restarted = 6,   // the new files are in place and the new program runs
+        RollbackFailed = 7, // the old files could not all be put back yet; the next
+                            // start finishes the rollback
     };
 
-    // wParam of the registered message: which question.
-    static const WPARAM AskInstall = 0;
-    static const WPARAM AskRestart = 1;
+    // wParam of the registered message.
+    static const WPARAM AskInstall = 0;      // sent; Yes is IDYES, No IDNO
+    static const WPARAM AskRestart = 1;      // sent; the same
+    static const WPARAM ShowProgress = 2;    // posted; lParam permille, -1 at the end
+    static const WPARAM CloseForRestart = 3; // posted; the successor runs
+
+    // A close waits this long for the check to end, and then as long again
+    // as it takes the renames (or their undoing) under way to end.
+    static const DWORD StopPatience = 5000;
+    static const DWORD SwapPatience = 60000;
 
     AutoUpdater() = default;
-    // Waits for a running check, as StopCheck does.
+    // Stops a running check, as StopCheck does.
     ~AutoUpdater();
     AutoUpdater(const AutoUpdater&) = delete;
     AutoUpdater& operator=(const AutoUpdater&) = delete;
@@ -53,9 +69,13 @@ public:
     int StartCheck(const wchar_t* url, HWND owner, HKEY root, const wchar_t* keyPath,
                    const wchar_t* valueName, DWORD flags, const wchar_t* itemName,
                    const wchar_t* itemType);
-    // Waits without a time limit for a running check, dispatching the
-    // calling thread's messages so that an open question is answered (it
-    // counts as not answered), then removes the hook.
+    // Stops a running check and removes the hook, dispatching the calling
+    // thread's messages meanwhile so that an open question is answered (it
+    // counts as not answered). The request in progress is cancelled; a
+    // download after Yes is abandoned with nothing changed, while renames
+    // that have begun are finished or undone. Returns within StopPatience
+    // (plus SwapPatience while files are being renamed); a check that is
+    // still running then is let go and changes nothing more.
     void StopCheck();
 
     bool IsChecking() const { return worker_.IsRunning(); }
@@ -63,24 +83,17 @@ public:
     // check runs any more.
     int WaitForCheck(DWORD timeout) { return worker_.Wait(timeout); }
     // What the last check came to.
-    DWORD LastOutcome() const { return worker_.Result(); }
+    DWORD LastOutcome() const { return abandoned_ ? (DWORD)Abandoned : worker_.Result(); }
     UINT Message() const { return message_; }
 
 private:
-    static DWORD Work(void* self);
+    static DWORD Work(void* check);
     static int HookProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                              LRESULT* result, void* self);
+    static LRESULT CALLBACK WatchForQuestionBox(int code, WPARAM wParam, LPARAM lParam);
 
     int IsDue();
-    DWORD Check();
-    int ReadLocalized(XmlDocument& answer, IUnknown* base, const wchar_t* path,
-                      const wchar_t* language, WideString& text);
-    DWORD InstallAndRestart(XmlDocument& answer, IUnknown* base, const wchar_t* language);
-    int Ask(WPARAM question);
-    int Restart(XmlDocument& answer, IUnknown* base);
-    void RememberDeclined(const wchar_t* version);
-    bool WasDeclined(const wchar_t* version);
-
+    void LetGoOfCheck();
     LRESULT AskOnOwnerThread(WPARAM question);
     void OpenHelp();
     void EndOpenQuestion();
@@ -89,19 +102,18 @@ private:
     WideString url_;
     UINT message_ = 0;
     TaggedSubclassHook<SubclassTag("auup")> hook_;
-    WideString application_;
-    WideString info_;
-    WideString restart_;
-    WideString help_;
-    WideString installer_;
     WideString itemName_;
     WideString itemType_;
-    HttpClient http_;
     int promptShowing_ = 0;
-    // Set while StopCheck waits: no more questions are shown.
-    volatile LONG stopping_ = 0;
+    // The box of the open question, so that only it is closed.
+    HWND questionBox_ = nullptr;
+    // Set while StopCheck runs: no more questions, no close for a restart.
+    int stopping_ = 0;
+    bool abandoned_ = false;
     WideString valueName_;
     DWORD flags_ = 0;
     SettingsStore settings_;
+    TaskbarProgress taskbar_;
+    UpdateCheck* check_ = nullptr;
     WorkerThread worker_;
 };

@@ -1,12 +1,12 @@
 #include "update/UpdateFiles.h"
 
-#include "update/ProgramImage.h"
-
 #include "services/FileHash.h"
 #include "services/ModulePath.h"
-#include "update/InstallPath.h"
-#include "update/UpdateRules.h"
 #include "update/ArchiveInstall.h"
+#include "update/InstallPath.h"
+#include "update/ProgramImage.h"
+#include "update/UpdateRules.h"
+#include "update/UpdateSteps.h"
 
 #include <new>
 #include <stdlib.h>
@@ -50,6 +50,16 @@ int CollectOwnText(int kind, IUnknown*, const wchar_t* name, const wchar_t* valu
     return 0;
 }
 
+bool SameText(const wchar_t* a, const wchar_t* b)
+{
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool EndsWithExe(const WideString& name)
+{
+    return name.Length() > 4 && CompareAsciiNoCase(name.Text() + name.Length() - 4, L".exe") == 0;
+}
+
 unsigned long long FileSize(const wchar_t* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -80,6 +90,9 @@ int UpdateFiles::Read(XmlDocument& answer, IUnknown* base)
     if (!found)
         return 0;
     answer.EnumeratePath(L"update\\files", &CollectUrl, found, base);
+    execute_.Clear();
+    answer.ReadPath(L"update\\files\\execute", execute_, base);
+    TrimBlanks(execute_);
     int ok = !found->tooMany;
     if (ok && found->count) {
         files_ = new (std::nothrow) UpdateFile[found->count];
@@ -108,43 +121,83 @@ int UpdateFiles::Add(IUnknown* element, XmlDocument& answer)
     answer.ReadPath(L"name", file.name, element);
     answer.ReadPath(L"zip", file.zip, element);
     answer.ReadPath(L"sha256", file.sha256, element);
+    answer.ReadPath(L"signature", file.signature, element);
     TrimBlanks(file.url);
     TrimBlanks(file.name);
     TrimBlanks(file.zip);
     TrimBlanks(file.sha256);
+    TrimBlanks(file.signature);
     ++count_;
     return 1;
 }
 
-int UpdateFiles::Install()
+// What a signature names: the entry's archive, else its name, else the
+// installer's file name, which is the last component of what follows the
+// URL's first "=" (of the whole URL when it has none).
+int UpdateFiles::SignedName(const UpdateFile& file, WideString& name) const
 {
-    installer_.Clear();
-    downloaded_ = 0;
-    if (RunPass(UpdateDownloadPass) && RunPass(UpdateBackUpPass) && RunPass(UpdateInstallPass)) {
-        journal_.Commit();
-        return 1;
-    }
-    journal_.Rollback();
-    installer_.Clear();
-    return 0;
+    if (!file.zip.IsEmpty())
+        return name.Assign(file.zip);
+    if (!file.name.IsEmpty())
+        return name.Assign(file.name);
+    const wchar_t* equals = wcschr(file.url.Text(), L'=');
+    FileNameOf(equals ? equals + 1 : file.url.Text(), name);
+    return IsSafeFileName(name.Text());
 }
 
-// Each pass starts with no success; any step that fails ends it, and a pass
-// over no file at all has not succeeded either.
-int UpdateFiles::RunPass(UpdatePass pass)
+int UpdateFiles::Check(const wchar_t* version, const wchar_t* programName,
+                       const UpdatePublicKey* keys, int keyCount)
 {
-    int succeeded = 0;
+    newProgram_.Clear();
+    if (!count_ || !version_.Assign(version) || !ParseOfferedVersion(version, offered_))
+        return 0;
+    int installers = 0;
     for (int i = 0; i < count_; ++i) {
-        if (observer_)
-            observer_(pass, i, files_[i], observerData_);
-        int step = pass == UpdateDownloadPass ? DownloadStep(files_[i])
-                   : pass == UpdateBackUpPass ? BackUpStep(files_[i])
-                                              : InstallStep(files_[i]);
-        if (!step)
+        const UpdateFile& file = files_[i];
+        WideString name;
+        if (!IsHttpsAddress(file.url.Text()) || !SignedName(file, name) ||
+            !VerifyUpdateSignature(version, name.Text(), file.sha256.Text(),
+                                   file.signature.Text(), keys, keyCount))
             return 0;
-        succeeded = 1;
+        installers += file.name.IsEmpty();
     }
-    return succeeded;
+    return installers <= 1 && CheckNames(programName);
+}
+
+// Every target once; the program to start is one of them.
+int UpdateFiles::CheckNames(const wchar_t* programName)
+{
+    bool programFiles = false;
+    for (int i = 0; i < count_; ++i) {
+        const UpdateFile& file = files_[i];
+        if (file.name.IsEmpty())
+            continue;
+        programFiles = true;
+        WideString target, archive;
+        if (!ProgramPath(file.name.Text(), nullptr, target) ||
+            (!file.zip.IsEmpty() && !ProgramPath(file.zip.Text(), nullptr, archive)))
+            return 0;
+        for (int j = 0; j < i; ++j) {
+            WideString other;
+            if (!files_[j].name.IsEmpty() && ProgramPath(files_[j].name.Text(), nullptr, other) &&
+                SameText(other.Text(), target.Text()))
+                return 0;
+        }
+    }
+    bool named = !execute_.IsEmpty();
+    if (!programFiles)
+        return !named;
+    WideString wanted, path;
+    if (!MakeSafeRelativePath(named ? execute_.Text() : programName, wanted) || !EndsWithExe(wanted) ||
+        !JoinInside(programDirectory_.Text(), wanted.Text(), path))
+        return 0;
+    for (int i = 0; i < count_; ++i) {
+        WideString target;
+        if (!files_[i].name.IsEmpty() && ProgramPath(files_[i].name.Text(), nullptr, target) &&
+            SameText(target.Text(), path.Text()))
+            return newProgram_.Assign(path);
+    }
+    return 0;
 }
 
 int UpdateFiles::ProgramPath(const wchar_t* name, const wchar_t* suffix, WideString& path) const
@@ -158,54 +211,83 @@ int UpdateFiles::ProgramPath(const wchar_t* name, const wchar_t* suffix, WideStr
     return JoinInside(programDirectory_.Text(), suffix ? suffixed.Text() : relative.Text(), path);
 }
 
-// An installer keeps its "zip" name, or takes the last component of what
-// follows the URL's first "=" (of the whole URL when it has none).
-int UpdateFiles::InstallerTarget(const UpdateFile& file, WideString& path) const
+int UpdateFiles::Prepare(FileJournal& journal, const volatile LONG* stop)
 {
-    WideString name;
-    if (!file.zip.IsEmpty()) {
-        name = file.zip;
-    } else {
-        const wchar_t* equals = wcschr(file.url.Text(), L'=');
-        FileNameOf(equals ? equals + 1 : file.url.Text(), name);
-    }
-    return IsSafeFileName(name.Text()) && JoinInside(installerDirectory_.Text(), name.Text(), path);
-}
-
-int UpdateFiles::DownloadAnswer(int code, void* value, void* data)
-{
-    // Everything is allowed except more than a file may hold.
-    if (code == HttpDownloadLength || code == HttpDownloadTotal)
-        return *(const long long*)value <= (long long)MostFileBytes;
-    return 1;
-}
-
-int UpdateFiles::DownloadStep(const UpdateFile& file)
-{
-    WideString target;
-    if (file.url.IsEmpty())
+    stop_ = stop;
+    downloaded_ = 0;
+    lastPermille_ = -1;
+    installer_.Clear();
+    installerScratch_.Clear();
+    if (!journal.Begin(programDirectory_.Text()))
         return 0;
-    if (!file.name.IsEmpty()) {
-        if (!ProgramPath(file.zip.IsEmpty() ? file.name.Text() : file.zip.Text(), L"_new",
-                         target) ||
-            !journal_.CreateParents(target.Text()) || !journal_.Scratch(target.Text()))
+    for (int i = 0; i < count_; ++i) {
+        current_ = i;
+        if (Stopped() || !PrepareFile(i, journal))
             return 0;
-    } else {
-        if (!InstallerTarget(file, target) || !journal_.Created(target.Text()))
+    }
+    if (progress_)
+        progress_(1000, progressData_);
+    return !Stopped() && CheckNewProgram(journal);
+}
+
+int UpdateFiles::PrepareFile(int index, FileJournal& journal)
+{
+    const UpdateFile& file = files_[index];
+    WideString signedName, target, scratch;
+    if (!SignedName(file, signedName))
+        return 0;
+    UpdateStep(L"download %s", signedName.Text());
+    if (file.name.IsEmpty()) {
+        if (!installerName_.Assign(signedName) ||
+            !JoinInside(installerDirectory_.Text(), signedName.Text(), target) ||
+            !journal.CreateScratchBeside(target.Text(), scratch))
             return 0;
+    } else if (!ProgramPath(file.zip.IsEmpty() ? file.name.Text() : file.zip.Text(), nullptr,
+                            target) ||
+               !journal.CreateParents(target.Text()) ||
+               !journal.CreateScratchBeside(target.Text(), scratch)) {
+        return 0;
     }
     DWORD status = 0;
     // One byte beyond the limit tells a file that is too large from one
     // that just fits.
-    if (!http_.Download(file.url.Text(), Agent, target.Text(), (DWORD)MostFileBytes + 1,
-                        &DownloadAnswer, this, AcceptAll, (DWORD)-1, &status, (DWORD)-1, 0,
-                        nullptr))
+    if (!http_.Download(file.url.Text(), Agent, scratch.Text(), (DWORD)MostFileBytes + 1,
+                        &DownloadAnswer, this, AcceptAll, (DWORD)-1, &status, NetworkTimeout, 0,
+                        nullptr) ||
+        Stopped())
         return 0;
-    if (!CheckDownload(file, target.Text()))
+    UpdateStep(L"verify %s", signedName.Text());
+    if (!CheckDownload(file, scratch.Text()))
         return 0;
     if (file.name.IsEmpty())
-        installer_ = target;
-    return 1;
+        return installerScratch_.Assign(scratch);
+    WideString program;
+    if (!file.zip.IsEmpty())
+        // The archive must bring the file it was announced for.
+        return StageArchive(scratch.Text(), programDirectory_.Text(), file.name.Text(), journal) &&
+               ProgramPath(file.name.Text(), nullptr, program) && journal.StagedFor(program.Text());
+    WideString old;
+    return ProgramPath(file.name.Text(), L"_old", old) &&
+           journal.PlanReplace(scratch.Text(), target.Text(), old.Text());
+}
+
+int UpdateFiles::DownloadAnswer(int code, void* value, void* data)
+{
+    UpdateFiles* self = (UpdateFiles*)data;
+    // Everything is allowed except more than a file may hold.
+    if (code == HttpDownloadLength || code == HttpDownloadTotal)
+        return *(const long long*)value <= (long long)MostFileBytes && !self->Stopped();
+    if (code == HttpDownloadLengthAddress)
+        self->length_ = *(const long long*)value;
+    if (code == HttpDownloadWritten) {
+        long long written = *(const long long*)value;
+        long long share = self->length_ > 0 ? written * 1000 / self->length_ : 0;
+        int permille = (int)((self->current_ * 1000 + (share > 1000 ? 1000 : share)) / self->count_);
+        if (self->progress_ && permille != self->lastPermille_)
+            self->progress_(permille, self->progressData_);
+        self->lastPermille_ = permille;
+    }
+    return !self->Stopped();
 }
 
 int UpdateFiles::CheckDownload(const UpdateFile& file, const wchar_t* path)
@@ -218,43 +300,44 @@ int UpdateFiles::CheckDownload(const UpdateFile& file, const wchar_t* path)
     // an installer that runs on its own may be built for any.
     if (!file.name.IsEmpty() && !FitsThisProcessor(path))
         return 0;
-    if (file.sha256.IsEmpty())
-        return 1;
     WideString digest;
-    return FileSha256(path, digest) && SameDigest(file.sha256.Text(), digest.Text());
+    return FileSha256(path, digest) && digest == file.sha256.Text();
 }
 
-int UpdateFiles::BackUpStep(const UpdateFile& file)
+// A signed build of another version cannot pass for the offered one.
+int UpdateFiles::CheckNewProgram(const FileJournal& journal) const
 {
-    if (file.name.IsEmpty())
+    if (newProgram_.IsEmpty())
         return 1;
-    WideString current, old;
-    if (!ProgramPath(file.name.Text(), nullptr, current) ||
-        !ProgramPath(file.name.Text(), L"_old", old) || IsDirectory(current.Text()) ||
-        IsDirectory(old.Text()))
-        return 0;
-    // The "_old" copy of an earlier update makes way; it is deleted only
-    // when this one has succeeded.
-    if (PathExists(old.Text()) && !journal_.MoveAside(old.Text()))
-        return 0;
-    // A file that the update adds has nothing to back up.
-    if (!PathExists(current.Text()))
-        return 1;
-    return journal_.Move(current.Text(), old.Text());
+    const wchar_t* staged = journal.StagedFor(newProgram_.Text());
+    VersionNumbers found;
+    return staged && ReadFileVersionNumbers(staged, found) && found.major == offered_.major &&
+           found.minor == offered_.minor;
 }
 
-int UpdateFiles::InstallStep(const UpdateFile& file)
+int UpdateFiles::PlaceInstaller()
 {
-    if (file.name.IsEmpty())
+    if (installerScratch_.IsEmpty())
         return 1;
-    WideString current, fresh;
-    if (!ProgramPath(file.name.Text(), nullptr, current))
-        return 0;
-    if (file.zip.IsEmpty())
-        return ProgramPath(file.name.Text(), L"_new", fresh) &&
-               journal_.Move(fresh.Text(), current.Text());
-    // The archive must bring the file it was announced for.
-    return ProgramPath(file.zip.Text(), L"_new", fresh) &&
-           InstallArchive(fresh.Text(), programDirectory_.Text(), journal_) &&
-           PathExists(current.Text()) && !IsDirectory(current.Text());
+    UpdateStep(L"place %s", installerName_.Text());
+    WideString stem, extension, name, path;
+    int dot = -1;
+    for (int i = 0; i < installerName_.Length(); ++i)
+        if (installerName_.At(i) == L'.')
+            dot = i;
+    stem.Assign(installerName_.Text(), dot > 0 ? dot : installerName_.Length());
+    extension.Assign(dot > 0 ? installerName_.Text() + dot : L"");
+    // Renamed without replacing: a file of the name, whoever made it, stays.
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        if (attempt == 1 ? !name.Assign(installerName_)
+                         : !name.Format(L"%s (%d)%s", stem.Text(), attempt, extension.Text()))
+            return 0;
+        if (!JoinInside(installerDirectory_.Text(), name.Text(), path))
+            return 0;
+        if (MoveFileExW(installerScratch_.Text(), path.Text(), MOVEFILE_WRITE_THROUGH))
+            return installer_.Assign(path);
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return 0;
+    }
+    return 0;
 }

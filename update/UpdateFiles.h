@@ -6,39 +6,35 @@
 #include "services/HttpClient.h"
 #include "services/WideString.h"
 #include "services/XmlDocument.h"
+#include "ui/VersionText.h"
 #include "update/FileJournal.h"
+#include "update/UpdateSignature.h"
 
-// One "url" element of the answer's "update\files": where a file comes from
-// and what it becomes.
+// One "url" element of the answer's "update\files": where a file comes from,
+// what it becomes, and the maker's word for it.
 struct UpdateFile {
-    WideString url;    // the element's own text
-    WideString name;   // the program file it replaces; empty: an installer to run
-    WideString zip;    // the archive it arrives in, or empty
-    WideString sha256; // the digest it must have, or empty
+    WideString url;       // the element's own text
+    WideString name;      // the program file it replaces; empty: an installer to run
+    WideString zip;       // the archive it arrives in, or empty
+    WideString sha256;    // the file's digest, 64 lower-case hexadecimal digits
+    WideString signature; // Base64 of the maker's signature (UpdateSignature.h)
 };
 
-// The passes over an update's files.
-enum UpdatePass {
-    UpdateDownloadPass = 1,
-    UpdateBackUpPass = 2,
-    UpdateInstallPass = 3,
-};
-
-// Brings an update's files into the program's directory in three passes:
-// every file is downloaded beside its target with "_new" in its name, then
-// every program file is renamed to its "_old" name, then every new file takes
-// its place (or its archive is extracted). Whatever fails on the way, the
-// directory is put back as it was: the original, runnable program, with
-// no "_new" files or temporaries left.
+// Brings an update's files in beside the program in two stages. Check looks
+// at the answer alone: every file must come over HTTPS and carry the
+// maker's signature for the offered version, before anything is fetched.
+// Prepare then downloads and verifies each file, extracts the archives and
+// plans the renames in the journal, all beside the targets; the program's
+// files change only when the caller swaps the journal.
 class UpdateFiles {
 public:
-    // Sees each step before it is taken: the pass, the file's index and the
-    // file. Nothing the program needs; tests lock files here.
-    typedef void (*StepObserver)(UpdatePass pass, int index, const UpdateFile& file, void* data);
+    typedef void (*ProgressReport)(int permille, void* data);
 
     static const int MostFiles = 256;
     static const unsigned long long MostFileBytes = 64ull * 1024 * 1024;
     static const unsigned long long MostUpdateBytes = 256ull * 1024 * 1024;
+    // Connecting and each wait for bytes, where WinINet honours it.
+    static const DWORD NetworkTimeout = 30000;
 
     // `programDirectory` holds the program's files; an installer goes to
     // `installerDirectory`. Both with or without a trailing backslash.
@@ -49,43 +45,74 @@ public:
     UpdateFiles& operator=(const UpdateFiles&) = delete;
 
     // Takes the "url" children of "update\files" below `base` (or the
-    // document element). 0 when there are more than MostFiles.
+    // document element), and its "execute". 0 when there are more than
+    // MostFiles.
     int Read(XmlDocument& answer, IUnknown* base);
     int Count() const { return count_; }
     const UpdateFile& File(int index) const { return files_[index]; }
 
-    void Observe(StepObserver observer, void* data)
-    {
-        observer_ = observer;
-        observerData_ = data;
-    }
+    // 1 when the update may be offered: there is at least one file, every
+    // URL is https, every file is validly signed by one of `keys` for
+    // `version`, names are safe and no two files name one target, at most
+    // one installer is named, and the program to start afterwards (the
+    // relative path in "execute", else the running program's file name
+    // `programName`) is a program file ending in ".exe" that the update
+    // brings, unless the update is an installer alone.
+    int Check(const wchar_t* version, const wchar_t* programName, const UpdatePublicKey* keys,
+              int keyCount);
 
-    // The three passes. 1 when every one went through and the update is in
-    // place; otherwise every change is undone and 0 returned.
-    int Install();
-    // The installer that was downloaded instead of program files, or empty.
+    // Downloads every file to a working file beside its target, checks its
+    // size, digest and processor, extracts archives the same way, flushes
+    // them and plans the renames in `journal` (begun here in the program
+    // directory). The new program's version resource must state the
+    // offered version. 0 when anything fails or `stop` is set: the caller
+    // rolls the journal back; nothing of the program's files changed.
+    int Prepare(FileJournal& journal, const volatile LONG* stop);
+
+    // After the swap: the downloaded installer takes a name of its own in
+    // the installer directory, never one that exists (a second "setup.exe"
+    // becomes "setup (2).exe").
+    int PlaceInstaller();
+    // The installer to run instead of restarting, once placed; else empty.
     const wchar_t* InstallerPath() const { return installer_.Text(); }
+    // The program to start after the swap; empty for an installer alone.
+    const wchar_t* NewProgramPath() const { return newProgram_.Text(); }
+
+    void ReportProgress(ProgressReport report, void* data)
+    {
+        progress_ = report;
+        progressData_ = data;
+    }
 
 private:
     static int DownloadAnswer(int code, void* value, void* data);
 
     int Add(IUnknown* element, XmlDocument& answer);
-    int RunPass(UpdatePass pass);
-    int DownloadStep(const UpdateFile& file);
-    int BackUpStep(const UpdateFile& file);
-    int InstallStep(const UpdateFile& file);
+    int SignedName(const UpdateFile& file, WideString& name) const;
+    int CheckNames(const wchar_t* programName);
+    int PrepareFile(int index, FileJournal& journal);
     int ProgramPath(const wchar_t* name, const wchar_t* suffix, WideString& path) const;
-    int InstallerTarget(const UpdateFile& file, WideString& path) const;
     int CheckDownload(const UpdateFile& file, const wchar_t* path);
+    int CheckNewProgram(const FileJournal& journal) const;
+    bool Stopped() const { return stop_ && *stop_; }
 
     HttpClient& http_;
     WideString programDirectory_;
     WideString installerDirectory_;
     UpdateFile* files_ = nullptr;
     int count_ = 0;
-    FileJournal journal_;
+    WideString execute_;
+    WideString version_;
+    VersionNumbers offered_;
+    WideString newProgram_;
+    WideString installerScratch_;
+    WideString installerName_;
     WideString installer_;
     unsigned long long downloaded_ = 0;
-    StepObserver observer_ = nullptr;
-    void* observerData_ = nullptr;
+    const volatile LONG* stop_ = nullptr;
+    int current_ = 0;
+    long long length_ = -1;
+    int lastPermille_ = -1;
+    ProgressReport progress_ = nullptr;
+    void* progressData_ = nullptr;
 };

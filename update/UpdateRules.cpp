@@ -106,8 +106,10 @@ void UpdateLanguageName(WideString& name)
 
 #if defined(__x86_64__) || defined(_M_X64)
 const wchar_t UpdateProcessorParameter[] = L"&arch=x64";
+const wchar_t UpdateArchitecture[] = L"x64";
 #else
 const wchar_t UpdateProcessorParameter[] = L"";
+const wchar_t UpdateArchitecture[] = L"x86";
 #endif
 
 int BuildUpdateQuery(const wchar_t* url, bool inventory, const wchar_t* versionText,
@@ -136,6 +138,11 @@ bool IsWebAddress(const wchar_t* text)
             return false;
     int host = CompareAsciiNoCase(text, L"http://", 7) == 0 ? 7 : 8;
     return text[host] != 0;
+}
+
+bool IsHttpsAddress(const wchar_t* text)
+{
+    return IsWebAddress(text) && CompareAsciiNoCase(text, L"https://", 8) == 0;
 }
 
 void TrimBlanks(WideString& text)

@@ -47,6 +47,8 @@ void UpdateLanguageName(WideString& name);
 // it the 64-bit release: "&arch=x64"; nothing for the 32-bit build, whose
 // requests stay as they always were.
 extern const wchar_t UpdateProcessorParameter[];
+// The processor an update's signature names: "x86" or "x64".
+extern const wchar_t UpdateArchitecture[];
 
 // The check's request: the URL, "&" or "?" as it needs, then the version
 // text and the machine identity; with `inventory` the inventory form that
@@ -64,3 +66,5 @@ void TrimBlanks(WideString& text);
 // control characters. Anything else from the network is never handed to
 // the shell.
 bool IsWebAddress(const wchar_t* text);
+// A web address of the https scheme alone: all an update ever fetches.
+bool IsHttpsAddress(const wchar_t* text);

@@ -5,19 +5,17 @@
 // One routine run on a thread of its own. The owner waits for it while it
 // keeps dispatching its own thread's messages, so a routine that sends a
 // message to one of the owner's windows is answered instead of blocking.
-// The object must outlive the thread: the thread writes its result and
-// completion here after the routine returns.
+// What the thread writes (its result, its completion) lives in a record
+// that the thread and this object share: an owner that cannot wait any
+// longer lets go of a routine still running (Abandon, or destroying this
+// object), and the thread frees the record when it ends.
 class WorkerThread {
 public:
     typedef DWORD (*Routine)(void* argument);
 
-    // Bit of the flag word while the routine runs.
-    static const LONG Running = 0x01;
-
     WorkerThread() = default;
-    // Closes the handles of a finished thread; a thread still running keeps
-    // them, since it signals its completion through them.
-    ~WorkerThread();
+    // Never waits: a routine still running is abandoned.
+    ~WorkerThread() { Abandon(); }
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
@@ -32,20 +30,20 @@ public:
     // caller's own loop still sees it).
     int Wait(DWORD timeout = INFINITE);
 
-    bool IsRunning() const { return (flags_ & Running) != 0; }
+    // Lets go of the routine: it runs on by itself (it must own whatever it
+    // uses), and this object can start another one.
+    void Abandon();
+
+    bool IsRunning() const;
     // What the last routine returned; 0 until one has.
-    DWORD Result() const { return result_; }
-    HANDLE CompletionEvent() const { return done_; }
+    DWORD Result() const;
+    HANDLE CompletionEvent() const;
 
 private:
-    static DWORD WINAPI ThreadProcedure(void* self);
+    struct State;
+    static DWORD WINAPI ThreadProcedure(void* state);
+    static void Release(State* state);
     int DispatchPending();
-    void CloseHandles();
 
-    HANDLE thread_ = nullptr;
-    volatile LONG flags_ = 0;
-    Routine routine_ = nullptr;
-    void* argument_ = nullptr;
-    volatile DWORD result_ = 0;
-    HANDLE done_ = nullptr;
+    State* state_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "app/Clipboard.h"
 #include "common/ImportHook.h"
 #include "common/LoopbackServer.h"
+#include "common/TlsServer.h"
 #include "services/RegistryKey.h"
 
 #include <algorithm>
@@ -480,7 +481,8 @@ TEST_F(MainWindowTest, UpdateCheckRunsWhileTheBoxIsCheckedAndNotAfterItWasCleare
 {
     LoopbackServer server;
     server.Script(HttpAnswer(404, ""));
-    const std::wstring endpoint = server.Url(L"/common/update.php?p=quillmere");
+    // The check asks over https only: the loopback server behind a TLS relay.
+    const std::wstring endpoint = RelayedUrl(server.Port(), L"/common/update.php?p=quillmere");
     window.UseUpdateEndpoint(endpoint.c_str());
     WaitForTree();
     script.Then([&]() { return server.RequestCount() == 1; });
@@ -508,6 +510,33 @@ TEST_F(MainWindowTest, UpdateCheckRunsWhileTheBoxIsCheckedAndNotAfterItWasCleare
     next.Wait(1500);
     EXPECT_EQ(42, next.Run());
     EXPECT_EQ(1u, server.RequestCount());
+}
+
+// A close that arrives while the first one waits for the update check
+// (its wait dispatches messages) is the same close: the window's state is
+// saved once, while the window was still shown.
+TEST_F(MainWindowTest, ASecondCloseWhileTheFirstWaitsForTheCheckSavesNothingMore)
+{
+    LoopbackServer server;
+    server.Script(LoopbackReply()
+                      .Send(HttpHead(200, "Content-Length: 1000\r\n") + "<update>")
+                      .Trickle(" ", 30, 1000));
+    const std::wstring endpoint = RelayedUrl(server.Port(), L"/common/update.php?p=quillmere");
+    window.UseUpdateEndpoint(endpoint.c_str());
+    WriteRecorder recorder;
+    WaitForTree();
+    script.Then([&]() { return server.RequestCount() == 1; });
+    script.Then([&]() {
+        recorder.names.clear();
+        PostMessageW(window.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        PostMessageW(window.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        return true;
+    });
+    script.Wait(20000);
+    EXPECT_EQ(0, script.Run());
+    for (const wchar_t* name : {L"Main", L"Splitter", L"ListView", L"Flags"})
+        EXPECT_EQ(1, std::count(recorder.names.begin(), recorder.names.end(), std::wstring(name)))
+            << std::string(name, name + wcslen(name));
 }
 
 TEST_F(MainWindowTest, TheMakersAddressIsShownWholeBesideTheCheckBox)

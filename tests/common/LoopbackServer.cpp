@@ -80,6 +80,13 @@ LoopbackReply& LoopbackReply::Hang(DWORD safetyMilliseconds)
     return *this;
 }
 
+LoopbackReply& LoopbackReply::Trickle(const std::string& piece, int count, DWORD interval)
+{
+    for (int i = 0; i < count; ++i)
+        Pause(interval).Send(piece);
+    return *this;
+}
+
 LoopbackReply& LoopbackReply::Endless(const std::string& piece)
 {
     steps_.push_back({Kind::Endless, piece, 0});

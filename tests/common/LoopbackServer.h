@@ -33,6 +33,9 @@ public:
     LoopbackReply& Hang(DWORD safetyMilliseconds = 30000);
     // Sends `piece` again and again until the client stops reading.
     LoopbackReply& Endless(const std::string& piece);
+    // Sends `piece` `count` times, `interval` milliseconds apart: a server
+    // that keeps a slow answer going.
+    LoopbackReply& Trickle(const std::string& piece, int count, DWORD interval);
     // Aborts the connection (RST) instead of closing it.
     LoopbackReply& Reset();
     // Serves the next request on the same connection.

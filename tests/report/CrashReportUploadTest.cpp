@@ -8,6 +8,7 @@
 #include "common/DialogAnswerer.h"
 #include "common/LoopbackServer.h"
 #include "common/ScopedTestKey.h"
+#include "common/SignedAnswer.h"
 #include "common/TempDirectory.h"
 
 namespace {
@@ -128,8 +129,13 @@ TEST(CrashReportUpload, ACrashOnTheWindowsThreadRunsNothingOfTheProgramAgain)
     DebuggerOff debugger;
     ScopedTestKey settings(L"CrashWindow");
     LoopbackServer server;
-    const std::string offer = "<update><application>Quillmere update</application><version>99.0"
-                              "</version><info><en>A new Quillmere.</en></info></update>";
+    // The check asks over https and offers only what the maker signed.
+    const std::string endpoint = HttpsUrl(server, "/common/update.php?p=quillmere");
+    const std::string offer =
+        "<update><application>Quillmere update</application><version>99.0</version>"
+        "<info><en>A new Quillmere.</en></info><files>" +
+        SignedEntry(HttpsUrl(server, "/get.php?file=setup.exe"), "an installer", "99.0") +
+        "</files></update>";
     server.Script(LoopbackReply().Pause(3000).Send(
         HttpHead(200, "Content-Length: " + std::to_string(offer.size()) +
                           "\r\nConnection: close\r\n") +
@@ -138,7 +144,7 @@ TEST(CrashReportUpload, ACrashOnTheWindowsThreadRunsNothingOfTheProgramAgain)
     TempDirectory folder(L"CrashWindow");
     char key[MAX_PATH] = {};
     WideCharToMultiByte(CP_ACP, 0, settings.Path(), -1, key, MAX_PATH, nullptr, nullptr);
-    std::string arguments = std::to_string(server.Port()) + " \"" + key + "\"";
+    std::string arguments = std::to_string(server.Port()) + " \"" + key + "\" " + endpoint;
     CrashRun run;
     std::vector<DialogAnswerer::Seen> seen;
     {

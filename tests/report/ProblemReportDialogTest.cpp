@@ -9,7 +9,7 @@
 #include "ReportSession.h"
 #include "common/LoopbackServer.h"
 #include "common/TempDirectory.h"
-#include "report/MachineId.h"
+#include "services/MachineId.h"
 #include "report/ProblemReportDialog.h"
 #include "services/ProgramLaunch.h"
 

@@ -171,22 +171,38 @@ private:
 // The loopback server stands in for a proxy that wants credentials: Wine's
 // dialog needs a proxy to name, and a real one is how 407 arises. (Each
 // dialog costs two seconds under Xvfb, where Wine waits in vain for a window
-// manager to confirm the hidden window.)
-TEST(HttpClientGet, ProxyCredentialsDialogShowsAtMostTwice)
+// manager to confirm the hidden window.) The dialog belongs to the window
+// the caller names, never to whatever window is in front.
+TEST(HttpClientGet, ProxyCredentialsDialogShowsAtMostTwiceAndOnlyForItsOwner)
 {
-    ForegroundWindow owner;
-    ASSERT_EQ(owner.Handle(), GetForegroundWindow());
+    ForegroundWindow front;
+    ASSERT_EQ(front.Handle(), GetForegroundWindow());
     LoopbackServer proxy;
     proxy.Script(HttpAnswer(407, "who are you", "Proxy-Authenticate: Basic realm=\"Tollbrook\"\r\n"));
     std::wstring proxyName = L"127.0.0.1:" + std::to_wstring(proxy.Port());
     HttpClient client;
     WideString text;
     {
-        DialogAnswerer clicker(0, DialogAnswerer::Press(IDOK)); // every OK asks for another attempt
+        DialogAnswerer clicker(0, DialogAnswerer::Press(IDOK));
+        EXPECT_EQ(0, client.Get(L"http://updates.quillmere.invalid/common/update.php", Agent,
+                                text, 0, proxyName.c_str(), nullptr, nullptr));
+        EXPECT_EQ(0, clicker.Count()) << "no owner, no dialog";
+    }
+    ForegroundWindow owner;
+    client.SetDialogOwner(owner.Handle());
+    std::vector<HWND> owners;
+    {
+        // Every OK asks for another attempt.
+        DialogAnswerer clicker(0, [&](HWND box, int) {
+            owners.push_back(GetWindow(box, GW_OWNER));
+            DialogAnswerer::Click(box, IDOK);
+        });
         EXPECT_EQ(0, client.Get(L"http://updates.quillmere.invalid/common/update.php", Agent,
                                 text, 0, proxyName.c_str(), nullptr, nullptr));
         EXPECT_EQ(2, clicker.Count());
     }
+    for (HWND seen : owners)
+        EXPECT_EQ(owner.Handle(), seen);
     EXPECT_TRUE(text.IsEmpty());
     ASSERT_GE(proxy.RequestCount(), 2u);
     EXPECT_EQ(0u, proxy.Requests()[0].find("GET http://updates.quillmere.invalid"));
@@ -196,6 +212,37 @@ TEST(HttpClientGet, ProxyCredentialsDialogShowsAtMostTwice)
                                 text, 0, proxyName.c_str(), nullptr, nullptr));
         EXPECT_EQ(1, clicker.Count());
     }
+}
+
+// A client cancelled from another thread (a window that closes) closes
+// its handles: the operation under way ends, and every later one fails at
+// once without asking the server.
+TEST(HttpClient, CancelEndsTheOperationAndEveryLaterOne)
+{
+    LoopbackServer server;
+    server.Script(LoopbackReply().Send(HttpHead(200, "Content-Length: 10\r\n") + "abc").Pause(3000).Send("defghij"));
+    HttpClient client;
+    WideString text;
+    std::thread canceller([&] {
+        Sleep(500);
+        client.Cancel();
+    });
+    DWORD start = GetTickCount();
+    client.Get(server.Url(L"/slow").c_str(), Agent, text, 0, nullptr, nullptr, nullptr);
+    canceller.join();
+    // Windows returns when the handle is closed; Wine's WinINet when the
+    // read it waits in is over.
+    EXPECT_LT(Milliseconds(start), 10000u);
+    EXPECT_TRUE(client.IsCancelled());
+    EXPECT_EQ(0, client.UseCount());
+    size_t requests = server.RequestCount();
+    ScratchFile file;
+    DWORD status = 0;
+    EXPECT_EQ(0, client.Get(server.Url(L"/again").c_str(), Agent, text, 0, nullptr, nullptr, nullptr));
+    EXPECT_EQ(0, client.Download(server.Url(L"/again").c_str(), Agent, file.Path(), 0, nullptr,
+                                 nullptr, L"Accept: */*\r\n\r\n", (DWORD)-1, &status, (DWORD)-1, 0,
+                                 nullptr));
+    EXPECT_EQ(requests, server.RequestCount());
 }
 
 // --- Download -------------------------------------------------------------

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""TLS servers on loopback for the HTTP client's certificate tests.
+"""TLS servers on loopback for the HTTP client's certificate tests and the
+update tests.
 
 Usage: tls_server.py WORKDIR
 
@@ -8,15 +9,21 @@ serves HTTPS on two ephemeral ports of 127.0.0.1, one with each. The test
 trusts the second one by adding it to the user's trusted roots; the first it
 never trusts. (Wine refuses a leaf issued by a test CA with 12057, because
 its revocation cannot be checked, so the trusted certificate is itself the
-root.) When both listen, WORKDIR/ready holds "STRANGERPORT TRUSTEDPORT" and
-WORKDIR/trusted.der the second certificate. The servers end when WORKDIR/stop
-appears or WORKDIR goes, or after five minutes.
+root.) A third port, with the trusted certificate, is a relay: it ends TLS
+and passes the bytes on to the plain HTTP server on the loopback port that
+WORKDIR/backend names when the connection is made, so a test's scripted
+server is reached over real TLS. When all listen, WORKDIR/ready holds
+"STRANGERPORT TRUSTEDPORT RELAYPORT" and WORKDIR/trusted.der the trusted
+certificate. The servers end when WORKDIR/stop appears or WORKDIR goes, or
+after LIFETIME seconds (the first argument after WORKDIR, default 300).
 
   /redirect?to=URL   302 to URL
   anything else      200 "tls-ok"
 """
 import http.server
 import os
+import select
+import socket
 import ssl
 import subprocess
 import sys
@@ -82,16 +89,66 @@ def serve(work, certificate, key):
     return server
 
 
+def pass_on(client, backend):
+    """Copies bytes both ways until either side closes."""
+    pair = {client: backend, backend: client}
+    try:
+        while True:
+            ready = [client] if client.pending() else select.select(list(pair), [], [], 1.0)[0]
+            for source in ready:
+                data = source.recv(65536)
+                if not data:
+                    return
+                pair[source].sendall(data)
+    except (OSError, ssl.SSLError):
+        pass
+    finally:
+        for side in pair:
+            try:
+                side.close()
+            except OSError:
+                pass
+
+
+def relay_connection(work, context, raw):
+    try:
+        client = context.wrap_socket(raw, server_side=True)
+        with open(os.path.join(work, "backend")) as backend_file:
+            port = int(backend_file.read().strip())
+        backend = socket.create_connection(("127.0.0.1", port))
+    except (OSError, ValueError, ssl.SSLError):
+        raw.close()
+        return
+    pass_on(client, backend)
+
+
+def relay(work, certificate, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.maximum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(os.path.join(work, certificate), os.path.join(work, key))
+    listener = socket.create_server(("127.0.0.1", 0))
+
+    def accept():
+        while True:
+            raw, _ = listener.accept()
+            threading.Thread(target=relay_connection, args=(work, context, raw), daemon=True).start()
+
+    threading.Thread(target=accept, daemon=True).start()
+    return listener.getsockname()[1]
+
+
 def main():
     work = sys.argv[1]
+    lifetime = int(sys.argv[2]) if len(sys.argv) > 2 else LIFETIME
     make_certificates(work)
     stranger = serve(work, "stranger.pem", "stranger.key")
     trusted = serve(work, "trusted.pem", "trusted.key")
+    relay_port = relay(work, "trusted.pem", "trusted.key")
     os.replace(os.path.join(work, "trusted.der.tmp"), os.path.join(work, "trusted.der"))
     with open(os.path.join(work, "ready.tmp"), "w") as ready:
-        ready.write(f"{stranger.server_address[1]} {trusted.server_address[1]}\n")
+        ready.write(f"{stranger.server_address[1]} {trusted.server_address[1]} {relay_port}\n")
     os.replace(os.path.join(work, "ready.tmp"), os.path.join(work, "ready"))
-    deadline = time.monotonic() + LIFETIME
+    deadline = time.monotonic() + lifetime
     stop = os.path.join(work, "stop")
     while time.monotonic() < deadline and os.path.isdir(work) and not os.path.exists(stop):
         time.sleep(0.1)

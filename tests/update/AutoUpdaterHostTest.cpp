@@ -1,35 +1,43 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "UpdateTestSupport.h"
 #include "ZipBuilder.h"
 #include "common/DialogAnswerer.h"
 #include "common/LoopbackServer.h"
 #include "common/ScopedTestKey.h"
+#include "common/SignedAnswer.h"
 #include "common/TempDirectory.h"
-#include "services/FileHash.h"
+#include "ui/VersionText.h"
 #include "update/AutoUpdater.h"
 
-// The whole update as the program lives it: the host program (a build of
+// The whole update as the program lives it: a host program (a build of
 // version 1.9, copied into a temporary directory as Quillmere.exe) runs the
-// check for a window of its own, the test answers its questions, and the
-// update replaces it and starts its successor.
+// check for a window of its own, the test answers its questions over real
+// TLS, and the update replaces it, starts its successor and ends.
 
 namespace {
 
 const DWORD Patience = 120000;
 
-std::string Narrow(const std::wstring& text)
+std::wstring Wide(const std::string& text)
 {
-    return std::string(text.begin(), text.end());
+    return std::wstring(text.begin(), text.end());
 }
 
 class Installation {
 public:
-    Installation() : root_(L"host")
+    explicit Installation(const wchar_t* host = L"updatehost.exe") : root_(L"host")
     {
         program_ = std::wstring(root_.Path()) + L"\\program";
         CreateDirectoryW(program_.c_str(), nullptr);
-        host_ = ReadBytes(TestDirectory() + L"updatehost.exe");
+        host_ = ReadBytes(TestDirectory() + host);
         WriteBytes(Program(), host_);
         WriteBytes(program_ + L"\\Readme.txt", "old readme");
     }
@@ -37,27 +45,35 @@ public:
     std::wstring Program() const { return program_ + L"\\Quillmere.exe"; }
     const std::string& Host() const { return host_; }
 
-    // Runs "Quillmere.exe check" and gives back its exit code (the outcome).
-    DWORD RunCheck(const std::wstring& url, const wchar_t* keyPath, DWORD flags)
+    // Starts "Quillmere.exe check", halting at step `haltAt` when given.
+    HANDLE StartCheck(const std::string& url, const wchar_t* keyPath, DWORD flags, int haltAt = 0)
     {
-        std::wstring command = L"\"" + Program() + L"\" check \"" + url + L"\" \"" + keyPath +
-                               L"\" " + std::to_wstring(flags);
+        std::wstring command = L"\"" + Program() + L"\" check \"" + Wide(url) + L"\" \"" +
+                               keyPath + L"\" " + std::to_wstring(flags);
+        if (haltAt)
+            command += L" " + std::to_wstring(haltAt);
         STARTUPINFOW startup = {sizeof startup};
         PROCESS_INFORMATION process = {};
         if (!CreateProcessW(Program().c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                             program_.c_str(), &startup, &process))
-            return 0xFFFFFFFF;
+            return nullptr;
         CloseHandle(process.hThread);
-        process_ = process.dwProcessId;
+        return process.hProcess;
+    }
+    // Runs the check to its end and gives back its exit code (the outcome).
+    DWORD RunCheck(const std::string& url, const wchar_t* keyPath, DWORD flags)
+    {
+        HANDLE process = StartCheck(url, keyPath, flags);
+        if (!process)
+            return 0xFFFFFFFF;
         DWORD code = 0xFFFFFFFE;
-        if (WaitForSingleObject(process.hProcess, Patience) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
+        if (WaitForSingleObject(process, Patience) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process, &code);
         else
-            TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hProcess);
+            TerminateProcess(process, 1);
+        CloseHandle(process);
         return code;
     }
-    DWORD Process() const { return process_; }
 
     // What the restarted program noted, waiting for it a while.
     std::string WaitForRestart() const
@@ -70,53 +86,81 @@ public:
         return noted;
     }
 
+    // The folder without the notes of the hosts.
+    DirectoryState State() const
+    {
+        DirectoryState state = StateOf(program_);
+        state.erase(L"restarted.txt");
+        state.erase(L"halted.txt");
+        return state;
+    }
+
+    // Ends the programs that `parent` started (the successor of a halted
+    // check) and keeps none of them running.
+    static void EndChildrenOf(DWORD parent)
+    {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry = {sizeof entry};
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+            if (entry.th32ParentProcessID != parent)
+                continue;
+            HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+            if (child) {
+                TerminateProcess(child, 1);
+                WaitForSingleObject(child, 10000);
+                CloseHandle(child);
+            }
+        }
+        CloseHandle(snapshot);
+    }
+
 private:
     TempDirectory root_;
     std::wstring program_;
     std::string host_;
-    DWORD process_ = 0;
 };
 
-std::string AnswerFor(const LoopbackServer& server, const std::string& version,
-                      const std::string& files, const std::string& restart)
+std::string AnswerFor(const std::string& version, const std::string& files,
+                      const std::string& restart)
 {
     return "<update><application>Quillmere</application><version>" + version +
            "</version><info><en>Quillmere " + version + " is ready. Install it now?</en></info>" +
            restart + "<files>" + files + "</files></update>";
 }
 
-BOOL CALLBACK FindProgramWindow(HWND window, LPARAM data)
-{
-    std::pair<std::wstring, HWND>* search = (std::pair<std::wstring, HWND>*)data;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
-    if (!handle)
-        return TRUE;
-    wchar_t image[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    bool ours = QueryFullProcessImageNameW(handle, 0, image, &size) &&
-                lstrcmpiW(image, search->first.c_str()) == 0 && IsWindowVisible(window) &&
-                GetWindow(window, GW_OWNER) == nullptr;
-    CloseHandle(handle);
-    if (!ours)
-        return TRUE;
-    search->second = window;
-    return FALSE;
-}
+// The update of the 1.9 host to 1.10 that most tests serve: the program in
+// an archive with a guide, and a new readme.
+struct NextVersion {
+    std::string next = ReadBytes(TestDirectory() + L"updatehost_next.exe");
+    std::string archive = BuildZip({{"Quillmere.exe", next}, {"Help/Guide.txt", "new guide"}});
 
-// The top-level window of the program started from `image`, waiting for it.
-HWND WaitForProgramWindow(const std::wstring& image)
-{
-    std::pair<std::wstring, HWND> search(image, nullptr);
-    DWORD start = GetTickCount();
-    while (!search.second && GetTickCount() - start < Patience) {
-        EnumWindows(&FindProgramWindow, (LPARAM)&search);
-        if (!search.second)
-            Sleep(100);
+    std::string Files(const LoopbackServer& server, const std::string& program = "") const
+    {
+        std::string packed = program.empty() ? archive : BuildZip({{"Quillmere.exe", program}});
+        return SignedEntry(HttpsUrl(server, "/Quillmere.zip"), packed, "1.10", "Quillmere.exe",
+                           "Quillmere.zip") +
+               SignedEntry(HttpsUrl(server, "/Readme.txt"), "new readme", "1.10", "Readme.txt");
     }
-    return search.second;
-}
+    void Serve(LoopbackServer& server, const std::string& restart,
+               const std::string& program = "") const
+    {
+        server.Script(HttpAnswer(200, AnswerFor("1.10", Files(server, program), restart)));
+        server.Script(HttpAnswer(200, program.empty() ? archive : BuildZip({{"Quillmere.exe", program}})));
+        server.Script(HttpAnswer(200, "new readme"));
+    }
+    DirectoryState Installed(const Installation& installation) const
+    {
+        return {{L"Quillmere.exe", next},
+                {L"Quillmere_old.exe", installation.Host()},
+                {L"Help", "<dir>"},
+                {L"Help\\Guide.txt", "new guide"},
+                {L"Readme.txt", "new readme"},
+                {L"Readme_old.txt", "old readme"}};
+    }
+};
+
+const char* const Endpoint = "/common/update.php?p=quillmere";
+const std::string RestartAtOnce = "<restart><en></en></restart>";
 
 std::wstring CaptionOf(HWND window)
 {
@@ -155,77 +199,76 @@ TEST(AutoUpdaterHost, AcceptedUpdateSwapsTheFilesAndTheNewProgramRuns)
     Installation installation;
     ScopedTestKey key(L"host");
     LoopbackServer server;
-    std::string next = ReadBytes(TestDirectory() + L"updatehost_next.exe");
-    std::string archive = BuildZip({{"Quillmere.exe", next}, {"Help/Guide.txt", "new guide"}});
-    std::string files = "<url name=\"Quillmere.exe\" zip=\"Quillmere.zip\">" +
-                        Narrow(server.Url(L"/Quillmere.zip")) + "</url><url name=\"Readme.txt\">" +
-                        Narrow(server.Url(L"/Readme.txt")) + "</url>";
-    server.Script(HttpAnswer(200, AnswerFor(server, "1.10", files,
-                                            "<restart><en>Restart Quillmere now?</en></restart>")));
-    server.Script(HttpAnswer(200, archive));
-    server.Script(HttpAnswer(200, "new readme"));
+    NextVersion update;
+    update.Serve(server, "<restart><en>Restart Quillmere now?</en></restart>");
     DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
 
     EXPECT_EQ((DWORD)AutoUpdater::Restarted,
-              installation.RunCheck(server.Url(L"/common/update.php?p=quillmere"), key.Path(),
-                                    AutoUpdater::CheckNow));
+              installation.RunCheck(HttpsUrl(server, Endpoint), key.Path(), AutoUpdater::CheckNow));
+    // The old program ended only once its successor was up.
     EXPECT_EQ("1.10\r\n", installation.WaitForRestart());
+    HWND window = WaitForProgramWindow(installation.Program());
+    ASSERT_NE(nullptr, window);
     ASSERT_EQ(2, boxes.Count());
     EXPECT_EQ(L"Quillmere 1.10 is ready. Install it now?", boxes.Boxes()[0].text);
     EXPECT_EQ(L"Restart Quillmere now?", boxes.Boxes()[1].text);
-    DirectoryState state = StateOf(installation.Directory());
-    state.erase(L"restarted.txt");
-    DirectoryState expected = {
-        {L"Quillmere.exe", next},
-        {L"Quillmere_old.exe", installation.Host()},
-        {L"Help", "<dir>"},
-        {L"Help\\Guide.txt", "new guide"},
-        {L"Readme.txt", "new readme"},
-        {L"Readme_old.txt", "old readme"},
-    };
-    EXPECT_TRUE(state == expected) << NamesOf(state);
+    EXPECT_TRUE(installation.State() == update.Installed(installation))
+        << NamesOf(installation.State());
+    ClosePrograms(installation.Program());
 }
 
-// The release's own update archive (build/dist/Quillmere.zip) replaces the
-// program, and Quillmere.exe starts from the program's directory.
+// A successor that ends at once is rolled back: the old files return and
+// the old program, still running, stays.
+TEST(AutoUpdaterHost, ANewProgramThatEndsAtStartIsRolledBack)
+{
+    Installation installation;
+    ScopedTestKey key(L"broken");
+    LoopbackServer server;
+    NextVersion update;
+    update.Serve(server, RestartAtOnce, ReadBytes(TestDirectory() + L"updatehost_broken.exe"));
+    DirectoryState before = installation.State();
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
+    EXPECT_EQ((DWORD)AutoUpdater::InstallFailed,
+              installation.RunCheck(HttpsUrl(server, Endpoint), key.Path(), AutoUpdater::CheckNow));
+    EXPECT_TRUE(installation.State() == before) << NamesOf(installation.State());
+    EXPECT_EQ("1.9\r\n", RunPlainly(installation.Directory()));
+}
+
+// The release's own program and archive (build/dist, accepting only the
+// maker's key) replace an older program, and Quillmere.exe starts from the
+// program's directory.
 TEST(AutoUpdaterHost, TheReleaseArchiveReplacesTheProgram)
 {
-    std::wstring release = TestDirectory() + L"..\\dist\\Quillmere.zip";
-    std::string archive = ReadBytes(release);
+    std::wstring releaseProgram = TestDirectory() + L"..\\dist\\Quillmere.exe";
+    std::string archive = ReadBytes(TestDirectory() + L"..\\dist\\Quillmere.zip");
     ASSERT_FALSE(archive.empty()) << "the build makes the release archive first";
-    WideString digest;
-    ASSERT_EQ(1, FileSha256(release.c_str(), digest));
-    Installation installation;
+    WideString versionText;
+    ASSERT_EQ(1, ProgramVersionText(releaseProgram.c_str(), versionText));
+    std::string version(versionText.Text(), versionText.Text() + versionText.Length());
+    Installation installation(L"updatehost_ancient.exe");
     ScopedTestKey key(L"release");
     ProductKeyGuard productKey;
     LoopbackServer server;
-    std::string files = "<url name=\"Quillmere.exe\" zip=\"Quillmere.zip\" sha256=\"" +
-                        Narrow(digest.Text()) + "\">" + Narrow(server.Url(L"/Quillmere.zip")) +
-                        "</url>";
-    // An empty restart text restarts at once.
-    server.Script(HttpAnswer(200, AnswerFor(server, "2.0", files, "<restart><en></en></restart>")));
+    server.Script(HttpAnswer(200, AnswerFor(version,
+                                            SignedEntry(HttpsUrl(server, "/Quillmere.zip"), archive,
+                                                        version, "Quillmere.exe", "Quillmere.zip"),
+                                            RestartAtOnce)));
     server.Script(HttpAnswer(200, archive));
     DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
 
     EXPECT_EQ((DWORD)AutoUpdater::Restarted,
-              installation.RunCheck(server.Url(L"/common/update.php?p=quillmere"), key.Path(),
-                                    AutoUpdater::CheckNow));
-    EXPECT_EQ(1, boxes.Count());
+              installation.RunCheck(HttpsUrl(server, Endpoint), key.Path(), AutoUpdater::CheckNow));
+    // One question; the program's own window is a dialog box too.
+    ASSERT_GE(boxes.Count(), 1);
+    EXPECT_EQ(L"Quillmere " + Wide(version) + L" is ready. Install it now?", boxes.Boxes()[0].text);
     EXPECT_EQ(installation.Host(), ReadBytes(installation.Directory() + L"\\Quillmere_old.exe"));
-    EXPECT_EQ(ReadBytes(TestDirectory() + L"..\\dist\\Quillmere.exe"), ReadBytes(installation.Program()));
-    EXPECT_TRUE(ReadBytes(installation.Directory() + L"\\Quillmere_new.zip").empty());
+    EXPECT_EQ(ReadBytes(releaseProgram), ReadBytes(installation.Program()));
+    EXPECT_FALSE(HasLeftovers(installation.State()));
 
     HWND window = WaitForProgramWindow(installation.Program());
     ASSERT_NE(nullptr, window) << "Quillmere.exe did not start";
     EXPECT_EQ(0u, CaptionOf(window).find(L"Quillmere ["));
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, process);
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    if (handle) {
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(handle, Patience));
-        CloseHandle(handle);
-    }
+    ClosePrograms(installation.Program());
 }
 
 TEST(AutoUpdaterHost, DeclinedOrFailedUpdatesChangeNothing)
@@ -233,13 +276,12 @@ TEST(AutoUpdaterHost, DeclinedOrFailedUpdatesChangeNothing)
     Installation installation;
     ScopedTestKey key(L"declined");
     LoopbackServer server;
-    DirectoryState before = StateOf(installation.Directory());
-    std::string files = "<url name=\"Quillmere.exe\">" + Narrow(server.Url(L"/Quillmere.exe")) +
-                        "</url>";
-    std::wstring url = server.Url(L"/common/update.php?p=quillmere");
+    NextVersion update;
+    DirectoryState before = installation.State();
+    std::string url = HttpsUrl(server, Endpoint);
     {
         DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDNO));
-        server.Script(HttpAnswer(200, AnswerFor(server, "1.10", files, "")));
+        server.Script(HttpAnswer(200, AnswerFor("1.10", update.Files(server), "")));
         EXPECT_EQ((DWORD)AutoUpdater::Declined,
                   installation.RunCheck(url, key.Path(), AutoUpdater::CheckNow));
         // The declined version is not offered again, the next week neither.
@@ -253,12 +295,149 @@ TEST(AutoUpdaterHost, DeclinedOrFailedUpdatesChangeNothing)
     }
     {
         DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
-        server.Script(HttpAnswer(200, AnswerFor(server, "1.11", files, "<restart><en></en></restart>")));
+        ScopedTestKey again(L"failed");
+        server.Script(HttpAnswer(200, AnswerFor("1.10", update.Files(server), RestartAtOnce)));
         server.Script(LoopbackReply().Send(HttpHead(200, "Content-Length: 900000\r\n") +
-                                           installation.Host().substr(0, 300000)));
+                                           update.archive.substr(0, 3000)));
         EXPECT_EQ((DWORD)AutoUpdater::InstallFailed,
-                  installation.RunCheck(url, key.Path(), AutoUpdater::CheckNow));
+                  installation.RunCheck(url, again.Path(), AutoUpdater::CheckNow));
         EXPECT_EQ(1, boxes.Count());
     }
-    EXPECT_TRUE(StateOf(installation.Directory()) == before) << NamesOf(StateOf(installation.Directory()));
+    EXPECT_TRUE(installation.State() == before) << NamesOf(installation.State());
+}
+
+// Two instances of one folder asked at the same moment: one installs, the
+// other gives way, and the program is replaced once.
+TEST(AutoUpdaterHost, TwoProcessesCheckingAtOnceInstallOnce)
+{
+    Installation installation;
+    ScopedTestKey first(L"first"), second(L"second");
+    LoopbackServer server;
+    NextVersion update;
+    std::string answer = AnswerFor("1.10", update.Files(server), RestartAtOnce);
+    server.Script(HttpAnswer(200, answer));
+    server.Script(HttpAnswer(200, answer));
+    // Both questions are answered together once both are up.
+    std::atomic<int> asked{0};
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, [&](HWND box, int) {
+        ++asked;
+        std::thread([box, &asked] {
+            for (int i = 0; i < 200 && asked < 2; ++i)
+                Sleep(50);
+            DialogAnswerer::Click(box, IDYES);
+        }).detach();
+    });
+    server.Script(HttpAnswer(200, update.archive));
+    server.Script(HttpAnswer(200, "new readme"));
+    std::string url = HttpsUrl(server, Endpoint);
+    HANDLE one = installation.StartCheck(url, first.Path(), AutoUpdater::CheckNow);
+    HANDLE two = installation.StartCheck(url, second.Path(), AutoUpdater::CheckNow);
+    ASSERT_TRUE(one && two);
+    DWORD codes[2] = {};
+    HANDLE both[2] = {one, two};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(both[i], Patience));
+        GetExitCodeProcess(both[i], &codes[i]);
+        CloseHandle(both[i]);
+    }
+    EXPECT_EQ(2, boxes.Count());
+    // The second gives way while the first installs, or finds the new
+    // version already there when it comes to install.
+    std::sort(codes, codes + 2);
+    EXPECT_TRUE(codes[0] == AutoUpdater::Abandoned || codes[0] == AutoUpdater::NoUpdate) << codes[0];
+    EXPECT_EQ((DWORD)AutoUpdater::Restarted, codes[1]);
+    HWND window = WaitForProgramWindow(installation.Program());
+    ASSERT_NE(nullptr, window);
+    ClosePrograms(installation.Program());
+    EXPECT_TRUE(installation.State() == update.Installed(installation))
+        << NamesOf(installation.State());
+}
+
+// The window closes while the archive trickles in after Yes: the program
+// ends in time, and whatever the download left is gone at the next start.
+TEST(AutoUpdaterHost, ClosingDuringTheDownloadEndsInTimeAndChangesNothing)
+{
+    Installation installation;
+    ScopedTestKey key(L"closing");
+    LoopbackServer server;
+    NextVersion update;
+    DirectoryState before = installation.State();
+    server.Script(HttpAnswer(200, AnswerFor("1.10", update.Files(server), RestartAtOnce)));
+    LoopbackReply trickle;
+    trickle.Send(HttpHead(200, "Content-Length: " + std::to_string(update.archive.size()) + "\r\n") +
+                 update.archive.substr(0, 1000));
+    for (int i = 0; i < 60; ++i)
+        trickle.Pause(1000).Send(update.archive.substr(1000 + i, 1));
+    server.Script(trickle);
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
+    HANDLE process = installation.StartCheck(HttpsUrl(server, Endpoint), key.Path(),
+                                             AutoUpdater::CheckNow);
+    ASSERT_NE(nullptr, process);
+    DWORD start = GetTickCount();
+    while (server.RequestCount() < 2 && GetTickCount() - start < Patience)
+        Sleep(50);
+    ASSERT_EQ(2u, server.RequestCount());
+    Sleep(2000);
+    HWND window = WaitForProgramWindow(installation.Program());
+    ASSERT_NE(nullptr, window);
+    start = GetTickCount();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, Patience));
+    DWORD took = GetTickCount() - start;
+    printf("the program ended %lu ms after its window was closed during the download\n", took);
+    EXPECT_LT(took, AutoUpdater::StopPatience + 5000);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    EXPECT_EQ((DWORD)AutoUpdater::Abandoned, code);
+    EXPECT_EQ("1.9\r\n", RunPlainly(installation.Directory()));
+    EXPECT_TRUE(installation.State() == before) << NamesOf(installation.State());
+}
+
+// The update killed at every step in turn, from the first download to the
+// successor's start; each time the next start finds one whole version, old
+// or new, that runs, and no working file.
+TEST(AutoUpdaterHost, KilledAtAnyStepTheFolderHoldsOneWholeVersion)
+{
+    NextVersion update;
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
+    int steps = 0, whole = 0;
+    std::string halted;
+    for (int step = 1; step < 60; ++step) {
+        Installation installation;
+        ScopedTestKey key(L"killed");
+        LoopbackServer server;
+        update.Serve(server, RestartAtOnce);
+        DirectoryState before = installation.State();
+        HANDLE process = installation.StartCheck(HttpsUrl(server, Endpoint), key.Path(),
+                                                 AutoUpdater::CheckNow, step);
+        ASSERT_NE(nullptr, process);
+        std::wstring marker = installation.Directory() + L"\\halted.txt";
+        DWORD start = GetTickCount();
+        while ((halted = ReadBytes(marker)).empty() && GetTickCount() - start < Patience &&
+               WaitForSingleObject(process, 50) == WAIT_TIMEOUT) {
+        }
+        bool reached = !halted.empty();
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, Patience);
+        Installation::EndChildrenOf(GetProcessId(process));
+        CloseHandle(process);
+        // The update ran through: every step has been killed once.
+        if (!reached)
+            break;
+        ++steps;
+        SCOPED_TRACE(halted);
+        std::string ran = RunPlainly(installation.Directory());
+        DirectoryState after = installation.State();
+        bool old = after == before && ran == "1.9\r\n";
+        bool next = after == update.Installed(installation) && ran == "1.10\r\n";
+        EXPECT_TRUE(old || next) << "ran: " << ran << "\n" << NamesOf(after);
+        if (old || next)
+            ++whole;
+        printf("killed at %s  -> %s\n", halted.substr(0, halted.size() - 2).c_str(),
+               old ? "the old version" : next ? "the new version" : "BROKEN");
+    }
+    printf("killed at every step: %d of %d left one whole version that starts\n", whole, steps);
+    EXPECT_GT(steps, 10);
+    EXPECT_EQ(steps, whole);
 }

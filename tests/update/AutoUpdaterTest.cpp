@@ -5,8 +5,9 @@
 #include "common/DialogAnswerer.h"
 #include "common/LoopbackServer.h"
 #include "common/ScopedTestKey.h"
+#include "common/SignedAnswer.h"
 #include "UpdateTestSupport.h"
-#include "report/MachineId.h"
+#include "services/MachineId.h"
 #include "services/ProgramLaunch.h"
 #include "services/RegistryKey.h"
 #include "ui/SubclassHook.h"
@@ -15,17 +16,27 @@
 
 // The test executable carries version 1.9 (update.rc). Every check here ends
 // before any file would be touched: accepted updates run in the host
-// program's own directory (AutoUpdaterHostTest.cpp).
+// program's own directory (AutoUpdaterHostTest.cpp). The endpoint is a
+// loopback server behind the TLS relay.
 
 namespace {
 
 const DWORD Patience = 60000;
 
+// An installer, signed for `version`: without a file the maker signed, no
+// update is offered at all.
+std::string SignedInstaller(const std::string& version)
+{
+    std::wstring url = ProcessTlsServers().Relayed(L"/get.php?file=setup.exe");
+    return "<files>" + SignedEntry(std::string(url.begin(), url.end()), "an installer", version) +
+           "</files>";
+}
+
 std::string Answer(const std::string& version, const std::string& more = "",
                    const std::string& info = "<info><en>A new Quillmere is ready.</en></info>")
 {
     return "<update><application>Quillmere update</application><version>" + version +
-           "</version>" + info + more + "</update>";
+           "</version>" + info + more + SignedInstaller(version) + "</update>";
 }
 
 // A top-level window standing for the main window; its close handler is the
@@ -72,7 +83,7 @@ struct Check {
     OwnerWindow owner;
     AutoUpdater updater;
 
-    std::wstring Url() const { return server.Url(L"/common/update.php?p=quillmere"); }
+    std::wstring Url() const { return WideHttpsUrl(server, "/common/update.php?p=quillmere"); }
     // Starts a check and waits for its end; the outcome, or -1 when none started.
     int Run(DWORD flags = AutoUpdater::CheckNow)
     {
@@ -181,7 +192,8 @@ TEST(AutoUpdater, ShowsTheTextOfTheUsersLanguageDecodedFromUtf8)
         EXPECT_EQ(L"Gr\x00FC\x00DF" L"e", seen.text);
 
     // Without an application name the box takes the window's caption.
-    check.server.Script(HttpAnswer(200, "<update><version>6.0</version><info><en>x</en></info></update>"));
+    check.server.Script(HttpAnswer(200, "<update><version>6.0</version><info><en>x</en></info>" +
+                                            SignedInstaller("6.0") + "</update>"));
     EXPECT_EQ(AutoUpdater::Declined, check.Run());
     ASSERT_EQ(3, boxes.Count());
     EXPECT_EQ(L"Quillmere [1.09]", boxes.Boxes()[2].caption);
@@ -232,6 +244,15 @@ TEST(AutoUpdater, QueryNamesVersionAndMachineAndTheWrappedAnswerIsRead)
     EXPECT_NE(nullptr, GetPropW(check.owner.Handle(), property));
     check.updater.StopCheck();
     EXPECT_EQ(nullptr, GetPropW(check.owner.Handle(), property));
+    EXPECT_EQ(requests, check.server.RequestCount());
+
+    // An endpoint that is not https is not asked at all.
+    std::wstring plain = check.server.Url(L"/common/update.php?p=quillmere");
+    ASSERT_EQ(1, check.updater.StartCheck(plain.c_str(), check.owner.Handle(), check.key.Root(),
+                                          check.key.Path(), L"LastCheck", AutoUpdater::CheckNow,
+                                          nullptr, L"1"));
+    ASSERT_EQ(1, check.updater.WaitForCheck(Patience));
+    EXPECT_EQ((DWORD)AutoUpdater::NoUpdate, check.updater.LastOutcome());
     EXPECT_EQ(requests, check.server.RequestCount());
 }
 
@@ -288,11 +309,45 @@ TEST(AutoUpdater, ChecksAtMostOnceAWeek)
     DeleteFileW(ini.c_str());
 }
 
+namespace {
+
+// Another dialog box of the owner's, hidden, that records a No sent to it.
+int otherNoes = 0;
+WNDPROC otherProcedure = nullptr;
+
+LRESULT CALLBACK RecordOtherCommands(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND && LOWORD(wParam) == IDNO)
+        ++otherNoes;
+    return CallWindowProcW(otherProcedure, window, message, wParam, lParam);
+}
+
+void DispatchFor(DWORD milliseconds, const std::function<bool()>& done)
+{
+    DWORD start = GetTickCount();
+    MSG message;
+    while (!done() && GetTickCount() - start < milliseconds) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+} // namespace
+
 // The window closes while the question is open: StopCheck runs inside the
-// box's own message loop and must neither hang nor count as a No.
-TEST(AutoUpdater, StopCheckDuringAnOpenQuestionReturns)
+// box's own message loop and must neither hang nor count as a No, and it
+// closes the question only, not another dialog of the window.
+TEST(AutoUpdater, StopCheckDuringAnOpenQuestionClosesOnlyTheQuestion)
 {
     Check check;
+    HWND other = CreateWindowExW(0, L"#32770", L"Other", WS_POPUP, 0, 0, 100, 100,
+                                 check.owner.Handle(), nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, other);
+    otherNoes = 0;
+    otherProcedure = (WNDPROC)SetWindowLongPtrW(other, GWLP_WNDPROC, (LONG_PTR)&RecordOtherCommands);
     bool stopped = false;
     check.owner.onClose = [&] {
         check.updater.StopCheck();
@@ -303,30 +358,41 @@ TEST(AutoUpdater, StopCheckDuringAnOpenQuestionReturns)
     ASSERT_EQ(1, check.updater.StartCheck(check.Url().c_str(), check.owner.Handle(), check.key.Root(),
                                           check.key.Path(), L"LastCheck", AutoUpdater::CheckNow,
                                           nullptr, L"1"));
-    DWORD start = GetTickCount();
-    MSG message;
-    while (!stopped && GetTickCount() - start < Patience) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
+    DispatchFor(Patience, [&] { return stopped; });
     ASSERT_TRUE(stopped);
     EXPECT_FALSE(check.updater.IsChecking());
     EXPECT_EQ((DWORD)AutoUpdater::Abandoned, check.updater.LastOutcome());
     EXPECT_EQ(L"", check.Declined()) << "a question closed unanswered is no No";
     EXPECT_EQ(1, boxes.Count());
-    // The box went away with the check.
-    start = GetTickCount();
-    bool boxGone = false;
-    while (!boxGone && GetTickCount() - start < Patience) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        boxGone = !FindWindowW(L"#32770", L"Quillmere update");
-        Sleep(20);
-    }
-    EXPECT_TRUE(boxGone);
+    // The box went away with the check; the other dialog stays, untouched.
+    DispatchFor(Patience, [] { return !FindWindowW(L"#32770", L"Quillmere update"); });
+    EXPECT_EQ(nullptr, FindWindowW(L"#32770", L"Quillmere update"));
+    EXPECT_TRUE(IsWindow(other));
+    EXPECT_EQ(0, otherNoes);
+    DestroyWindow(other);
+}
+
+// A server that sends a byte now and then holds a request for as long as
+// it likes; a closing window waits only a bounded time for the check.
+TEST(AutoUpdater, StopCheckReturnsInTimeWhileTheServerTrickles)
+{
+    Check check;
+    check.server.Script(LoopbackReply()
+                            .Send(HttpHead(200, "Content-Length: 100000\r\n") + "<update>")
+                            .Trickle(" ", 40, 1000));
+    ASSERT_EQ(1, check.updater.StartCheck(check.Url().c_str(), check.owner.Handle(), check.key.Root(),
+                                          check.key.Path(), L"LastCheck", AutoUpdater::CheckNow,
+                                          nullptr, L"1"));
+    DispatchFor(Patience, [&] { return check.server.RequestCount() > 0; });
+    ASSERT_EQ(1u, check.server.RequestCount());
+    DispatchFor(2000, [] { return false; });
+    DWORD start = GetTickCount();
+    check.updater.StopCheck();
+    DWORD took = GetTickCount() - start;
+    printf("the close returned after %lu ms of a trickling answer\n", took);
+    EXPECT_LT(took, AutoUpdater::StopPatience + 2000);
+    EXPECT_FALSE(check.updater.IsChecking());
+    EXPECT_EQ((DWORD)AutoUpdater::Abandoned, check.updater.LastOutcome());
 }
 
 namespace {

@@ -69,7 +69,7 @@ TEST(ProgramImage, AnArchiveWithAProgramForAnotherProcessorInstallsNothing)
         ASSERT_TRUE(WriteBytes(archive, BuildZip({{"Readme.txt", "notes"},
                                                   {"Quillmere.exe", image}})));
         FileJournal journal;
-        int installed = InstallArchive(archive.c_str(), program.c_str(), journal);
+        int installed = InstallArchive(archive, program, journal);
         if (machine != ThisProcessorMachine()) {
             EXPECT_EQ(0, installed);
             journal.Rollback();
@@ -77,7 +77,7 @@ TEST(ProgramImage, AnArchiveWithAProgramForAnotherProcessorInstallsNothing)
             continue;
         }
         ASSERT_EQ(1, installed);
-        journal.Commit();
+        ASSERT_EQ(1, journal.Finish());
         EXPECT_EQ(image, ReadBytes(program + L"\\Quillmere.exe"));
     }
 }

@@ -6,188 +6,160 @@
 #include "UpdateTestSupport.h"
 #include "ZipBuilder.h"
 #include "common/LoopbackServer.h"
-#include "common/ScratchFile.h"
+#include "common/SignedAnswer.h"
 #include "common/TempDirectory.h"
-#include "services/FileHash.h"
 #include "update/UpdateFiles.h"
+#include "update/UpdateSteps.h"
 
 namespace {
 
-std::string Sha256Of(const std::string& bytes)
-{
-    ScratchFile scratch;
-    scratch.Write(bytes);
-    WideString hex;
-    FileSha256(scratch.Path(), hex);
-    return std::string(hex.Text(), hex.Text() + hex.Length());
-}
-
-// Runs the program without arguments, as a restart does, and gives back the
-// version it noted ("" when it did not run).
-std::string RunProgram(const std::wstring& directory)
-{
-    std::wstring program = directory + L"\\Quillmere.exe";
-    std::wstring marker = directory + L"\\restarted.txt";
-    DeleteFileW(marker.c_str());
-    STARTUPINFOW startup = {sizeof startup};
-    PROCESS_INFORMATION process = {};
-    std::wstring command = L"\"" + program + L"\"";
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        directory.c_str(), &startup, &process))
-        return "";
-    WaitForSingleObject(process.hProcess, 120000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    std::string noted = ReadBytes(marker);
-    DeleteFileW(marker.c_str());
-    return noted;
-}
-
-// An update of three program files and an installer: the program arrives in
-// an archive with a license and a guide, the readme (with its digest) and a
-// new library as plain files.
+// An update of 1.9 to 1.10: the program arrives in an archive with a
+// license and a guide, the readme and a new library as plain files, and an
+// installer for the desktop, where the user keeps a "setup.exe" of their own.
 class UpdateScene {
 public:
     UpdateScene() : root_(L"swap")
     {
         program_ = std::wstring(root_.Path()) + L"\\program";
-        installers_ = std::wstring(root_.Path()) + L"\\desktop";
+        desktop_ = std::wstring(root_.Path()) + L"\\desktop";
         CreateDirectoryW(program_.c_str(), nullptr);
-        CreateDirectoryW(installers_.c_str(), nullptr);
+        CreateDirectoryW(desktop_.c_str(), nullptr);
         host_ = ReadBytes(TestDirectory() + L"updatehost.exe");
         next_ = ReadBytes(TestDirectory() + L"updatehost_next.exe");
         WriteBytes(program_ + L"\\Quillmere.exe", host_);
         WriteBytes(program_ + L"\\Quillmere_old.exe", "left by an earlier update");
         WriteBytes(program_ + L"\\License.txt", "old license");
         WriteBytes(program_ + L"\\Readme.txt", "old readme");
-        archive_ = BuildZip({{"Quillmere.exe", next_},
-                             {"License.txt", "new license"},
-                             {"Help/Guide.txt", "new guide", false}});
+        WriteBytes(desktop_ + L"\\setup.exe", "the user's own setup");
+        archive = BuildZip({{"Quillmere.exe", next_},
+                            {"License.txt", "new license"},
+                            {"Help/Guide.txt", "new guide", false}});
     }
 
     const std::wstring& Program() const { return program_; }
-    const std::wstring& Installers() const { return installers_; }
+    const std::wstring& Desktop() const { return desktop_; }
     const std::string& Host() const { return host_; }
     const std::string& Next() const { return next_; }
-    std::string& Archive() { return archive_; }
-    std::string readme = "new readme";
-    std::string readmeDigest = Sha256Of("new readme");
 
-    // The four answers in the order the downloads ask for them.
+    std::string archive;
+    std::string readme = "new readme";
+    std::string tool = "new tool";
+    std::string installer = "an installer";
+
+    // The bytes the server sends, in the order the downloads ask for them.
     void ServeAll(LoopbackServer& server) const
     {
-        server.Script(HttpAnswer(200, archive_));
+        server.Script(HttpAnswer(200, archive));
         server.Script(HttpAnswer(200, readme));
-        server.Script(HttpAnswer(200, "new tool"));
-        server.Script(HttpAnswer(200, "an installer"));
+        server.Script(HttpAnswer(200, tool));
+        server.Script(HttpAnswer(200, installer));
     }
 
-    std::wstring Answer(const LoopbackServer& server) const
+    // The answer, signed for the bytes the scene had when it was built.
+    std::string Answer(const LoopbackServer& server) const
     {
-        std::wstring digest(readmeDigest.begin(), readmeDigest.end());
-        return L"<update><version>1.10</version><files>"
-               L"<url name=\"Quillmere.exe\" zip=\"Quillmere.zip\">" + server.Url(L"/Quillmere.zip") +
-               L"</url>"
-               L"<url sha256=\"" + digest + L"\">\n  " + server.Url(L"/Readme.txt") +
-               L"\n  <name>Readme.txt</name></url>"
-               L"<URL name=\"Tool.dll\">" + server.Url(L"/Tool.dll") + L"</URL>"
-               L"<other>not a file</other>"
-               L"<url>" + server.Url(L"/get.php?file=setup.exe") + L"</url>"
-               L"</files></update>";
+        return "<update><version>1.10</version><files>" +
+               SignedEntry(HttpsUrl(server, "/Quillmere.zip"), signedArchive_, "1.10",
+                           "Quillmere.exe", "Quillmere.zip") +
+               SignedEntry(HttpsUrl(server, "/Readme.txt"), "new readme", "1.10", "Readme.txt") +
+               SignedEntry(HttpsUrl(server, "/Tool.dll"), "new tool", "1.10", "Tool.dll") +
+               "<other>not a file</other>" +
+               SignedEntry(HttpsUrl(server, "/get.php?file=setup.exe"), "an installer", "1.10") +
+               "</files></update>";
     }
+    void SignArchive() { signedArchive_ = archive; }
 
-    // Reads the answer and runs the three passes with `observer` watching.
-    int Install(LoopbackServer& server, UpdateFiles::StepObserver observer = nullptr,
-                void* data = nullptr, WideString* installer = nullptr)
+    // Checks, prepares, swaps and finishes as an accepted update does; any
+    // failure rolls back. 1 when the update is in.
+    int Install(const std::string& answerText, WideString* installerPath = nullptr)
     {
         XmlDocument answer;
-        if (!answer.Open(XmlNoValidation | XmlNoExternals) ||
-            !answer.LoadText(Answer(server).c_str()))
+        std::wstring wide(answerText.begin(), answerText.end());
+        if (!answer.Open(XmlNoValidation | XmlNoExternals) || !answer.LoadText(wide.c_str()))
             return -1;
         HttpClient http;
-        UpdateFiles files(http, program_.c_str(), installers_.c_str());
-        if (!files.Read(answer, nullptr) || files.Count() != 4)
+        UpdateFiles files(http, program_.c_str(), desktop_.c_str());
+        if (!files.Read(answer, nullptr) ||
+            !files.Check(L"1.10", L"Quillmere.exe", UpdatePublicKeys, UpdatePublicKeyCount))
             return -1;
-        files.Observe(observer, data);
-        int result = files.Install();
-        if (installer)
-            installer->Assign(files.InstallerPath());
-        return result;
-    }
-
-    // Nothing beside the two directories.
-    bool NothingOutside() const
-    {
-        for (const auto& entry : StateOf(root_.Path())) {
-            const std::wstring& name = entry.first;
-            if (name.compare(0, 7, L"program") != 0 && name.compare(0, 7, L"desktop") != 0)
-                return false;
+        FileJournal journal;
+        if (!files.Prepare(journal, nullptr) || !journal.Swap() || !files.PlaceInstaller()) {
+            EXPECT_EQ(1, journal.Rollback());
+            return 0;
         }
-        return true;
+        EXPECT_EQ(1, journal.Finish());
+        if (installerPath)
+            installerPath->Assign(files.InstallerPath());
+        return 1;
     }
 
 private:
     TempDirectory root_;
     std::wstring program_;
-    std::wstring installers_;
+    std::wstring desktop_;
     std::string host_;
     std::string next_;
-    std::string archive_;
+    std::string signedArchive_;
 };
 
-// Holds a file open without FILE_SHARE_DELETE from just before a step, so
-// that it cannot be renamed or deleted, and lets go of it a second later, as
-// a virus scanner looking at a fresh file would.
-class FileLock {
+// Holds a file open without FILE_SHARE_DELETE from the moment a step is
+// announced, so that it can be neither renamed nor deleted, and lets go of
+// it a second later, as a virus scanner looking at a fresh file would; or,
+// with `appears`, makes a file of another program appear there.
+class StepLock {
 public:
-    FileLock(UpdatePass pass, int index, const std::wstring& path)
-        : pass_(pass), index_(index), path_(path)
+    StepLock(const std::wstring& step, const std::wstring& path, bool appears = false)
+        : step_(step), path_(path), appears_(appears)
     {
+        if (!step_.empty())
+            WatchUpdateSteps(&Seen, this);
     }
-    ~FileLock()
+    ~StepLock()
     {
+        WatchUpdateSteps(nullptr, nullptr);
         if (releaser_.joinable())
             releaser_.join();
     }
     bool Taken() const { return taken_; }
 
-    static void BeforeStep(UpdatePass pass, int index, const UpdateFile&, void* data)
-    {
-        FileLock* lock = (FileLock*)data;
-        if (lock->pass_ == pass && lock->index_ == index && !lock->taken_)
-            lock->Take();
-    }
-
 private:
-    void Take()
+    static void Seen(const wchar_t* step, void* data)
     {
-        HANDLE handle = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        StepLock* lock = (StepLock*)data;
+        if (lock->taken_ || lock->step_ != step)
+            return;
+        if (lock->appears_) {
+            lock->taken_ = WriteBytes(lock->path_, "another program's");
+            return;
+        }
+        HANDLE handle = CreateFileW(lock->path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
             return;
-        taken_ = true;
-        releaser_ = std::thread([handle] {
+        lock->taken_ = true;
+        lock->releaser_ = std::thread([handle] {
             Sleep(1000);
             CloseHandle(handle);
         });
     }
 
-    UpdatePass pass_;
-    int index_;
+    std::wstring step_;
     std::wstring path_;
+    bool appears_;
     bool taken_ = false;
     std::thread releaser_;
 };
 
 } // namespace
 
-TEST(UpdateFiles, SwapsTheFilesAndKeepsOldCopies)
+TEST(UpdateFiles, SwapsTheFilesKeepsOldCopiesAndNeverReplacesTheUsersFiles)
 {
     UpdateScene scene;
+    scene.SignArchive();
     LoopbackServer server;
     scene.ServeAll(server);
     WideString installer;
-    ASSERT_EQ(1, scene.Install(server, nullptr, nullptr, &installer));
+    ASSERT_EQ(1, scene.Install(scene.Answer(server), &installer));
 
     DirectoryState expected = {
         {L"Quillmere.exe", scene.Next()},
@@ -201,10 +173,12 @@ TEST(UpdateFiles, SwapsTheFilesAndKeepsOldCopies)
     };
     DirectoryState after = StateOf(scene.Program());
     EXPECT_TRUE(after == expected) << NamesOf(after);
-    EXPECT_STREQ((scene.Installers() + L"\\setup.exe").c_str(), installer.Text());
-    EXPECT_EQ("an installer", ReadBytes(installer.Text()));
-    EXPECT_TRUE(scene.NothingOutside());
-    EXPECT_EQ("1.10\r\n", RunProgram(scene.Program()));
+    // The user's setup.exe stays; the installer takes a name of its own.
+    DirectoryState desktop = {{L"setup.exe", "the user's own setup"},
+                              {L"setup (2).exe", "an installer"}};
+    EXPECT_TRUE(StateOf(scene.Desktop()) == desktop) << NamesOf(StateOf(scene.Desktop()));
+    EXPECT_STREQ((scene.Desktop() + L"\\setup (2).exe").c_str(), installer.Text());
+    EXPECT_EQ("1.10\r\n", RunPlainly(scene.Program()));
     // The downloads asked for each file once, in the answer's order.
     std::vector<std::string> requests = server.Requests();
     ASSERT_EQ(4u, requests.size());
@@ -212,112 +186,127 @@ TEST(UpdateFiles, SwapsTheFilesAndKeepsOldCopies)
     EXPECT_EQ(0u, requests[3].find("GET /get.php?file=setup.exe "));
 }
 
-// Every step of every pass made to fail in turn: each time the directory
-// holds exactly what it held before, with a program that runs.
+// Whatever the answer says, only what the maker signed for this version,
+// this processor and this name is ever fetched.
+TEST(UpdateFiles, AnswersTheMakerDidNotSignAreRefusedBeforeAnythingIsFetched)
+{
+    UpdateScene scene;
+    LoopbackServer server;
+    std::string url = HttpsUrl(server, "/Quillmere.exe");
+    std::string next = scene.Next();
+    std::string digest = Sha256Hex(next);
+    const char* otherProcessor = sizeof(void*) == 8 ? "x86" : "x64";
+    auto entry = [&](const std::string& attributes, const std::string& address) {
+        return "<url name=\"Quillmere.exe\"" + attributes + ">" + address + "</url>";
+    };
+    auto signedBy = [&](const std::string& version, const std::string& name, const char* arch) {
+        return " sha256=\"" + digest + "\" signature=\"" + TestSignature(version, name, digest, arch) + "\"";
+    };
+    std::string plainUrl = "http" + url.substr(5);
+    struct Case {
+        const char* what;
+        std::string files;
+    } cases[] = {
+        {"unsigned", entry(" sha256=\"" + digest + "\"", url)},
+        {"no digest", entry(" signature=\"" + TestSignature("1.10", "Quillmere.exe", digest) + "\"", url)},
+        {"signed by another key", entry(" sha256=\"" + digest + "\" signature=\"" +
+                                            TestSignature("1.10", "Quillmere.exe", Sha256Hex("x")) + "\"", url)},
+        {"signed for another version", entry(signedBy("1.9", "Quillmere.exe", nullptr), url)},
+        {"signed for the other processor", entry(signedBy("1.10", "Quillmere.exe", otherProcessor), url)},
+        {"signed for another file", entry(signedBy("1.10", "Tool.exe", nullptr), url)},
+        {"over plain HTTP", entry(signedBy("1.10", "Quillmere.exe", nullptr), plainUrl)},
+        {"over FTP", entry(signedBy("1.10", "Quillmere.exe", nullptr), "ftp" + url.substr(5))},
+        {"one good, one unsigned",
+         SignedEntry(url, next, "1.10", "Quillmere.exe") + "<url name=\"Tool.dll\">" + url + "</url>"},
+        {"started through a shell link",
+         SignedEntry(url, next, "1.10", "Quillmere.exe") + SignedEntry(url, "link", "1.10", "Start.lnk") +
+             "<execute>Start.lnk</execute>"},
+        {"the program is not among the files", SignedEntry(url, "text", "1.10", "Readme.txt")},
+        {"one target twice",
+         SignedEntry(url, next, "1.10", "Quillmere.exe") + SignedEntry(url, next, "1.10", "quillmere.EXE")},
+        {"two installers",
+         SignedEntry(url + "?f=a.exe", "a", "1.10") + SignedEntry(url + "?f=b.exe", "b", "1.10")},
+        {"no files", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DirectoryState before = StateOf(scene.Program());
+        EXPECT_EQ(-1, scene.Install("<update><version>1.10</version><files>" + c.files +
+                                    "</files></update>"));
+        EXPECT_TRUE(StateOf(scene.Program()) == before);
+    }
+    EXPECT_EQ(0u, server.RequestCount());
+}
+
+// Every step made to fail in turn: each time the directory holds exactly
+// what it held before, with a program that runs, and the desktop is as the
+// user left it.
 TEST(UpdateFiles, EveryFailureLeavesTheOriginalRunnableProgram)
 {
     const std::string cut = HttpHead(200, "Content-Length: 100000\r\n");
     struct Case {
         const char* what;
-        // Prepares the server (and the archive) for the case.
+        // Prepares the scene and the server for the case.
         std::function<void(UpdateScene&, LoopbackServer&)> serve;
-        UpdatePass lockPass;
-        int lockIndex; // -1: no lock
+        const wchar_t* lockStep; // the step at which `lockName` is held, or none
         const wchar_t* lockName;
+        bool appears;            // `lockName` appears instead, and must stay
     };
-    auto serveAll = [](UpdateScene& scene, LoopbackServer& server) { scene.ServeAll(server); };
+    auto serveAll = [](UpdateScene& scene, LoopbackServer& server) {
+        scene.SignArchive();
+        scene.ServeAll(server);
+    };
     auto withArchive = [](std::vector<ZipMember> members) {
         return [members](UpdateScene& scene, LoopbackServer& server) {
-            scene.Archive() = BuildZip(members);
+            scene.archive = BuildZip(members);
+            scene.SignArchive();
             scene.ServeAll(server);
         };
     };
     std::vector<Case> cases = {
         {"archive download answered 404",
-         [](UpdateScene&, LoopbackServer& server) { server.Script(HttpAnswer(404, "gone")); },
-         UpdateDownloadPass, -1, nullptr},
+         [](UpdateScene& scene, LoopbackServer& server) {
+             scene.SignArchive();
+             server.Script(HttpAnswer(404, "gone"));
+         }},
         {"archive download cut short",
          [&](UpdateScene& scene, LoopbackServer& server) {
-             server.Script(LoopbackReply().Send(cut + scene.Archive().substr(0, 5000)));
-         },
-         UpdateDownloadPass, -1, nullptr},
-        {"readme download reset",
+             scene.SignArchive();
+             server.Script(LoopbackReply().Send(cut + scene.archive.substr(0, 5000)));
+         }},
+        {"archive other than the one signed",
          [](UpdateScene& scene, LoopbackServer& server) {
-             server.Script(HttpAnswer(200, scene.Archive()));
-             server.Script(LoopbackReply().Send(HttpHead(200, "Content-Length: 50\r\n") + "new").Reset());
-         },
-         UpdateDownloadPass, -1, nullptr},
-        {"readme differs from its digest",
+             scene.SignArchive();
+             scene.archive = BuildZip({{"Quillmere.exe", scene.Next()}, {"Evil.dll", "x"}});
+             scene.ServeAll(server);
+         }},
+        {"readme other than the one signed",
          [](UpdateScene& scene, LoopbackServer& server) {
+             scene.SignArchive();
              scene.readme = "a readme someone changed";
              scene.ServeAll(server);
-         },
-         UpdateDownloadPass, -1, nullptr},
-        {"library download answered 500",
+         }},
+        {"installer download answered 404",
          [](UpdateScene& scene, LoopbackServer& server) {
-             server.Script(HttpAnswer(200, scene.Archive()));
+             scene.SignArchive();
+             server.Script(HttpAnswer(200, scene.archive));
              server.Script(HttpAnswer(200, scene.readme));
-             server.Script(HttpAnswer(500, "broken"));
-         },
-         UpdateDownloadPass, -1, nullptr},
-        {"library built for another processor",
-         [](UpdateScene& scene, LoopbackServer& server) {
-             std::string library = scene.Next();
-             DWORD pe = *(const DWORD*)(library.data() + 0x3C);
-             WORD other = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
-             memcpy(&library[pe + 4], &other, sizeof other);
-             server.Script(HttpAnswer(200, scene.Archive()));
-             server.Script(HttpAnswer(200, scene.readme));
-             server.Script(HttpAnswer(200, library));
-         },
-         UpdateDownloadPass, -1, nullptr},
-        {"library announced beyond 64 MiB",
-         [](UpdateScene& scene, LoopbackServer& server) {
-             server.Script(HttpAnswer(200, scene.Archive()));
-             server.Script(HttpAnswer(200, scene.readme));
-             server.Script(LoopbackReply().Send(HttpHead(200, "Content-Length: 67108865\r\n") +
-                                                std::string(4096, 'x')));
-         },
-         UpdateDownloadPass, -1, nullptr},
-        {"installer download closed before the head",
-         [](UpdateScene& scene, LoopbackServer& server) {
-             server.Script(HttpAnswer(200, scene.Archive()));
-             server.Script(HttpAnswer(200, scene.readme));
-             server.Script(HttpAnswer(200, "new tool"));
-             server.Script(LoopbackReply());
-         },
-         UpdateDownloadPass, -1, nullptr},
-        {"program locked while it is backed up", serveAll, UpdateBackUpPass, 0, L"Quillmere.exe"},
-        {"earlier _old copy locked", serveAll, UpdateBackUpPass, 0, L"Quillmere_old.exe"},
-        {"readme locked after the program was backed up", serveAll, UpdateBackUpPass, 1,
-         L"Readme.txt"},
-        {"archive corrupt",
-         [](UpdateScene& scene, LoopbackServer& server) {
-             scene.Archive()[scene.Archive().size() / 3] ^= 0x55;
-             scene.ServeAll(server);
-         },
-         UpdateDownloadPass, -1, nullptr},
-        {"archive cut short",
-         [](UpdateScene& scene, LoopbackServer& server) {
-             scene.Archive().resize(scene.Archive().size() - 40);
-             scene.ServeAll(server);
-         },
-         UpdateDownloadPass, -1, nullptr},
+             server.Script(HttpAnswer(200, scene.tool));
+             server.Script(HttpAnswer(404, "gone"));
+         }},
+        {"a program of the offered version's name but another version",
+         withArchive({{"Quillmere.exe", ReadBytes(TestDirectory() + L"updatehost.exe")}})},
         {"archive member leaves the directory",
-         withArchive({{"Quillmere.exe", "not run"}, {"../evil.txt", "outside"}}), UpdateDownloadPass,
-         -1, nullptr},
-        {"archive member with a drive", withArchive({{"Quillmere.exe", "x"}, {"C:/evil.txt", "x"}}),
-         UpdateDownloadPass, -1, nullptr},
-        {"archive bomb", withArchive({{"Quillmere.exe", std::string(70 << 20, 'A')}}),
-         UpdateDownloadPass, -1, nullptr},
-        {"archive without the program", withArchive({{"License.txt", "new license"}}),
-         UpdateDownloadPass, -1, nullptr},
-        {"license locked while the archive replaces it", serveAll, UpdateInstallPass, 0,
+         withArchive({{"Quillmere.exe", "not run"}, {"../evil.txt", "outside"}})},
+        {"archive without the program", withArchive({{"License.txt", "new license"}})},
+        {"program locked while it is backed up", serveAll, L"rename Quillmere.exe",
+         L"Quillmere.exe"},
+        {"readme locked after the program was swapped", serveAll, L"rename Readme.txt",
+         L"Readme.txt"},
+        {"license locked while the archive replaces it", serveAll, L"rename License.txt",
          L"License.txt"},
-        {"new readme locked before it takes its place", serveAll, UpdateInstallPass, 1,
-         L"Readme_new.txt"},
-        {"new library locked at the very last step", serveAll, UpdateInstallPass, 2,
-         L"Tool_new.dll"},
+        {"another program's library appears before the last step", serveAll, L"rename Tool.dll",
+         L"Tool.dll", true},
     };
 
     int held = 0;
@@ -325,20 +314,21 @@ TEST(UpdateFiles, EveryFailureLeavesTheOriginalRunnableProgram)
         SCOPED_TRACE(c.what);
         UpdateScene scene;
         DirectoryState before = StateOf(scene.Program());
-        DirectoryState installersBefore = StateOf(scene.Installers());
+        DirectoryState desktopBefore = StateOf(scene.Desktop());
         LoopbackServer server;
         c.serve(scene, server);
+        std::wstring lockPath = c.lockName ? scene.Program() + L"\\" + c.lockName : L"";
         {
-            FileLock lock(c.lockPass, c.lockIndex,
-                          c.lockName ? scene.Program() + L"\\" + c.lockName : std::wstring());
-            EXPECT_EQ(0, scene.Install(server, &FileLock::BeforeStep, &lock));
-            EXPECT_EQ(c.lockIndex >= 0, lock.Taken());
+            StepLock lock(c.lockStep ? c.lockStep : L"", lockPath, c.appears);
+            EXPECT_EQ(0, scene.Install(scene.Answer(server)));
+            EXPECT_EQ(c.lockStep != nullptr, lock.Taken());
         }
+        if (c.appears)
+            before[c.lockName] = "another program's";
         DirectoryState after = StateOf(scene.Program());
-        bool same = after == before && StateOf(scene.Installers()) == installersBefore &&
-                    scene.NothingOutside();
+        bool same = after == before && StateOf(scene.Desktop()) == desktopBefore;
         EXPECT_TRUE(same) << NamesOf(after);
-        std::string ran = RunProgram(scene.Program());
+        std::string ran = RunPlainly(scene.Program());
         EXPECT_EQ("1.9\r\n", ran);
         if (same && ran == "1.9\r\n")
             ++held;

@@ -5,42 +5,74 @@
 #include "services/ModulePath.h"
 #include "services/WideString.h"
 #include "update/AutoUpdater.h"
+#include "update/UpdateRecovery.h"
+#include "update/UpdateSteps.h"
 
-// Started without arguments, the host notes that it ran: a line with its
-// version is appended to "restarted.txt" beside it. Started as
-//   updatehost.exe check <url> <key path below HKCU> <flags>
+// Like the program, the host first recovers an interrupted update (and
+// starts the folder's program instead when that replaced it). Started
+// without arguments it then notes that it ran (a line with its version is
+// appended to "restarted.txt" beside it) and shows a window until it is
+// closed or HostLifetime has passed; the "broken" build ends at once
+// instead, as a build that crashes at start would. Started as
+//   updatehost.exe check <url> <key path below HKCU> <flags> [<step>]
 // it runs an update check for a window of its own, the way the main window
 // does, and ends with the check's outcome as its exit code (100 when no
-// check was due).
+// check was due). With <step>, the check halts at that step of the
+// installation (counted from 1): it writes the step's text to "halted.txt"
+// beside it and waits there to be killed.
 
 namespace {
 
 const UINT_PTR PollTimer = 1;
+const UINT_PTR LifetimeTimer = 2;
 const DWORD NotDue = 100;
+#ifdef HOST_ENDS_AT_START
+const DWORD EndsAtStart = 3;
+#else
+const DWORD HostLifetime = 20000;
+#endif
 
 AutoUpdater updater;
+bool checking = false;
+long haltAt = 0;
+long stepsSeen = 0;
 
-void NoteThatItRan()
+int PathBeside(const wchar_t* name, WideString& path)
 {
-    WideString directory, path, version;
-    if (!GetExecutableDirectory(directory) || !JoinPath(directory, L"restarted.txt", path))
+    WideString directory;
+    return GetExecutableDirectory(directory) && JoinPath(directory, name, path);
+}
+
+void AppendLine(const wchar_t* name, const char* line)
+{
+    WideString path;
+    if (!PathBeside(name, path))
         return;
     HANDLE file = CreateFileW(path.Text(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    char line[32];
-    int length = wsprintfA(line, "%s\r\n", HOST_VERSION_TEXT);
     DWORD written = 0;
-    WriteFile(file, line, (DWORD)length, &written, nullptr);
+    WriteFile(file, line, (DWORD)lstrlenA(line), &written, nullptr);
     CloseHandle(file);
+}
+
+void HaltAtStep(const wchar_t* step, void*)
+{
+    if (InterlockedIncrement(&stepsSeen) != haltAt)
+        return;
+    char line[512];
+    WideCharToMultiByte(CP_UTF8, 0, step, -1, line, sizeof line - 2, nullptr, nullptr);
+    lstrcatA(line, "\r\n");
+    AppendLine(L"halted.txt", line);
+    Sleep(INFINITE);
 }
 
 LRESULT CALLBACK HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_TIMER:
-        if (wParam == PollTimer && !updater.IsChecking())
+        if ((wParam == PollTimer && checking && !updater.IsChecking()) || wParam == LifetimeTimer)
             PostMessageW(window, WM_CLOSE, 0, 0);
         return 0;
     case WM_CLOSE:
@@ -49,30 +81,26 @@ LRESULT CALLBACK HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
-        PostQuitMessage((int)updater.LastOutcome());
+        PostQuitMessage(checking ? (int)updater.LastOutcome() : 0);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-int RunCheck(const wchar_t* url, const wchar_t* keyPath, DWORD flags)
+HWND CreateHostWindow()
 {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = HostProcedure;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"QuillmereUpdateHost";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Quillmere update host",
-                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr,
-                                  nullptr, windowClass.hInstance, nullptr);
-    if (!window)
-        return 101;
-    if (!updater.StartCheck(url, window, HKEY_CURRENT_USER, keyPath, L"LastCheck", flags, nullptr,
-                            L"1")) {
-        DestroyWindow(window);
-        return (int)NotDue;
-    }
-    SetTimer(window, PollTimer, 100, nullptr);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"Quillmere update host " HOST_VERSION_TEXT,
+                           WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr,
+                           windowClass.hInstance, nullptr);
+}
+
+int RunMessageLoop()
+{
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -81,17 +109,54 @@ int RunCheck(const wchar_t* url, const wchar_t* keyPath, DWORD flags)
     return (int)message.wParam;
 }
 
+int RunCheck(const wchar_t* url, const wchar_t* keyPath, DWORD flags)
+{
+    HWND window = CreateHostWindow();
+    if (!window)
+        return 101;
+    checking = true;
+    if (!updater.StartCheck(url, window, HKEY_CURRENT_USER, keyPath, L"LastCheck", flags, nullptr,
+                            L"1")) {
+        DestroyWindow(window);
+        return (int)NotDue;
+    }
+    SetTimer(window, PollTimer, 100, nullptr);
+    return RunMessageLoop();
+}
+
+int RunPlainly()
+{
+#ifdef HOST_ENDS_AT_START
+    return (int)EndsAtStart;
+#else
+    // Noted once the window shows, so that whoever reads the note can close it.
+    HWND window = CreateHostWindow();
+    if (!window)
+        return 101;
+    AppendLine(L"restarted.txt", HOST_VERSION_TEXT "\r\n");
+    SetTimer(window, LifetimeTimer, HostLifetime, nullptr);
+    return RunMessageLoop();
+#endif
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    if (!RecoverAtStart())
+        return 0;
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     int result = 0;
-    if (arguments && count == 5 && lstrcmpW(arguments[1], L"check") == 0)
+    if (arguments && (count == 5 || count == 6) && lstrcmpW(arguments[1], L"check") == 0) {
+        if (count == 6) {
+            haltAt = _wtol(arguments[5]);
+            WatchUpdateSteps(&HaltAtStep, nullptr);
+        }
         result = RunCheck(arguments[2], arguments[3], (DWORD)_wtoi(arguments[4]));
-    else
-        NoteThatItRan();
+    } else {
+        result = RunPlainly();
+    }
     LocalFree(arguments);
     return result;
 }

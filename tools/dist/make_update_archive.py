@@ -22,6 +22,19 @@ def sha256(path):
     return digest.hexdigest()
 
 
+def write_archive(path, files):
+    """The archive `path` holding each of `files` under its own name."""
+    temporary = path + ".tmp"
+    with zipfile.ZipFile(temporary, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+        for name in files:
+            member = zipfile.ZipInfo(os.path.basename(name), FIXED_TIME)
+            member.compress_type = zipfile.ZIP_DEFLATED
+            member.external_attr = 0o644 << 16
+            with open(name, "rb") as source:
+                archive.writestr(member, source.read())
+    os.replace(temporary, path)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--archive", required=True)
@@ -29,15 +42,7 @@ def main():
     parser.add_argument("files", nargs="+")
     options = parser.parse_args()
 
-    temporary = options.archive + ".tmp"
-    with zipfile.ZipFile(temporary, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
-        for path in options.files:
-            member = zipfile.ZipInfo(os.path.basename(path), FIXED_TIME)
-            member.compress_type = zipfile.ZIP_DEFLATED
-            member.external_attr = 0o644 << 16
-            with open(path, "rb") as source:
-                archive.writestr(member, source.read())
-    os.replace(temporary, options.archive)
+    write_archive(options.archive, options.files)
 
     lines = [f"{sha256(path)}  {os.path.basename(path)}\n"
              for path in options.files + [options.archive]]

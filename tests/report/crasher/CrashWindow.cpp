@@ -2,8 +2,9 @@
 // refresh (timer 1), a device-change broadcast and an update question wait
 // for that thread: for the test that nothing of the window runs again while
 // the crash is reported.
-//   crashwindow <port> <settings key below HKEY_CURRENT_USER>
-// The update check and the problem report both go to the loopback port. The
+//   crashwindow <port> <settings key below HKEY_CURRENT_USER> <update endpoint>
+// The problem report goes to the loopback port, the update check to the
+// endpoint, which must be https (the test relays it to the same port). The
 // report step records in "step.txt" beside the program whether the question
 // was waiting and how many device enumerations the simulator counted when
 // the program crashed and when the dialog had ended.
@@ -95,7 +96,7 @@ static void CALLBACK WatchTheTree(HWND, UINT, UINT_PTR timer, DWORD)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3)
+    if (argc < 4)
         return 2;
     Port = (INTERNET_PORT)atoi(argv[1]);
     DWORD length = GetModuleFileNameW(nullptr, StepFile, MAX_PATH);
@@ -104,7 +105,7 @@ int main(int argc, char** argv)
     wcscpy(StepFile + length, L"step.txt");
     wchar_t key[MAX_PATH], endpoint[128];
     MultiByteToWideChar(CP_ACP, 0, argv[2], -1, key, MAX_PATH);
-    _snwprintf(endpoint, 128, L"http://127.0.0.1:%u/common/update.php?p=quillmere", (unsigned)Port);
+    MultiByteToWideChar(CP_ACP, 0, argv[3], -1, endpoint, 128);
     endpoint[127] = 0;
 
     MainWindow& window = MainWindow::Current();

@@ -1,4 +1,4 @@
-#include "report/MachineId.h"
+#include "services/MachineId.h"
 #include "services/ComInit.h"
 #include "services/RegistryKey.h"
 #include "services/WindowsVersion.h"

@@ -3,7 +3,7 @@
 #include <stdio.h>
 
 #include "common/ScopedTestKey.h"
-#include "report/MachineId.h"
+#include "services/MachineId.h"
 #include "services/RegistryKey.h"
 
 namespace {
