@@ -69,3 +69,31 @@ int OpenUrl(const wchar_t* target)
         CoUninitialize();
     return started;
 }
+
+namespace {
+
+struct MainWindowSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK FindVisibleMainWindow(HWND window, LPARAM data)
+{
+    MainWindowSearch* search = (MainWindowSearch*)data;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != search->process || !IsWindowVisible(window) ||
+        GetWindow(window, GW_OWNER) != nullptr)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+} // namespace
+
+HWND VisibleMainWindowOf(DWORD processId)
+{
+    MainWindowSearch search = {processId, nullptr};
+    EnumWindows(&FindVisibleMainWindow, (LPARAM)&search);
+    return search.found;
+}

@@ -22,6 +22,10 @@ int LaunchProgramProcess(const wchar_t* file, const wchar_t* parameters, const w
 // empty target opens nothing.
 int OpenUrl(const wchar_t* target);
 
+// The first visible top-level window of process `processId` that no other
+// window owns (a program's main window), or null while it shows none.
+HWND VisibleMainWindowOf(DWORD processId);
+
 // Tests see what would be started by replacing the shell's function; null
 // restores it. Returns the function it replaces.
 typedef BOOL (WINAPI* ShellExecuteExProc)(SHELLEXECUTEINFOW* info);

@@ -7,23 +7,6 @@ namespace {
 const DWORD PollInterval = 100;
 const DWORD TerminationPatience = 5000;
 
-struct WindowSearch {
-    DWORD process;
-    bool found;
-};
-
-BOOL CALLBACK FindVisibleTopLevel(HWND window, LPARAM data)
-{
-    WindowSearch* search = (WindowSearch*)data;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != search->process || !IsWindowVisible(window) ||
-        GetWindow(window, GW_OWNER) != nullptr)
-        return TRUE;
-    search->found = true;
-    return FALSE;
-}
-
 bool IsSet(const volatile LONG* flag)
 {
     return flag && *flag;
@@ -56,9 +39,7 @@ bool ProgramStart::HasEnded() const
 
 bool ProgramStart::ShowsWindow() const
 {
-    WindowSearch search = {processId_, false};
-    EnumWindows(&FindVisibleTopLevel, (LPARAM)&search);
-    return search.found;
+    return VisibleMainWindowOf(processId_) != nullptr;
 }
 
 ProgramStart::Verdict ProgramStart::WaitUntilUp(DWORD upTimeout, DWORD steadyTime,

@@ -28,6 +28,7 @@
 #include "ControlRecording.h"
 #include "app/MainWindow.h"
 #include "devices/DeviceTree.h"
+#include "services/ProgramLaunch.h"
 #include "resources/resource.h"
 #include "ui/ListViewControl.h"
 #include "ui/TreeViewControl.h"
@@ -571,23 +572,6 @@ struct LaunchTimes {
     double filled = -1; // its tree answers with the expected number of items
 };
 
-struct FindWindowOf {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context)
-{
-    FindWindowOf* search = (FindWindowOf*)context;
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->process && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // Starts `command` and polls until its window shows and, when `items` > 0,
 // until its tree holds that many items. The tree answers only between
 // messages, so the count arrives once the rebuild has ended.
@@ -602,17 +586,17 @@ LaunchTimes Launch(const std::wstring& command, int items)
                         &process))
         return times;
     double deadline = start + 20000;
-    FindWindowOf search = {process.dwProcessId, nullptr};
+    HWND found = nullptr;
     while (NowMs() < deadline) {
-        if (!search.found) {
-            EnumWindows(FindVisibleWindow, (LPARAM)&search);
-            if (search.found)
+        if (!found) {
+            found = VisibleMainWindowOf(process.dwProcessId);
+            if (found)
                 times.window = NowMs() - start;
         }
-        if (search.found) {
+        if (found) {
             if (items <= 0)
                 break;
-            HWND tree = GetDlgItem(search.found, TreeId);
+            HWND tree = GetDlgItem(found, TreeId);
             DWORD_PTR count = 0;
             if (tree && SendMessageTimeoutW(tree, TVM_GETCOUNT, 0, 0, SMTO_NORMAL, 5000, &count) &&
                 (int)count >= items) {
