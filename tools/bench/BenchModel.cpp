@@ -772,7 +772,9 @@ void MeasureMainWindow(StartupFigures& figures)
 class UpdateCheckOff {
 public:
     // The user's "Flags" value is kept byte for byte, whatever its type
-    // (Quillmere writes it as a 64-bit number), and put back at the end.
+    // (Quillmere writes it as a 64-bit number), and put back at the end. A
+    // copy waits beside it meanwhile, so that a run that was killed is
+    // undone by the next one.
     UpdateCheckOff()
     {
         if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tollbrook\\Quillmere", 0, nullptr, 0,
@@ -780,8 +782,13 @@ public:
             key_ = nullptr;
             return;
         }
+        PutBack();
         size_ = sizeof(saved_);
         had_ = RegQueryValueExW(key_, L"Flags", nullptr, &type_, saved_, &size_) == ERROR_SUCCESS;
+        // A value of type none stands for "there was no Flags value".
+        if (RegSetValueExW(key_, KeptName, 0, had_ ? type_ : REG_NONE, saved_, had_ ? size_ : 0) !=
+            ERROR_SUCCESS)
+            return;
         unsigned long long flags = 0;
         if (had_ && (type_ == REG_QWORD || type_ == REG_DWORD))
             memcpy(&flags, saved_, size_ < sizeof(flags) ? size_ : sizeof(flags));
@@ -792,14 +799,27 @@ public:
     {
         if (!key_)
             return;
-        if (had_)
-            RegSetValueExW(key_, L"Flags", 0, type_, saved_, size_);
-        else
-            RegDeleteValueW(key_, L"Flags");
+        PutBack();
         RegCloseKey(key_);
     }
 
 private:
+    static constexpr const wchar_t* KeptName = L"Flags kept by the benchmark";
+
+    // Puts a kept value back as "Flags" and removes the copy.
+    void PutBack()
+    {
+        BYTE kept[64] = {};
+        DWORD size = sizeof kept, type = 0;
+        if (RegQueryValueExW(key_, KeptName, nullptr, &type, kept, &size) != ERROR_SUCCESS)
+            return;
+        if (type == REG_NONE)
+            RegDeleteValueW(key_, L"Flags");
+        else
+            RegSetValueExW(key_, L"Flags", 0, type, kept, size);
+        RegDeleteValueW(key_, KeptName);
+    }
+
     HKEY key_ = nullptr;
     BYTE saved_[64] = {};
     DWORD size_ = 0;
