@@ -409,7 +409,9 @@ int TreeViewControl::LabelEditMessage(HWND window, UINT message, WPARAM wParam, 
 int TreeViewControl::TreeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                  LRESULT* result, void* userData)
 {
-    return ((TreeViewControl*)userData)->menuKeys_.OnKey(window, message, wParam, lParam, result);
+    TreeViewControl* control = (TreeViewControl*)userData;
+    return control->paint_.OnMessage(window, message, wParam, lParam, result) ||
+           control->menuKeys_.OnKey(window, message, wParam, lParam, result);
 }
 
 int TreeViewControl::OnNotify(HWND dialog, WPARAM wParam, LPARAM lParam, LRESULT* result)

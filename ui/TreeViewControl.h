@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "devices/TreeSink.h"
+#include "ui/BufferedPaint.h"
 #include "ui/ContextMenuKeys.h"
 #include "ui/ImageList.h"
 #include "ui/OptionalApi.h"
@@ -153,6 +154,7 @@ private:
     TaggedSubclassHook<SubclassTag("tree")> labelEdit_;
     TaggedSubclassHook<SubclassTag("trev")> hook_;
     ContextMenuKeys menuKeys_;
+    BufferedPaint paint_;
     TreeItemCallbacks itemCallbacks_ = {};
     void* itemUserData_ = nullptr;
     TreeInputCallbacks inputCallbacks_ = {};

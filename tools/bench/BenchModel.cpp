@@ -391,6 +391,7 @@ MachineFigures RunMachine(const wchar_t* file, Controls& controls, bool measureM
         *targets[i] = TreeFigure(model, controls, filter.c_str(), label, nullptr, nullptr);
         PrintFigure(*targets[i]);
         printf("    of the model's total, the tree control took %.1f ms\n", targets[i]->control);
+        PrintAnatomy(targets[i]->anatomy, targets[i]->rounds);
     }
 
     DeviceNode* busiest = FindByInstanceId(
