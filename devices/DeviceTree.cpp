@@ -299,14 +299,17 @@ int DeviceTree::InsertMarked(TreeSink& tree, HTREEITEM parent, DeviceNode* first
         if (match == 2)
             continue;
         int image = ImageOf(tree, *node);
-        HTREEITEM item = tree.InsertItem(parent, TVI_LAST, node->name.Text(), image, image, 0,
-                                         (LPARAM)node);
+        // A shown node with children shows at least one of them: its own
+        // match shows them all, a match below shows that one. So the item
+        // goes in expanded, with its button, in one call instead of three.
+        int children = node->children.IsEmpty() ? 0 : 1;
+        HTREEITEM item = tree.InsertItem(parent, TVI_LAST, node->name.Text(), image, image,
+                                         children, (LPARAM)node, TVIS_EXPANDED);
         if (!item)
             continue;
         inserted = 1;
-        if (InsertMarked(tree, item, node->children.First(), match))
-            tree.SetItemChildren(item, 1);
-        tree.Expand(item, TVE_EXPAND);
+        if (!InsertMarked(tree, item, node->children.First(), match) && children)
+            tree.SetItemChildren(item, 0);
     }
     return inserted;
 }

@@ -19,8 +19,13 @@ public:
     virtual int AddIconResource(int id) = 0;
     // Adds a copy of `icon`; its index or -1.
     virtual int AddIcon(HICON icon) = 0;
+    // `state` TVIS_EXPANDED inserts an item with children (`children` 1)
+    // already expanded, as expanding it once its children are in would leave
+    // it; an item without children stays as it is, as the control would not
+    // expand it either.
     virtual HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text,
-                                 int image, int selectedImage, int children, LPARAM param) = 0;
+                                 int image, int selectedImage, int children, LPARAM param,
+                                 UINT state) = 0;
     virtual bool SetItemChildren(HTREEITEM item, int children) = 0;
     virtual bool Expand(HTREEITEM item, UINT action) = 0;
 };

@@ -180,7 +180,8 @@ int TreeViewControl::AddIcon(HICON icon)
 }
 
 HTREEITEM TreeViewControl::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text,
-                                      int image, int selectedImage, int children, LPARAM param)
+                                      int image, int selectedImage, int children, LPARAM param,
+                                      UINT state)
 {
     if (!tree_)
         return nullptr;
@@ -193,6 +194,12 @@ HTREEITEM TreeViewControl::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, c
     insert.item.iSelectedImage = selectedImage;
     insert.item.cChildren = children;
     insert.item.lParam = param;
+    if ((state & TVIS_EXPANDED) && children) {
+        // What TVM_EXPAND leaves, without the message and its notifications
+        // for every item.
+        insert.item.mask |= TVIF_STATE;
+        insert.item.state = insert.item.stateMask = TVIS_EXPANDED | TVIS_EXPANDEDONCE;
+    }
     return (HTREEITEM)SendMessageW(tree_, TVM_INSERTITEMW, 0, (LPARAM)&insert);
 }
 

@@ -88,7 +88,7 @@ public:
     int AddIconResource(int id) override;
     int AddIcon(HICON icon) override;
     HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text, int image,
-                         int selectedImage, int children, LPARAM param) override;
+                         int selectedImage, int children, LPARAM param, UINT state) override;
     bool SetItemChildren(HTREEITEM item, int children) override;
     bool Expand(HTREEITEM item, UINT action) override;
 

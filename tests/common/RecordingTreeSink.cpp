@@ -45,7 +45,7 @@ int RecordingTreeSink::AddIcon(HICON icon)
 
 HTREEITEM RecordingTreeSink::InsertItem(HTREEITEM parent, HTREEITEM insertAfter,
                                         const wchar_t* text, int image, int selectedImage,
-                                        int children, LPARAM param)
+                                        int children, LPARAM param, UINT state)
 {
     std::unique_ptr<Item> item(new Item);
     item->text = text ? text : L"";
@@ -53,6 +53,7 @@ HTREEITEM RecordingTreeSink::InsertItem(HTREEITEM parent, HTREEITEM insertAfter,
     item->selectedImage = selectedImage;
     item->children = children;
     item->param = param;
+    item->expanded = (state & TVIS_EXPANDED) != 0;
     Item* raw = item.get();
     if (parent == TVI_ROOT || parent == nullptr) {
         roots_.push_back(raw);

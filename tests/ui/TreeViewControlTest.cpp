@@ -83,7 +83,7 @@ protected:
 
     HTREEITEM Add(HTREEITEM parent, const wchar_t* text, LPARAM param, int image = 0)
     {
-        return control.InsertItem(parent, TVI_LAST, text, image, image, 0, param);
+        return control.InsertItem(parent, TVI_LAST, text, image, image, 0, param, 0);
     }
 
     HTREEITEM Child(HTREEITEM item) const
@@ -423,7 +423,7 @@ TEST_F(TreeViewControlTest, DetachEmptiesTheTreeAndLetsGoOfTheImageList)
     EXPECT_FALSE(SendMessageW(tree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
     EXPECT_FALSE(control.Window());
     EXPECT_EQ(0, control.Detach());
-    EXPECT_EQ(nullptr, control.InsertItem(TVI_ROOT, TVI_LAST, L"late", 0, 0, 0, 0));
+    EXPECT_EQ(nullptr, control.InsertItem(TVI_ROOT, TVI_LAST, L"late", 0, 0, 0, 0, 0));
     // A new attach works on the same control.
     EXPECT_EQ(1, control.Init(tree, GetModuleHandleW(nullptr), 4));
 }
@@ -476,6 +476,12 @@ TEST_F(TreeViewControlTest, DeviceModelRebuildsIntoTheRealTree)
     EXPECT_STREQ(L"Volume", text.Text());
     EXPECT_EQ(0, item.cChildren);
     EXPECT_EQ(2, control.Images().Count());
+    // As expanding each item once its children are in leaves them: the
+    // parents open and marked as opened once, the leaf neither.
+    const LRESULT opened = TVIS_EXPANDED | TVIS_EXPANDEDONCE;
+    for (HTREEITEM parent : {rootItem, controllerItem, Child(controllerItem)})
+        EXPECT_EQ(opened, SendMessageW(tree, TVM_GETITEMSTATE, (WPARAM)parent, opened));
+    EXPECT_EQ(0, SendMessageW(tree, TVM_GETITEMSTATE, (WPARAM)volumeItem, opened));
 
     // Again with another filter: the items start afresh, the images stay.
     model.RebuildTree(control, L"keyb");

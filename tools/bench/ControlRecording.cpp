@@ -149,13 +149,14 @@ int TreeRecorder::AddIcon(HICON icon)
 }
 
 HTREEITEM TreeRecorder::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text,
-                                   int image, int selectedImage, int children, LPARAM param)
+                                   int image, int selectedImage, int children, LPARAM param,
+                                   UINT state)
 {
     HTREEITEM item;
     {
         Timed timed(time, OpInsert);
         item = target_ ? target_->InsertItem(parent, insertAfter, text, image, selectedImage,
-                                             children, param)
+                                             children, param, state)
                        : (HTREEITEM)++fakeHandle_;
     }
     if (recording_) {
@@ -164,6 +165,7 @@ HTREEITEM TreeRecorder::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, cons
         operation.image = image;
         operation.selected = selectedImage;
         operation.children = children;
+        operation.state = state;
         operation.text = text ? text : L"";
         items_[item] = insertedItems_++;
     }
@@ -214,7 +216,8 @@ void ReplayTree(TreeSink& tree, const std::vector<TreeOperation>& operations, Co
         case OpInsert:
             items.push_back(tree.InsertItem(operation.value < 0 ? TVI_ROOT : items[operation.value],
                                             TVI_LAST, operation.text.c_str(), operation.image,
-                                            operation.selected, operation.children, 0));
+                                            operation.selected, operation.children, 0,
+                                            operation.state));
             break;
         case OpSetChildren:
             tree.SetItemChildren(items[operation.value], operation.children);

@@ -48,6 +48,7 @@ struct TreeOperation {
     int selected = 0;  // Insert
     int children = 0;  // Insert, SetChildren
     UINT action = 0;   // Expand
+    UINT state = 0;    // Insert
     HICON icon = nullptr; // AddIcon: a copy owned by the recording
     std::wstring text; // Insert
 };
@@ -76,7 +77,7 @@ public:
     int AddIconResource(int id) override;
     int AddIcon(HICON icon) override;
     HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text, int image,
-                         int selectedImage, int children, LPARAM param) override;
+                         int selectedImage, int children, LPARAM param, UINT state) override;
     bool SetItemChildren(HTREEITEM item, int children) override;
     bool Expand(HTREEITEM item, UINT action) override;
 
