@@ -57,6 +57,14 @@ FARPROC DeviceApi::Slot(int index) const
     return slots_[index];
 }
 
+int DeviceApi::SetSlot(int index, FARPROC procedure)
+{
+    if (index < 0 || index >= SlotCount)
+        return 0;
+    slots_[index] = procedure;
+    return 1;
+}
+
 const char* DeviceApi::SlotName(int index)
 {
     return index >= 0 && index < SlotCount ? SlotNames[index] : nullptr;

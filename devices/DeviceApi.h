@@ -185,6 +185,9 @@ struct DeviceApi {
 
     // The slot at `index` in lookup order (tests and the availability check).
     FARPROC Slot(int index) const;
+    // Puts `procedure` into the slot at `index` (tools that watch the calls
+    // pass them on to what was bound there); 0 for an index out of range.
+    int SetSlot(int index, FARPROC procedure);
     static const char* SlotName(int index);
     int BoundSlotCount() const;
 

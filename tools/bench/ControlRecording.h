@@ -36,6 +36,7 @@ const char* OperationName(int kind);
 struct ControlTime {
     double ms[OperationKinds] = {};
     int calls[OperationKinds] = {};
+    double machine = 0; // device calls made again beside the controls' (not in Total)
 
     double Total() const;
     void Add(int kind, double elapsed);
