@@ -236,7 +236,8 @@ void DeviceTree::RebuildTree(TreeSink& tree, const wchar_t* filter)
     DeviceNode* root = Enumerate(true);
     if (root) {
         root->name = L"Root";
-        InsertItems(tree, filter, TVI_ROOT, root, 2);
+        // Without a filter every node shows: nothing to match.
+        InsertItems(tree, filter, TVI_ROOT, root, filter ? 2 : 0);
     }
     imageCount_ = tree.ImageCount();
     tree.SetRedraw(true);
