@@ -397,14 +397,16 @@ void WriteExceptionSection(ReportFile& file, const EXCEPTION_RECORD& exception,
                    exception.ExceptionInformation[0] ? "Write to" : "Read from",
                    (DWORD)exception.ExceptionInformation[1]);
 #if defined(__i386__) || defined(_M_IX86)
+    // A selector is 16 bits; a context captured in software can leave
+    // whatever was on the stack in the upper half of its 32-bit field.
     file.Print("\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n", context.Eax,
-               context.SegCs, context.Eip, context.EFlags);
-    file.Print("EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n", context.Ebx, context.SegSs,
-               context.Esp, context.Ebp);
-    file.Print("ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n", context.Ecx, context.SegDs,
-               context.Esi, context.SegFs);
-    file.Print("EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", context.Edx, context.SegEs,
-               context.Edi, context.SegGs);
+               (WORD)context.SegCs, context.Eip, context.EFlags);
+    file.Print("EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n", context.Ebx,
+               (WORD)context.SegSs, context.Esp, context.Ebp);
+    file.Print("ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n", context.Ecx,
+               (WORD)context.SegDs, context.Esi, (WORD)context.SegFs);
+    file.Print("EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", context.Edx,
+               (WORD)context.SegEs, context.Edi, (WORD)context.SegGs);
 #endif
 #endif
 }
