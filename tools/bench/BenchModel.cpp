@@ -7,7 +7,7 @@
 // machine replays the device calls it made too, so its replay is all the
 // platform work the rebuild asked for. Then memory and the
 // user-interface objects after repeated rebuilds, where the control time goes
-// and whether another order of the same operations is faster, and the time
+// and what an expansion message per item would cost instead, and the time
 // from starting Quillmere.exe to a filled tree. One closing line per goal
 // says PASS or MISS.
 //
@@ -490,44 +490,52 @@ std::string TreeState(HWND tree)
     return state;
 }
 
-// The recorded operations in another order: every insertion first (with its
-// child flag), then the expansions, parents first or children first.
-std::vector<TreeOperation> InsertThenExpand(const std::vector<TreeOperation>& recorded, bool parentsFirst)
+// The recorded rebuild done the way a tree is usually filled instead: every
+// item inserted collapsed and expanded by a message of its own, either right
+// after its subtree or all of them after the last insertion, parents first.
+std::vector<TreeOperation> ExpandedByMessage(const std::vector<TreeOperation>& recorded,
+                                             bool afterSubtree)
 {
-    std::vector<TreeOperation> head, inserts, expansions, tail;
-    std::vector<int> children;
-    for (const TreeOperation& operation : recorded)
-        if (operation.kind == OpInsert)
-            children.push_back(0);
-    for (const TreeOperation& operation : recorded)
-        if (operation.kind == OpSetChildren)
-            children[operation.value] = operation.children;
-    int item = 0;
-    bool inserting = false;
-    for (const TreeOperation& operation : recorded) {
-        if (operation.kind == OpInsert) {
-            TreeOperation insert = operation;
-            insert.children = children[item++];
-            insert.icon = nullptr;
-            inserts.push_back(insert);
-            inserting = true;
-        } else if (operation.kind == OpExpand) {
-            expansions.push_back(operation);
-        } else if (operation.kind != OpSetChildren) {
-            TreeOperation copy = operation;
-            // The copies share the recording's icons, which outlive them.
-            (inserting ? tail : head).push_back(copy);
+    std::vector<TreeOperation> result, expansions;
+    std::vector<int> open; // the items whose subtree is still being inserted
+    auto expand = [](int item) {
+        TreeOperation expansion;
+        expansion.kind = OpExpand;
+        expansion.value = item;
+        expansion.action = TVE_EXPAND;
+        return expansion;
+    };
+    auto closeUntil = [&](int parent) {
+        while (!open.empty() && open.back() != parent) {
+            result.push_back(expand(open.back()));
+            open.pop_back();
         }
+    };
+    int item = 0;
+    for (const TreeOperation& operation : recorded) {
+        TreeOperation copy = operation;
+        // The copies share the recording's icons, which outlive them.
+        if (operation.kind == OpInsert) {
+            if (afterSubtree)
+                closeUntil(operation.value);
+            copy.state = 0;
+            result.push_back(copy);
+            if (afterSubtree)
+                open.push_back(item);
+            else
+                expansions.push_back(expand(item));
+            ++item;
+            continue;
+        }
+        if (operation.kind == OpRedraw && operation.value) {
+            // Everything is in: the expansions come before the redraw.
+            closeUntil(-1);
+            result.insert(result.end(), expansions.begin(), expansions.end());
+            expansions.clear();
+        }
+        result.push_back(copy);
     }
-    // Expansions were recorded children first (after their subtrees).
-    if (parentsFirst)
-        std::sort(expansions.begin(), expansions.end(),
-                  [](const TreeOperation& a, const TreeOperation& b) { return a.value < b.value; });
-    std::vector<TreeOperation> order = head;
-    order.insert(order.end(), inserts.begin(), inserts.end());
-    order.insert(order.end(), expansions.begin(), expansions.end());
-    order.insert(order.end(), tail.begin(), tail.end());
-    return order;
+    return result;
 }
 
 void StudyOrders(const std::vector<TreeOperation>& recorded, Controls& controls, int nodes)
@@ -535,17 +543,17 @@ void StudyOrders(const std::vector<TreeOperation>& recorded, Controls& controls,
     if (recorded.empty())
         return;
     AttachControls(controls);
-    printf("\nOther orders of the same operations (%d devnodes, unfiltered), median of %d:\n", nodes,
-           Rounds);
+    printf("\nThe same rebuild with an expansion message per item instead (%d devnodes, unfiltered), "
+           "median of %d:\n", nodes, Rounds);
     std::string reference;
     struct Variant {
         const char* name;
         std::vector<TreeOperation> operations;
     };
     std::vector<Variant> variants = {
-        {"as the model issues them (each item expanded after its subtree)", recorded},
-        {"all insertions, then expansions parents first", InsertThenExpand(recorded, true)},
-        {"all insertions, then expansions children first", InsertThenExpand(recorded, false)},
+        {"as the model issues them (each item inserted expanded)", recorded},
+        {"inserted collapsed, each expanded after its subtree", ExpandedByMessage(recorded, true)},
+        {"inserted collapsed, all expanded after, parents first", ExpandedByMessage(recorded, false)},
     };
     for (Variant& variant : variants) {
         std::vector<double> times;
