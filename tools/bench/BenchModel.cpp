@@ -3,7 +3,7 @@
 // recorded, and replaying those operations straight into the same controls,
 // without the model, is the baseline. Each figure shows the model's total,
 // the replay, and the model's own time (the total less the time spent inside
-// control calls), as the median of three rounds. A rebuild that reads the
+// control calls), as the median of nine rounds. A rebuild that reads the
 // machine replays the device calls it made too, so its replay is all the
 // platform work the rebuild asked for. Then memory and the
 // user-interface objects after repeated rebuilds, where the control time goes
