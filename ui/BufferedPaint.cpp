@@ -2,6 +2,8 @@
 
 #include "ui/GdiObject.h"
 
+#include <stdlib.h>
+
 namespace {
 
 LONGLONG Area(const RECT& rect)
@@ -15,18 +17,39 @@ const DWORD PrintWholeClient = PRF_CLIENT | PRF_ERASEBKGND;
 
 } // namespace
 
+// The area of a region: what its rectangles cover, not their bounding box.
+LONGLONG BufferedPaint::RegionArea(HRGN region)
+{
+    DWORD size = GetRegionData(region, 0, nullptr);
+    if (!size)
+        return 0;
+    RGNDATA* data = (RGNDATA*)malloc(size);
+    LONGLONG area = 0;
+    if (data && GetRegionData(region, size, data) == size) {
+        const RECT* rects = (const RECT*)data->Buffer;
+        for (DWORD i = 0; i < data->rdh.nCount; ++i)
+            area += Area(rects[i]);
+    }
+    free(data);
+    return area;
+}
+
 bool BufferedPaint::IsLargeUpdate(HWND window)
 {
     // A mirrored window mirrors what is copied onto it; it keeps the
     // control's own painting.
     if (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL)
         return false;
-    RECT update, client;
-    if (!GetUpdateRect(window, &update, FALSE) || !GetClientRect(window, &client))
+    RECT client;
+    if (!GetClientRect(window, &client))
+        return false;
+    RegionObject update(CreateRectRgn(0, 0, 0, 0));
+    if (!update || GetUpdateRgn(window, update, FALSE) <= NULLREGION)
         return false;
     // The control draws its whole client area into the bitmap, so a small
-    // update would cost more through it than straight.
-    return Area(update) * 2 >= Area(client);
+    // update (two rows far apart when the selection moves) costs less
+    // straight.
+    return RegionArea(update) * 2 >= Area(client);
 }
 
 void BufferedPaint::Paint(HWND window, HDC dc, const RECT& area)

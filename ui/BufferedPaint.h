@@ -17,6 +17,7 @@ public:
     int OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
 private:
+    static LONGLONG RegionArea(HRGN region);
     static bool IsLargeUpdate(HWND window);
     static void Paint(HWND window, HDC dc, const RECT& area);
 

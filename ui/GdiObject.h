@@ -31,3 +31,4 @@ typedef GdiObject<HFONT> FontObject;
 typedef GdiObject<HBRUSH> BrushObject;
 typedef GdiObject<HPEN> PenObject;
 typedef GdiObject<HBITMAP> BitmapObject;
+typedef GdiObject<HRGN> RegionObject;

@@ -67,7 +67,7 @@ HWND FilledTree(ControlHost& host, HIMAGELIST images)
     HWND tree = host.CreateChild(WC_TREEVIEWW, TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT |
                                                    TVS_SHOWSELALWAYS);
     TreeView_SetImageList(tree, images, TVSIL_NORMAL);
-    HTREEITEM parent = TVI_ROOT, last = nullptr;
+    HTREEITEM parent = TVI_ROOT;
     for (int i = 0; i < 40; ++i) {
         wchar_t text[40];
         swprintf(text, 40, L"Device %d with a longer name", i);
@@ -76,13 +76,14 @@ HWND FilledTree(ControlHost& host, HIMAGELIST images)
         insert.hInsertAfter = TVI_LAST;
         insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
         insert.item.pszText = text;
-        last = TreeView_InsertItem(tree, &insert);
+        HTREEITEM item = TreeView_InsertItem(tree, &insert);
         if (i % 6 == 0)
-            parent = last;
+            parent = item;
         else
             TreeView_Expand(tree, parent, TVE_EXPAND);
     }
-    TreeView_SelectItem(tree, last);
+    // A selection, which the picture shows too.
+    TreeView_SelectItem(tree, TreeView_GetChild(tree, TreeView_GetRoot(tree)));
     return tree;
 }
 
@@ -100,18 +101,28 @@ TEST(BufferedPaint, TheControlPaintsTheSamePictureThroughTheBitmapAndOnlyLargeUp
     Painter painter;
     TaggedSubclassHook<SubclassTag("tbuf")> hook;
     ASSERT_EQ(1, hook.Attach(tree, PaintMessage, &painter));
-    // What was on the window before must not show through anywhere, not even
-    // below the last item, where only the erase paints.
+    // What was on the window before must not show through anywhere: the
+    // erase belongs to the picture too.
     Smear(tree);
     Repaint(tree);
     EXPECT_GT(painter.printed, 0);
     EXPECT_TRUE(ClientPicture(tree) == straight);
 
-    // One item's update is painted by the control straight onto the window.
+    // Two rows far apart, as when a click moves the selection down the
+    // tree, are painted by the control straight onto the window.
     int printed = painter.printed;
-    RECT item;
-    ASSERT_TRUE(TreeView_GetItemRect(tree, TreeView_GetRoot(tree), &item, FALSE));
-    Repaint(tree, &item);
+    RECT client, first, last;
+    GetClientRect(tree, &client);
+    HTREEITEM top = TreeView_GetFirstVisible(tree);
+    ASSERT_TRUE(TreeView_GetItemRect(tree, top, &first, FALSE));
+    last = first;
+    RECT row;
+    for (HTREEITEM item = top; item; item = TreeView_GetNextVisible(tree, item))
+        if (TreeView_GetItemRect(tree, item, &row, FALSE) && row.bottom <= client.bottom)
+            last = row;
+    ASSERT_GT(last.top - first.bottom, client.bottom * 3 / 4) << "the rows span the window";
+    InvalidateRect(tree, &first, TRUE);
+    Repaint(tree, &last);
     EXPECT_EQ(printed, painter.printed);
     EXPECT_TRUE(ClientPicture(tree) == straight);
     hook.Detach();
