@@ -15,24 +15,15 @@
 #include <wchar.h>
 
 #include "resource.h"
+#include "services/ProgramLaunch.h"
 
 namespace {
 
-struct Search {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context)
+// The program's visible main window once it holds the device tree.
+HWND TreeWindowOf(DWORD process)
 {
-    Search* search = (Search*)context;
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->process && IsWindowVisible(window) && GetDlgItem(window, IDC_TREE)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    HWND window = VisibleMainWindowOf(process);
+    return window && GetDlgItem(window, IDC_TREE) ? window : nullptr;
 }
 
 // The tree answers between messages only, so a count arrives once a
@@ -67,28 +58,28 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     DWORD start = GetTickCount();
-    Search search = {process.dwProcessId, nullptr};
+    HWND found = nullptr;
     unsigned items = 0;
     while (GetTickCount() - start < allowed && items < least) {
         if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0)
             break;
-        if (!search.found)
-            EnumWindows(FindVisibleWindow, (LPARAM)&search);
-        if (search.found)
-            items = TreeItems(search.found);
+        if (!found)
+            found = TreeWindowOf(process.dwProcessId);
+        if (found)
+            items = TreeItems(found);
         if (items < least)
             Sleep(50);
     }
     int result = 1;
     DWORD exitCode = STILL_ACTIVE;
-    if (!search.found) {
+    if (!found) {
         printf("start_probe: no window with a device tree within %lu ms\n", allowed);
     } else if (items < least) {
         printf("start_probe: the tree holds %u items, not at least %u\n", items, least);
     } else {
         printf("start_probe: the tree holds %u items after %lu ms\n", items, GetTickCount() - start);
         // Closed as by its close box: the program saves and ends by itself.
-        PostMessageW(search.found, WM_CLOSE, 0, 0);
+        PostMessageW(found, WM_CLOSE, 0, 0);
         if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 &&
             GetExitCodeProcess(process.hProcess, &exitCode) && exitCode == 0)
             result = 0;
