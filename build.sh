@@ -31,7 +31,8 @@ clang_build=$build/clang
 i686_build=$build/i686
 clang_i686_build=$build/clang-i686
 # 64-bit Wine, called directly: the `wine` script picks the 32-bit loader
-# whenever wine32 is installed, and that loader cannot start here.
+# whenever Debian's 32-bit Wine package is installed, and that loader cannot
+# start here.
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 action=${1:-test}
@@ -215,7 +216,7 @@ run_tests() {
 }
 
 # The 32-bit release cannot run under this machine's Wine: a private 32-bit
-# Wine in build/wine32 (tools/wine32/run32.sh, natively where the kernel runs
+# Wine in build/i386root (tools/i386root/run32.sh, natively where the kernel runs
 # 32-bit programs, else under qemu) starts it on the simulated machine and
 # crashes the 32-bit helper once. Only in a full test run of the i686 GCC
 # tree; QUILL_SMOKE32=0 leaves it out.
@@ -224,7 +225,7 @@ run_smoke32() {
   wants_arch i686 && wants_compiler gcc || return 0
   [ -n "$xvfb_pid" ] || start_xvfb
   log "smoke run of the 32-bit build under a private 32-bit Wine"
-  "$here/tools/wine32/smoke32.sh" "$i686_build" "$build/wine32"
+  "$here/tools/i386root/smoke32.sh" "$i686_build" "$build/i386root"
 }
 
 run_program() {

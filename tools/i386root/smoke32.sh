@@ -12,7 +12,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 tree=$(cd "$1" && pwd)
 export W32_DIR=$2
-run32=$here/tools/wine32/run32.sh
+run32=$here/tools/i386root/run32.sh
 bin=$tree/bin
 
 fail() { echo "smoke32: FAIL: $*" >&2; exit 1; }

@@ -22,7 +22,7 @@
 #           so an access violation arrives as an illegal instruction.
 #
 # Environment:
-#   W32_DIR          work area (default /tmp/w32; build.sh uses build/wine32)
+#   W32_DIR          work area (default /tmp/w32; build.sh uses build/i386root)
 #   W32_MODE         auto | native | qemu (default auto: native when it works)
 #   W32_PREFIX       prefix path inside the root (default /pfx)
 #   W32_BIND         extra host directories (space separated) made visible
