@@ -38,6 +38,9 @@ wineserver=/usr/lib/wine/wineserver
 action=${1:-test}
 shift || true
 
+# Paths under the clone are hashed relative to it, so clones share the cache.
+export CCACHE_BASEDIR=$here CCACHE_NOHASHDIR=true
+
 log() { printf '[build.sh] %s\n' "$*" >&2; }
 
 as_root() {
@@ -50,7 +53,7 @@ have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'instal
 ensure_tools() {
   # libz-mingw-w64-dev holds the static zlib of both MinGW targets.
   local wanted=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix clang lld wine64 xvfb cmake
-                ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap osslsigncode)
+                ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap osslsigncode ccache)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
@@ -69,6 +72,11 @@ configure_and_build() {
   local dir=$1 toolchain=$2
   shift 2
   local options=(-DQUILL_WARNINGS_AS_ERRORS=ON "$@")
+  # Compiled objects are kept in ccache's own folder (outside the clone), so
+  # a second clone or a later run compiles only what changed.
+  if command -v ccache >/dev/null; then
+    options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
   local configured=1 option
   if [ -f "$dir/CMakeCache.txt" ] &&
      ! grep -qx "CMAKE_TOOLCHAIN_FILE:[A-Z]*=$here/cmake/$toolchain" "$dir/CMakeCache.txt"; then

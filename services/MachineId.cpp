@@ -2,7 +2,7 @@
 #include "services/ComInit.h"
 #include "services/RegistryKey.h"
 #include "services/WindowsVersion.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 #include <objbase.h>
 #include <wbemidl.h>

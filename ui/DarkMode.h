@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 // Colours of the dark state.
 static const COLORREF DarkBackground = 0x191919; // RGB(25, 25, 25)

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "ui/GdiObject.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 #include "ui/SubclassHook.h"
 #include "ui/ThemeHandle.h"
 

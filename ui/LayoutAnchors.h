@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ui/DeferredCall.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 // Moves and stretches the child controls of a resizable dialog when its
 // client area changes size, each control by its own anchor code and always

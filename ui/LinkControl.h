@@ -4,7 +4,7 @@
 
 #include "services/WideString.h"
 #include "ui/MouseLeaveTracker.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 #include "ui/SubclassHook.h"
 #include "ui/ThemeHandle.h"
 

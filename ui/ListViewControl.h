@@ -8,7 +8,7 @@
 #include "ui/ContextMenuKeys.h"
 #include "ui/ImageList.h"
 #include "ui/ListRowComparison.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 #include "ui/PopupMenu.h"
 #include "ui/SavedColumnLayout.h"
 #include "ui/SubclassHook.h"

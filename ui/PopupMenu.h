@@ -4,7 +4,7 @@
 
 #include "ui/GdiObject.h"
 #include "ui/ImageList.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 // The colours a popup menu paints with, chosen once per load.
 struct MenuColours {

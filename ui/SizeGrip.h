@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 #include "ui/ThemeHandle.h"
 
 // The resize corner of a dialog that has no status bar: a square at the

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "ui/DeferredCall.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 #include "ui/SubclassHook.h"
 
 // Turns a static control lying between two panes of a dialog into a

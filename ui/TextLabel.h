@@ -7,7 +7,7 @@
 #include "ui/DialogTemplateFont.h"
 #include "ui/GdiObject.h"
 #include "ui/MouseLeaveTracker.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 #include "ui/SubclassHook.h"
 
 // A static control whose text the label paints itself: in the first

@@ -4,7 +4,7 @@
 #include <uxtheme.h>
 
 #include "services/WideString.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 // One visual-style theme of a window, opened for the window's DPI. The
 // owner closes it when it detaches; a theme switch that invalidates the

@@ -7,7 +7,7 @@
 #include "ui/BufferedPaint.h"
 #include "ui/ContextMenuKeys.h"
 #include "ui/ImageList.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 #include "ui/SubclassHook.h"
 #include "ui/ThemeHandle.h"
 

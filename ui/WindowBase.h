@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "services/WideString.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 // The base of every toolkit window object: one window handle, the module
 // whose resources it uses, its icons and a minimum tracking size that keeps

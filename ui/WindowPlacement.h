@@ -4,7 +4,7 @@
 
 #include "services/SettingsStore.h"
 #include "services/WideString.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 // Keeps a top-level window's position, size and show state between runs as
 // one text, "show,left,top,right,bottom", in the DPI-unaware (96-DPI)

@@ -13,7 +13,7 @@
 #include "ui/IconEdit.h"
 #include "ui/LayoutAnchors.h"
 #include "ui/LinkControl.h"
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 #include "ui/Splitter.h"
 #include "ui/WindowPlacement.h"
 #include "ui/toolkit.h"

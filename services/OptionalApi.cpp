@@ -1,4 +1,4 @@
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 #include <sddl.h>
 #include <string.h>

@@ -3,7 +3,7 @@
 #include <string.h>
 #include <thread>
 
-#include "ui/OptionalApi.h"
+#include "services/OptionalApi.h"
 
 namespace {
 
