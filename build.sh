@@ -13,16 +13,23 @@
 #   ./build.sh dist    build, then write dist/: both programs, their debug files, their
 #                      update archives and the update answers, signed (README: the release)
 #
-# These machines run no 32-bit Linux program, so 32-bit Wine cannot start
-# and the 32-bit builds, which are the release, can only be compiled here.
+# The tests run on the x86_64 builds under 64-bit Wine; the 32-bit builds,
+# which are the release, are compiled, and get one smoke run in a private
+# 32-bit Wine (natively where the kernel runs 32-bit programs, else qemu).
 #
 # The trees: ./build (QUILL_BUILD_DIR overrides it) is GCC for x86_64, the
 # one that runs, benchmarks and is photographed; ./build/clang is clang for
 # x86_64; ./build/i686 and ./build/clang-i686 are the 32-bit builds. The Wine
 # prefixes live inside ./build, so nothing outside it is touched except apt
-# packages. QUILL_COMPILERS="gcc" (or "clang") makes `build` and `test` build
-# and run only that compiler's trees; QUILL_ARCHS="x86_64" (or "i686") only
-# that processor's.
+# packages and ccache's cache. QUILL_COMPILERS="gcc" (or "clang") makes
+# `build` and `test` build and run only that compiler's trees;
+# QUILL_ARCHS="x86_64" (or "i686") only that processor's.
+#
+# A full `test` overlaps what does not wait for each other: the 32-bit root
+# is made in the background from the start, each x86_64 suite starts as soon
+# as its tree is built (each with a Wine prefix and an X display of its own,
+# so the two run side by side), and the i686 trees are built while they run.
+# The time of every stage is printed at the end.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -30,11 +37,10 @@ build=${QUILL_BUILD_DIR:-$here/build}
 clang_build=$build/clang
 i686_build=$build/i686
 clang_i686_build=$build/clang-i686
-# 64-bit Wine, called directly: the `wine` script picks the 32-bit loader
-# whenever Debian's 32-bit Wine package is installed, and that loader cannot
-# start here.
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+logs=$build/logs
+# 64-bit Wine, found by find_wine once it is installed.
+wine=""
+wineserver=""
 action=${1:-test}
 shift || true
 
@@ -53,7 +59,8 @@ have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'instal
 ensure_tools() {
   # libz-mingw-w64-dev holds the static zlib of both MinGW targets.
   local wanted=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix clang lld wine64 xvfb cmake
-                ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap osslsigncode ccache)
+                ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap osslsigncode ccache
+                googletest)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
@@ -61,6 +68,87 @@ ensure_tools() {
   log "installing: ${missing[*]}"
   as_root apt-get update -qq
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# 64-bit Wine is called directly, never through the `wine` script, which picks
+# the 32-bit loader whenever Debian's 32-bit Wine is installed (a loader that
+# cannot start where the kernel refuses 32-bit programs). The loader and its
+# server are taken from the installed wine64 package, wherever this release
+# of Debian puts them (QUILL_WINE and QUILL_WINESERVER override).
+is_elf64() { [ -x "$1" ] && [ "$(head -c 5 "$1" | od -An -tx1 | tr -d ' ')" = 7f454c4602 ]; }
+
+find_wine() {
+  local files candidate
+  files=$(dpkg -L wine64 2>/dev/null || true)
+  wine=${QUILL_WINE:-}
+  if [ -z "$wine" ]; then
+    for candidate in $(grep -E '/wine64$' <<<"$files") $(command -v wine64 || true); do
+      if is_elf64 "$candidate"; then wine=$candidate; break; fi
+    done
+  fi
+  wineserver=${QUILL_WINESERVER:-}
+  if [ -z "$wineserver" ]; then
+    for candidate in $(grep -E '/wineserver(64)?$' <<<"$files" | sort -r) "$(dirname "${wine:-/}")/wineserver" \
+                     $(command -v wineserver || true); do
+      if [ -x "$candidate" ]; then wineserver=$candidate; break; fi
+    done
+  fi
+  [ -n "$wine" ] && [ -n "$wineserver" ] ||
+    { log "no 64-bit Wine found (package wine64; QUILL_WINE and QUILL_WINESERVER name it otherwise)"; exit 1; }
+  # Scripts of the tests and tools, and the trees' emulator, find the same Wine.
+  export QUILL_WINE=$wine QUILL_WINESERVER=$wineserver
+}
+
+# --- stages -----------------------------------------------------------------
+# Each stage's start and end (seconds since the action began) and its result
+# go to $logs/stages, one line each, so background stages report too.
+action_start=$(date +%s)
+stage_file=""
+
+begin_stages() {
+  mkdir -p "$logs"
+  stage_file=$logs/stages
+  : >"$stage_file"
+}
+
+# stage NAME COMMAND...: runs COMMAND, noting its time.
+stage() {
+  local name=$1 begin rc=0
+  shift
+  begin=$(( $(date +%s) - action_start ))
+  "$@" || rc=$?
+  [ -z "$stage_file" ] || printf '%s %s %s %s\n' "$name" "$begin" "$(( $(date +%s) - action_start ))" "$rc" >>"$stage_file"
+  return $rc
+}
+
+# background_stage NAME COMMAND...: the same in the background, output to
+# $logs/NAME.log; wait_stage NAME waits for it and returns its result.
+declare -A stage_pids=()
+background_stage() {
+  local name=$1
+  shift
+  stage "$name" "$@" >"$logs/$name.log" 2>&1 </dev/null &
+  stage_pids[$name]=$!
+}
+
+wait_stage() {
+  local rc=0
+  wait "${stage_pids[$1]}" || rc=$?
+  unset "stage_pids[$1]"
+  return $rc
+}
+
+print_stages() {
+  [ -n "$stage_file" ] && [ -s "$stage_file" ] || return 0
+  local name begin end rc
+  log "stages (minutes:seconds from the start):"
+  while read -r name begin end rc; do
+    printf '[build.sh]   %-26s %2d:%02d to %2d:%02d  %2d:%02d  %s\n' "$name" $((begin / 60)) $((begin % 60)) \
+      $((end / 60)) $((end % 60)) $(((end - begin) / 60)) $(((end - begin) % 60)) \
+      "$([ "$rc" = 0 ] && echo ok || echo "failed ($rc)")" >&2
+  done < <(sort -n -k2 "$stage_file")
+  local total=$(( $(date +%s) - action_start ))
+  log "total $((total / 60)):$(printf '%02d' $((total % 60)))"
 }
 
 # --- build ----------------------------------------------------------------
@@ -114,28 +202,34 @@ wants_compiler() { [[ " ${QUILL_COMPILERS:-gcc clang} " == *" $1 "* ]]; }
 wants_arch() { [[ " ${QUILL_ARCHS:-x86_64 i686} " == *" $1 "* ]]; }
 
 # --- Wine and X -------------------------------------------------------------
-xvfb_pid=""
+xvfb_pids=()
 started_wineservers=()
 
 cleanup() {
-  local prefix
-  for prefix in ${started_wineservers[@]+"${started_wineservers[@]}"}; do
-    WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true
-  done
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" >/dev/null 2>&1 || true; fi
+  local prefix pid
+  for pid in "${stage_pids[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
+  if [ -n "$wineserver" ]; then
+    for prefix in ${started_wineservers[@]+"${started_wineservers[@]}"}; do
+      WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true
+    done
+  fi
+  for pid in ${xvfb_pids[@]+"${xvfb_pids[@]}"}; do kill "$pid" >/dev/null 2>&1 || true; done
 }
 trap cleanup EXIT
 
+# start_xvfb: an X server of its own on the first free display from
+# QUILL_DISPLAY_FROM (90) on, made DISPLAY; each call starts another.
 start_xvfb() {
   local n=${QUILL_DISPLAY_FROM:-90}
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
   Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-  xvfb_pid=$!
+  xvfb_pids+=($!)
   local i
-  for i in $(seq 50); do
+  for i in $(seq 100); do
     [ -e "/tmp/.X11-unix/X$n" ] && break
     sleep 0.1
   done
+  [ -e "/tmp/.X11-unix/X$n" ] || { log "Xvfb did not start on :$n"; exit 1; }
   export DISPLAY=":$n"
 }
 
@@ -191,8 +285,6 @@ prepare_prefix() (
 )
 
 prepare_wine() {
-  # Scripts of the tests and tools find the same Wine through these.
-  export QUILL_WINE=$wine QUILL_WINESERVER=$wineserver
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
   started_wineservers+=("$build/wineprefix")
@@ -200,39 +292,35 @@ prepare_wine() {
   export WINEPREFIX="$build/wineprefix"
 }
 
-# --- actions ----------------------------------------------------------------
-# Both x86_64 builds run every test on the Windows 7 prefix; the GCC build's
-# release-dependent tests (label win10) run once more on the Windows 10 prefix.
-# A failing run does not stop the other one; any failure fails the action.
-run_tests() {
-  wants_arch x86_64 || { log "no x86_64 build asked for: nothing runs the tests"; return 0; }
-  start_xvfb
-  prepare_wine
-  export QUILLMERE_TEST_WINDOWS=6.1
-  local failed=0
-  if wants_compiler gcc; then
-    started_wineservers+=("$build/wineprefix-win10")
-    prepare_prefix "$build/wineprefix-win10" win10
-    log "tests of the GCC build (Windows 7, and Windows 10 for the label win10)"
-    ctest --test-dir "$build" --output-on-failure --timeout 600 "$@" || failed=1
-  fi
-  if wants_compiler clang; then
-    log "tests of the clang build (Windows 7)"
-    ctest --test-dir "$clang_build" --output-on-failure --timeout 600 "$@" || failed=1
-  fi
-  return $failed
+# The prefixes the wanted suites run in: each x86_64 tree has a Windows 7
+# one of its own, so the two suites never share a registry or a wineserver;
+# the GCC tree's release-dependent tests (label win10) run once more on a
+# Windows 10 one.
+suite_prefix() { if [ "$1" = gcc ]; then echo "$build/wineprefix"; else echo "$clang_build/wineprefix"; fi; }
+
+# run_suite COMPILER [CTEST ARGUMENTS...]: every test of that x86_64 tree, on
+# the display already in DISPLAY.
+run_suite() {
+  local compiler=$1
+  shift
+  local tree=$build
+  [ "$compiler" = gcc ] || tree=$clang_build
+  WINEDEBUG=-all WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" WINEPREFIX=$(suite_prefix "$compiler") \
+    QUILLMERE_TEST_WINDOWS=6.1 ctest --test-dir "$tree" --output-on-failure --timeout 600 "$@"
 }
 
-# The 32-bit release cannot run under this machine's Wine: a private 32-bit
-# Wine in build/i386root (tools/i386root/run32.sh, natively where the kernel runs
-# 32-bit programs, else under qemu) starts it on the simulated machine and
-# crashes the 32-bit helper once. Only in a full test run of the i686 GCC
-# tree; QUILL_SMOKE32=0 leaves it out.
+# The 32-bit release in a private 32-bit Wine in build/i386root
+# (tools/i386root/run32.sh, natively where the kernel runs 32-bit programs,
+# else under qemu): it starts on the simulated machine and the 32-bit helper
+# crashes once. Only in a full test run of the i686 GCC tree; QUILL_SMOKE32=0
+# leaves it out.
+wants_smoke32() { [ "${QUILL_SMOKE32:-1}" != 0 ] && wants_arch i686 && wants_compiler gcc; }
+
+prepare_i386root() {
+  W32_DIR=$build/i386root "$here/tools/i386root/run32.sh" cmd /c exit
+}
+
 run_smoke32() {
-  [ "${QUILL_SMOKE32:-1}" != 0 ] || return 0
-  wants_arch i686 && wants_compiler gcc || return 0
-  [ -n "$xvfb_pid" ] || start_xvfb
-  log "smoke run of the 32-bit build under a private 32-bit Wine"
   "$here/tools/i386root/smoke32.sh" "$i686_build" "$build/i386root"
 }
 
@@ -318,17 +406,84 @@ build_wanted() {
   [ $failed -eq 0 ] || { log "the build failed"; exit 1; }
 }
 
+# test: what does not wait for anything else runs side by side. Stages and
+# their times are printed at the end; any failing stage fails the action.
+test_action() {
+  begin_stages
+  local failed=0 smoke="" compiler prefixes_ready=""
+  local -A displays=()
+  # A narrowed run (ctest arguments) is about those tests only.
+  if [ $# -eq 0 ] && wants_smoke32; then smoke=1; fi
+  if [ -n "$smoke" ]; then
+    start_xvfb
+    displays[smoke]=$DISPLAY
+    background_stage i386root prepare_i386root
+  fi
+  if wants_arch x86_64; then
+    for compiler in gcc clang; do
+      wants_compiler $compiler || continue
+      start_xvfb
+      displays[$compiler]=$DISPLAY
+      started_wineservers+=("$(suite_prefix $compiler)")
+      [ $compiler = gcc ] && started_wineservers+=("$build/wineprefix-win10")
+    done
+    # Each prefix is made on the display its suite uses: the prefix's
+    # desktop process binds to the first display it is started on.
+    background_stage wine-prefixes prepare_prefixes_on "${displays[gcc]:-}" "${displays[clang]:-}"
+    for compiler in gcc clang; do
+      wants_compiler $compiler || continue
+      if ! stage "build-$compiler-x86_64" build_$compiler; then failed=1; continue; fi
+      if [ -z "$prefixes_ready" ]; then
+        if wait_stage wine-prefixes; then prefixes_ready=1; else
+          cat "$logs/wine-prefixes.log" >&2; log "the Wine prefixes could not be made"; failed=1; break
+        fi
+      fi
+      DISPLAY=${displays[$compiler]} background_stage "tests-$compiler" run_suite $compiler "$@"
+    done
+  else
+    log "no x86_64 build asked for: nothing runs the tests"
+  fi
+  local i686_gcc_built=""
+  if wants_arch i686; then
+    if wants_compiler gcc; then
+      if stage build-gcc-i686 build_gcc_i686; then i686_gcc_built=1; else failed=1; fi
+    fi
+    if wants_compiler clang; then stage build-clang-i686 build_clang_i686 || failed=1; fi
+  fi
+  if [ -n "$smoke" ]; then
+    if ! wait_stage i386root; then
+      cat "$logs/i386root.log" >&2; log "the private 32-bit root could not be made"; failed=1
+    elif [ -n "$i686_gcc_built" ]; then
+      log "smoke run of the 32-bit build under a private 32-bit Wine"
+      DISPLAY=${displays[smoke]} stage smoke-i686 run_smoke32 || failed=1
+    fi
+  fi
+  for compiler in gcc clang; do
+    [ -n "${stage_pids[tests-$compiler]:-}" ] || continue
+    local result=0
+    wait_stage "tests-$compiler" || result=$?
+    log "tests of the $compiler build$([ $compiler = gcc ] && echo ' (Windows 7, and Windows 10 for the label win10)' || echo ' (Windows 7)')"
+    cat "$logs/tests-$compiler.log"
+    [ $result -eq 0 ] || failed=1
+  done
+  print_stages
+  return $failed
+}
+
+# prepare_prefixes_on GCC_DISPLAY CLANG_DISPLAY
+prepare_prefixes_on() {
+  if wants_compiler gcc; then
+    DISPLAY=$1 prepare_prefix "$(suite_prefix gcc)" win7 || return 1
+    DISPLAY=$1 prepare_prefix "$build/wineprefix-win10" win10 || return 1
+  fi
+  if wants_compiler clang; then DISPLAY=$2 prepare_prefix "$(suite_prefix clang)" win7 || return 1; fi
+}
+
 ensure_tools
+find_wine
 case "$action" in
   build) build_wanted ;;
-  test)
-    build_wanted
-    failed=0
-    run_tests "$@" || failed=1
-    # A narrowed run (ctest arguments) is about those tests only.
-    if [ $# -eq 0 ]; then run_smoke32 || failed=1; fi
-    exit $failed
-    ;;
+  test) test_action "$@" ;;
   run) build_gcc; run_program "$@" ;;
   bench)
     build_gcc

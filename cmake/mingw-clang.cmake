@@ -11,16 +11,18 @@ set(quill_triple ${QUILL_ARCH}-w64-mingw32)
 set(QUILL_CLANG_TARGET ${QUILL_ARCH}-w64-windows-gnu)
 set(QUILL_MINGW_ROOT /usr/${quill_triple} CACHE PATH "MinGW-w64 headers and libraries")
 
-# Debian names the GCC directory after version and thread model ("12-posix"),
-# which clang's own GCC detection does not recognise: find the newest one here.
-file(GLOB quill_gcc_dirs LIST_DIRECTORIES true /usr/lib/gcc/${quill_triple}/*-posix)
+# clang's own GCC detection does not find the posix-thread MinGW-w64 GCC
+# (Debian names its directory after version and thread model), so that GCC
+# is asked where its libraries are.
+execute_process(COMMAND ${quill_triple}-g++-posix -print-libgcc-file-name
+                OUTPUT_VARIABLE quill_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE
+                RESULT_VARIABLE quill_gcc_result ERROR_QUIET)
 set(quill_gcc_dir "")
-if(quill_gcc_dirs)
-  list(SORT quill_gcc_dirs COMPARE NATURAL ORDER DESCENDING)
-  list(GET quill_gcc_dirs 0 quill_gcc_dir)
+if(quill_gcc_result EQUAL 0 AND quill_libgcc)
+  get_filename_component(quill_gcc_dir ${quill_libgcc} DIRECTORY)
 endif()
 if(NOT quill_gcc_dir OR NOT EXISTS ${quill_gcc_dir}/include/c++)
-  message(FATAL_ERROR "no posix-thread MinGW-w64 GCC for ${quill_triple} under /usr/lib/gcc/${quill_triple}")
+  message(FATAL_ERROR "no posix-thread MinGW-w64 GCC for ${quill_triple} (${quill_triple}-g++-posix) with its C++ headers")
 endif()
 set(QUILL_GCC_DIR ${quill_gcc_dir} CACHE PATH "GCC cross toolchain whose libstdc++ clang uses")
 

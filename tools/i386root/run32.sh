@@ -8,18 +8,24 @@
 # of one of Wine's own programs ("reg").
 # Sets everything up on first use (idempotent; later calls only run):
 #   - host packages: debootstrap (apt-get install, only if missing)
-#   - $W32_DIR/root: i386 bookworm minbase + wine + wine32
+#   - $W32_DIR/root: i386 minbase of the host's own Debian release, from the
+#     mirror the host's apt configuration names for it (and through its
+#     proxy), + wine + wine32
 #   - a Wine prefix inside that root, configured as build.sh configures its
 #     own: no window manager is waited for, no debugger is started
 # Two ways to execute i386 code:
 #   native: the kernel runs 32-bit ELF itself (IA-32 emulation on)
 #   qemu:   IA-32 emulation off; i386 ELF goes through qemu-i386 (>= 8; the
 #           bookworm 7.2 build hangs in Wine's address-space reservation), taken
-#           from the qemu-user package of bookworm-backports via a private apt
-#           configuration and registered with binfmt_misc (flag F) inside a
-#           private user namespace, so the host's binfmt table is not touched
-#           while running. Under qemu, Wine cannot tell a fault's trap number,
-#           so an access violation arrives as an illegal instruction.
+#           from the qemu-user package the host's sources offer, or, where
+#           that is older, from the same mirror's backports of the host's
+#           release (a private apt configuration), and registered with
+#           binfmt_misc (flag F) inside a private user namespace, so the host's
+#           binfmt table is not touched. Kernels before 6.7 have no private
+#           binfmt_misc: there the entry is registered host-wide for each run
+#           alone (runs take turns) and removed when it ends. Under qemu, Wine
+#           cannot tell a fault's trap number, so an access violation arrives
+#           as an illegal instruction.
 #
 # Environment:
 #   W32_DIR          work area (default /tmp/w32; build.sh uses build/i386root)
@@ -31,11 +37,13 @@
 #   W32_KEEP_SERVER  1: leave wineserver running after the program (default:
 #                    'wineserver -k' after it, so nothing is left behind; do not
 #                    share one prefix between concurrent runs in that case)
-#   W32_MIRROR       Debian mirror (default http://deb.debian.org/debian)
+#   W32_MIRROR       Debian mirror (default: the one the host's apt sources
+#                    name for the host's release)
+#   W32_SUITE        Debian release of the root (default: the host's)
 #   W32_QEMU         path to a qemu-i386 (>= 8) to use instead of downloading
-#   W32_NO_USERNS    1: in qemu mode, use a host-wide binfmt_misc entry (left
-#                    registered) instead of a private one (what happens anyway
-#                    on kernels older than 6.7)
+#   W32_NO_USERNS    1: in qemu mode, use a host-wide binfmt_misc entry for
+#                    each run instead of a private one (what happens anyway on
+#                    kernels older than 6.7)
 #   DISPLAY, WINEDEBUG (default -all), WINEDLLOVERRIDES are passed through.
 # Exit status: the program's exit code (mod 256); 125 for setup failures.
 
@@ -44,8 +52,6 @@ set -euo pipefail
 W32_DIR=${W32_DIR:-/tmp/w32}
 ROOT=$W32_DIR/root
 PFX=${W32_PREFIX:-/pfx}
-MIRROR=${W32_MIRROR:-http://deb.debian.org/debian}
-SUITE=bookworm
 SELF=$(readlink -f "$0")
 BINFMT_NAME=w32-i386
 I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
@@ -54,6 +60,32 @@ I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\
 log() { echo "run32: $*" >&2; }
 die() { log "$*"; exit 125; }
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# The host's release and the mirror its apt sources name for it: the root
+# comes from where the host's own packages come from.
+host_release() { (. /etc/os-release && echo "${VERSION_CODENAME:-}"); }
+
+host_mirror() { # $1 = release
+    local site
+    site=$(apt-get indextargets --format '$(SITE) $(RELEASE) $(ORIGIN)' 'Created-By: Packages' 2>/dev/null |
+           awk -v r="$1" '$2 == r && $3 == "Debian" { print $1; exit }')
+    [ -n "$site" ] || site=$(apt-get indextargets --no-release-info --format '$(SITE) $(RELEASE)' \
+                             'Created-By: Packages' 2>/dev/null | awk -v r="$1" '$2 == r { print $1; exit }')
+    echo "$site"
+}
+
+choose_sources() {
+    SUITE=${W32_SUITE:-$(host_release)}
+    [ -n "$SUITE" ] || die "the host's Debian release is unknown (/etc/os-release): set W32_SUITE"
+    MIRROR=${W32_MIRROR:-$(host_mirror "$SUITE")}
+    [ -n "$MIRROR" ] || die "the host's apt sources name no Debian mirror for $SUITE: set W32_MIRROR"
+    # debootstrap reads no apt configuration: it gets apt's proxy from here.
+    if [ -z "${http_proxy:-}" ]; then
+        eval "$(apt-config shell http_proxy Acquire::http::Proxy 2>/dev/null)" || true
+        if [ -n "${http_proxy:-}" ]; then export http_proxy; fi
+    fi
+    log "the root's packages: Debian $SUITE from $MIRROR"
+}
 
 binfmt_register() { # $1 = binfmt_misc mount point, $2 = interpreter
     [ -e "$1/$BINFMT_NAME" ] && return 0
@@ -134,6 +166,10 @@ case "$MODE" in native|qemu) ;; *) die "W32_MODE must be auto, native or qemu" ;
 if [ "$1" = --mode ]; then echo "$MODE"; exit 0; fi
 
 exec 9>"$W32_DIR/.lock"
+LOCKED=0
+
+# candidate_version [APT OPTIONS]: the qemu-user version an apt configuration offers.
+candidate_version() { apt-cache "$@" policy qemu-user 2>/dev/null | awk '/Candidate:/ { print $2 }'; }
 
 fetch_qemu() {
     if [ -n "${W32_QEMU:-}" ]; then QEMU_BIN=$W32_QEMU; return; fi
@@ -141,25 +177,41 @@ fetch_qemu() {
     if [ -x "$QEMU_BIN" ]; then return; fi
     local t0; t0=$(now_ms)
     local a=$W32_DIR/apt
+    rm -rf "$a/dl" "$a/x"
     mkdir -p "$a/lists/partial" "$a/cache/archives/partial" "$a/dl" "$a/x"
-    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $MIRROR bookworm-backports main" > "$a/sources.list"
-    local O=(-o "Dir::Etc::SourceList=$a/sources.list" -o Dir::Etc::SourceParts=/dev/null
-             -o "Dir::State::Lists=$a/lists" -o "Dir::Cache=$a/cache"
-             -o APT::Sandbox::User=root -q)
-    apt-get "${O[@]}" update >&2
-    rm -f "$a"/dl/*.deb
-    (cd "$a/dl" && apt-get "${O[@]}" download qemu-user/bookworm-backports >&2)
+    # The host's own sources first; where they offer only an older qemu, the
+    # backports of the host's release on the same mirror.
+    local O=(-q) version
+    version=$(candidate_version)
+    if [ -z "$version" ] || dpkg --compare-versions "${version#*:}" lt 8; then
+        choose_sources
+        echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $MIRROR $SUITE-backports main" > "$a/sources.list"
+        O=(-o "Dir::Etc::SourceList=$a/sources.list" -o Dir::Etc::SourceParts=/dev/null
+           -o "Dir::State::Lists=$a/lists" -o "Dir::Cache=$a/cache" -q)
+        apt-get "${O[@]}" update >&2
+        version=$(candidate_version "${O[@]}")
+        [ -n "$version" ] && dpkg --compare-versions "${version#*:}" ge 8 ||
+            die "no qemu-user 8 or later in the host's sources nor in $MIRROR $SUITE-backports: set W32_QEMU"
+    fi
+    (cd "$a/dl" && apt-get "${O[@]}" -o APT::Sandbox::User=root download "qemu-user=$version" >&2)
     dpkg-deb --fsys-tarfile "$a"/dl/qemu-user_*.deb | tar -x -C "$a/x" ./usr/bin/qemu-i386
     "$a/x/usr/bin/qemu-i386" --version | head -1 >&2
     mv "$a/x/usr/bin/qemu-i386" "$QEMU_BIN"
     rm -rf "$a/dl" "$a/x"
-    log "qemu-i386 fetched in $(( $(now_ms) - t0 )) ms"
+    log "qemu-i386 $version fetched in $(( $(now_ms) - t0 )) ms"
 }
 
+# Without a private binfmt_misc (Linux before 6.7), the host's table holds
+# the entry while a run needs it, and never after: it is removed when the run
+# ends, and so is the binfmt_misc mount when this script made it.
 GLOBAL_BINFMT_ADDED=0
+GLOBAL_BINFMT_MOUNTED=0
 global_binfmt_on() {
     local m=/proc/sys/fs/binfmt_misc
-    [ -e "$m/register" ] || mount -t binfmt_misc binfmt_misc "$m"
+    if [ ! -e "$m/register" ]; then
+        mount -t binfmt_misc binfmt_misc "$m"
+        GLOBAL_BINFMT_MOUNTED=1
+    fi
     if [ ! -e "$m/$BINFMT_NAME" ]; then
         binfmt_register "$m" "$QEMU_BIN"
         GLOBAL_BINFMT_ADDED=1
@@ -169,6 +221,10 @@ global_binfmt_off() {
     if [ "$GLOBAL_BINFMT_ADDED" = 1 ]; then
         echo -1 > "/proc/sys/fs/binfmt_misc/$BINFMT_NAME" || true
         GLOBAL_BINFMT_ADDED=0
+    fi
+    if [ "$GLOBAL_BINFMT_MOUNTED" = 1 ]; then
+        umount /proc/sys/fs/binfmt_misc 2>/dev/null || true
+        GLOBAL_BINFMT_MOUNTED=0
     fi
 }
 trap 'global_binfmt_off' EXIT
@@ -190,9 +246,15 @@ run_in_root() {
         W32_BINDS=$binds W32_QEMU_BIN=$QEMU_BIN \
             unshare --user --map-root-user --mount --fork "$SELF" __inner qemu-ns "$cwd" "$@" 9>&-
     else
-        global_binfmt_on   # kernel too old for a private binfmt_misc: stays registered
-        GLOBAL_BINFMT_ADDED=0
-        W32_BINDS=$binds unshare --mount --fork "$SELF" __inner qemu-global "$cwd" "$@" 9>&-
+        # The host's table holds the entry for this run alone: concurrent
+        # runs take turns (setup already holds the lock).
+        local rc=0
+        [ "$LOCKED" = 1 ] || flock 9
+        global_binfmt_on
+        W32_BINDS=$binds unshare --mount --fork "$SELF" __inner qemu-global "$cwd" "$@" 9>&- || rc=$?
+        global_binfmt_off
+        [ "$LOCKED" = 1 ] || flock -u 9
+        return $rc
     fi
 }
 
@@ -204,6 +266,7 @@ setup_root() {
         DEBIAN_FRONTEND=noninteractive apt-get install -y -q debootstrap >&2
     }
     if grep -q " $ROOT[/ ]" /proc/self/mountinfo; then die "something is mounted under $ROOT"; fi
+    choose_sources
     rm -rf --one-file-system "$ROOT"
     mkdir -p "$ROOT"
     if [ "$MODE" = native ]; then
@@ -260,8 +323,10 @@ setup_prefix() {
 }
 
 flock 9
+LOCKED=1
 setup_root
 setup_prefix
+LOCKED=0
 flock -u 9
 global_binfmt_off
 
