@@ -246,7 +246,9 @@ prepare_prefix() (
     rm -rf "$WINEPREFIX"
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    log "creating the Wine prefix $(basename "$WINEPREFIX") (once)"
+    log "creating the Wine prefix $WINEPREFIX (once)"
+    # Wine makes the prefix's folder, but not the folders above it.
+    mkdir -p "$(dirname "$WINEPREFIX")"
     "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
     timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
     [ -f "$WINEPREFIX/system.reg" ] || { log "wineboot made no prefix in $WINEPREFIX"; exit 1; }

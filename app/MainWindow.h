@@ -84,7 +84,7 @@ private:
     void ShowTreeMenu(HTREEITEM item, const POINT* at);
     void ShowListMenu(int item, const POINT* at);
     int OnContextMenu(HWND control, LPARAM lParam);
-    int LoadMenu(int menuId, UINT copyId, UINT refreshId);
+    [[nodiscard]] int LoadMenu(int menuId, UINT copyId, UINT refreshId);
     void SetUpFurnishings();
     void NameControls();
     void FitLinkToItsText();

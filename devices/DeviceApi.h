@@ -176,7 +176,7 @@ struct DeviceApi {
     void UseLibraries(const LibraryNames& names) { names_ = names; }
 
     // Binds every slot it can; always returns 1.
-    int Bind();
+    [[nodiscard]] int Bind();
     // Deletes the nodes, ends a remote connection and frees the libraries.
     void Unbind();
     // Ends a remote connection, if one is held.

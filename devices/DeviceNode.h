@@ -29,7 +29,7 @@ public:
     // The node's set and element among the devices of `classGuid`; a node
     // not found among the class-less devices is looked for once more in its
     // own setup class.
-    int OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const;
+    [[nodiscard]] int OpenDeviceInfo(const GUID& classGuid, DeviceInfoSet& info) const;
     // The same element, found with one set when the enumeration learnt the
     // node's class: for a series of reads (one property list fill). The
     // reads below that take it use it as found and report no data when it

@@ -22,7 +22,7 @@ public:
 
     // The class GUID that the set's element of `devnode` carries (GUID_NULL
     // for a device without a setup class); 0 when the set has no such element.
-    int Find(DEVINST devnode, GUID& classGuid) const;
+    [[nodiscard]] int Find(DEVINST devnode, GUID& classGuid) const;
 
 private:
     struct Entry {

@@ -460,8 +460,14 @@ int HttpClient::Get(const wchar_t* url, const wchar_t* agent, WideString& text, 
             return 0;
         if ((flags & INTERNET_FLAG_SECURE) && LeftTls(request.Get()))
             return 0;
-        if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT)
-            return ReadText(request.Get(), maximum, text);
+        if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
+            // Wine's WinINet finishes the read a cancel closed the handle
+            // under; a cancelled operation still fails.
+            if (ReadText(request.Get(), maximum, text) && !cancelled_)
+                return 1;
+            text.Clear();
+            return 0;
+        }
         if (status != HTTP_STATUS_PROXY_AUTH_REQ || !dialogOwner_ ||
             !AskForProxyCredentials(dialogOwner_, request.Get()))
             return 0;

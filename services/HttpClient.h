@@ -35,7 +35,7 @@ public:
     // Fetches `url` into `text`, every body byte widened to the code unit of
     // the same value. 1 when at least one read of the body succeeded. Sets no
     // time-out: the library's defaults apply.
-    int Get(const wchar_t* url, const wchar_t* agent, WideString& text, DWORD maximum,
+    [[nodiscard]] int Get(const wchar_t* url, const wchar_t* agent, WideString& text, DWORD maximum,
             const wchar_t* proxy, HttpCallback callback, void* data);
 
     // Fetches `url` into the file `path`. 1 only when the file was written
@@ -82,26 +82,26 @@ private:
     struct ResponseSink;
     struct DownloadJob;
 
-    int Bind();
+    [[nodiscard]] int Bind();
     void Unbind();
     // Every WinINet handle an operation opens is registered here, so that
     // Cancel can close it and the operation does not close it a second time.
     HINTERNET Adopt(HINTERNET handle);
     void Drop(HINTERNET handle);
-    int OpenRoot(const wchar_t* agent, const wchar_t* proxy, DWORD timeout);
+    [[nodiscard]] int OpenRoot(const wchar_t* agent, const wchar_t* proxy, DWORD timeout);
     void CloseRoot();
     void SetTimeouts(HINTERNET handle, DWORD timeout);
 
-    int QueryStatus(HINTERNET request, DWORD& status);
+    [[nodiscard]] int QueryStatus(HINTERNET request, DWORD& status);
     int QueryHeader(HINTERNET request, DWORD query, const wchar_t* name, DWORD bytes,
                     WideString& text);
     long long QueryContentLength(HINTERNET request);
-    int QueryFinalUrl(HINTERNET request, WideString& url);
+    [[nodiscard]] int QueryFinalUrl(HINTERNET request, WideString& url);
     int LeftTls(HINTERNET request);
     int AskForProxyCredentials(HWND owner, HINTERNET request);
 
-    int ReadText(HINTERNET request, DWORD maximum, WideString& text);
-    int FetchToFile(const DownloadJob& job, DWORD& error);
+    [[nodiscard]] int ReadText(HINTERNET request, DWORD maximum, WideString& text);
+    [[nodiscard]] int FetchToFile(const DownloadJob& job, DWORD& error);
     int ReceiveBody(HINTERNET request, HANDLE file, const DownloadJob& job, long long& length,
                     DWORD& error);
 
@@ -112,7 +112,7 @@ private:
     int SendParts(const HttpRequest& request, HINTERNET handle, DWORD& error);
     int SendAgainWithProxyCredentials(const HttpRequest& request, HINTERNET handle);
     int OfferCookies(const HttpRequest& request, HINTERNET handle);
-    int ReadResponse(const HttpRequest& request, HINTERNET handle, ResponseSink& sink);
+    [[nodiscard]] int ReadResponse(const HttpRequest& request, HINTERNET handle, ResponseSink& sink);
 
     WideString libraryName_;
     LibraryHolder library_;

@@ -32,7 +32,7 @@ public:
     int WriteText(const wchar_t* section, const wchar_t* key, const wchar_t* text);
     // The buffer is zero-filled first; the stored block must have exactly
     // `size` bytes and a valid checksum.
-    int ReadBlock(const wchar_t* section, const wchar_t* key, void* buffer, UINT size);
+    [[nodiscard]] int ReadBlock(const wchar_t* section, const wchar_t* key, void* buffer, UINT size);
     int WriteBlock(const wchar_t* section, const wchar_t* key, const void* data, UINT size);
 
     // Gives back the memory of the cached read buffer.

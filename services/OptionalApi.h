@@ -95,7 +95,7 @@ public:
     HMONITOR MonitorFromPoint(POINT point, DWORD flags);                   // nullptr
     BOOL GetMonitorInfoW(HMONITOR monitor, MONITORINFO* info);              // 0
     UINT GetDpiForWindow(HWND window);                                      // 0
-    int GetSystemMetricsForDpi(int index, UINT dpi);                        // 0
+    [[nodiscard]] int GetSystemMetricsForDpi(int index, UINT dpi);                        // 0
     BOOL AdjustWindowRectExForDpi(RECT* rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi); // 0, rect untouched
     BOOL SystemParametersInfoForDpi(UINT action, UINT param, void* data, UINT winIni, UINT dpi); // 0
     DPI_AWARENESS_CONTEXT SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT context); // nullptr

@@ -20,14 +20,14 @@ public:
 
     // KEY_WOW64_64KEY / KEY_WOW64_32KEY in `view` only count under WOW64.
     int OpenRead(HKEY root, const wchar_t* path, REGSAM view = 0);
-    int CreateWrite(HKEY root, const wchar_t* path, REGSAM view = 0);
+    [[nodiscard]] int CreateWrite(HKEY root, const wchar_t* path, REGSAM view = 0);
     void Close();
     HKEY Handle() const { return key_; }
     bool IsOpen() const { return key_ != nullptr; }
 
     // Up to eight bytes of any type, zero-extended: a REG_DWORD reads as its
     // value with a zero high half. Data longer than eight bytes fails.
-    int ReadNumber(const wchar_t* name, unsigned long long* value) const;
+    [[nodiscard]] int ReadNumber(const wchar_t* name, unsigned long long* value) const;
     // The value as text. The data must carry its own terminator (the last
     // character is forced to NUL); a REG_MULTI_SZ comes as one line with
     // U+0001 after each element.
@@ -35,7 +35,7 @@ public:
     int ReadText(const wchar_t* name, wchar_t* buffer, int characters) const;
     // Succeeds only when the stored value has exactly `size` bytes; the
     // buffer is zero-filled first either way.
-    int ReadBlock(const wchar_t* name, void* buffer, DWORD size) const;
+    [[nodiscard]] int ReadBlock(const wchar_t* name, void* buffer, DWORD size) const;
 
     // REG_QWORD, or REG_DWORD with the low half where REG_QWORD is refused.
     int WriteNumber(const wchar_t* name, unsigned long long value) const;

@@ -42,13 +42,13 @@ public:
     // `text` receives the stored text or `fallback` (empty when none); the
     // result tells whether a stored text was found (always 1 for INI files).
     // The XML file ignores `fallback`: a missing text reads as empty.
-    int ReadText(const wchar_t* name, WideString& text, const wchar_t* fallback = nullptr,
+    [[nodiscard]] int ReadText(const wchar_t* name, WideString& text, const wchar_t* fallback = nullptr,
                  const wchar_t* subKey = nullptr, IUnknown* element = nullptr);
     int WriteText(const wchar_t* name, const wchar_t* text, const wchar_t* subKey = nullptr,
                   IUnknown* element = nullptr);
     // The buffer is zero-filled first; a stored block of another size fails.
     // The XML file keeps no blocks.
-    int ReadBlock(const wchar_t* name, void* buffer, DWORD size, const wchar_t* subKey = nullptr);
+    [[nodiscard]] int ReadBlock(const wchar_t* name, void* buffer, DWORD size, const wchar_t* subKey = nullptr);
     int WriteBlock(const wchar_t* name, const void* data, DWORD size, const wchar_t* subKey = nullptr);
 
     DWORD ActiveBackEnd() const;
@@ -65,7 +65,7 @@ public:
     static int DefaultFileName(const wchar_t* executablePath, DWORD backEnd, WideString& name);
 
 private:
-    int OpenXml(bool fileGiven);
+    [[nodiscard]] int OpenXml(bool fileGiven);
     int RegistryPath(const wchar_t* subKey, WideString& path) const;
     int XmlElementPath(const wchar_t* subKey, WideString& path) const;
     int XmlValuePath(const wchar_t* name, const wchar_t* subKey, WideString& path) const;

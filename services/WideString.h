@@ -61,7 +61,7 @@ public:
     // Removes every occurrence of `what` (case-sensitive).
     void RemoveAll(const wchar_t* what);
     // Index of the first occurrence of `what` at or after `from`, -1 if none.
-    int Find(const wchar_t* what, int from = 0) const;
+    [[nodiscard]] int Find(const wchar_t* what, int from = 0) const;
     // Replaces the text and makes the capacity exactly its length and the
     // terminator: for texts kept a long time, like the names of thousands
     // of devices.
@@ -77,7 +77,7 @@ public:
 
     // Conversions from and to 8-bit text: a Windows code page (CP_ACP,
     // CP_UTF8, ...) or BytePerChar. `count` -1 means up to the NUL.
-    int FromMultiByte(const char* text, int count = -1, UINT codePage = CP_ACP);
+    [[nodiscard]] int FromMultiByte(const char* text, int count = -1, UINT codePage = CP_ACP);
     // Writes a NUL-terminated 8-bit copy into a new heap block (free()).
     // Returns the block or nullptr; *size receives the byte count without NUL.
     char* ToMultiByte(UINT codePage = CP_ACP, int* size = nullptr) const;

@@ -35,10 +35,10 @@ public:
     XmlBackend(const XmlBackend&) = delete;
     XmlBackend& operator=(const XmlBackend&) = delete;
 
-    virtual int Open(DWORD flags) = 0;
+    [[nodiscard]] virtual int Open(DWORD flags) = 0;
     virtual void Release() = 0;
-    virtual int LoadText(const wchar_t* text) = 0;
-    virtual int LoadFile(const wchar_t* path) = 0;
+    [[nodiscard]] virtual int LoadText(const wchar_t* text) = 0;
+    [[nodiscard]] virtual int LoadFile(const wchar_t* path) = 0;
     virtual int NodeXml(IUnknown* node, WideString& text) = 0;
     virtual int DocumentXml(WideString& text) = 0;
     virtual int SaveFile(const wchar_t* path) = 0;
@@ -49,12 +49,12 @@ public:
     // attribute, then the first child, whose name equals `name` without
     // regard to case, or that `visitor` accepts. On success the node found
     // replaces *current and `text` receives its text.
-    virtual int FindChild(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
+    [[nodiscard]] virtual int FindChild(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
                           IUnknown** current) = 0;
     // Walks `path`, then offers every attribute and child of the node reached
     // to `visitor`; 1 only when the visitor stopped the walk.
     virtual int EnumeratePath(const wchar_t* path, XmlVisitor visitor, void* data, IUnknown* start);
-    virtual int CreateElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
+    [[nodiscard]] virtual int CreateElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
                               IUnknown** element) = 0;
     virtual int SetText(IUnknown* node, const wchar_t* text) = 0;
     virtual int SetAttribute(IUnknown* element, const wchar_t* name, const wchar_t* value) = 0;

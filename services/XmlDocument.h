@@ -18,15 +18,15 @@ public:
 
     // Initialises COM for this thread and opens an empty document with the
     // DOM, else with the legacy parser. `flags` are XmlOpenFlag bits.
-    int Open(DWORD flags);
+    [[nodiscard]] int Open(DWORD flags);
     // The same with one given parser only.
-    int OpenBackend(Backend backend, DWORD flags);
+    [[nodiscard]] int OpenBackend(Backend backend, DWORD flags);
     // Drops the document and undoes this object's COM initialisation.
     void Close();
     Backend ActiveBackend() const;
 
-    int LoadText(const wchar_t* text);
-    int LoadFile(const wchar_t* path);
+    [[nodiscard]] int LoadText(const wchar_t* text);
+    [[nodiscard]] int LoadFile(const wchar_t* path);
     int NodeXml(IUnknown* node, WideString& text);
     int DocumentXml(WideString& text);
     // Writes a temporary file beside `path` and puts it in place only when it
@@ -34,10 +34,10 @@ public:
     // A read-only file is left alone and the save fails.
     int SaveFile(const wchar_t* path);
     int ReadPath(const wchar_t* path, WideString& text, IUnknown* start = nullptr);
-    int FindChild(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
+    [[nodiscard]] int FindChild(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
                   IUnknown** current);
     int EnumeratePath(const wchar_t* path, XmlVisitor visitor, void* data, IUnknown* start = nullptr);
-    int CreateElement(IUnknown* parent, const wchar_t* name, const wchar_t* text, IUnknown** element);
+    [[nodiscard]] int CreateElement(IUnknown* parent, const wchar_t* name, const wchar_t* text, IUnknown** element);
     int SetText(IUnknown* node, const wchar_t* text);
     int SetAttribute(IUnknown* element, const wchar_t* name, const wchar_t* value);
     int AddProcessingInstruction(const wchar_t* target, const wchar_t* data);

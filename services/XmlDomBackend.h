@@ -10,20 +10,20 @@ public:
     explicit XmlDomBackend(XmlDocument* owner) : XmlBackend(owner) {}
     ~XmlDomBackend() override { Release(); }
 
-    int Open(DWORD flags) override;
+    [[nodiscard]] int Open(DWORD flags) override;
     void Release() override;
     // Tries the text as a UTF-16 stream, then as one byte per character, then
     // both once more without its encoding declaration.
-    int LoadText(const wchar_t* text) override;
-    int LoadFile(const wchar_t* path) override;
+    [[nodiscard]] int LoadText(const wchar_t* text) override;
+    [[nodiscard]] int LoadFile(const wchar_t* path) override;
     int NodeXml(IUnknown* node, WideString& text) override;
     int DocumentXml(WideString& text) override;
     int SaveFile(const wchar_t* path) override;
     // Besides attributes and children, the name "#text" (exactly) reads the
     // text of the current node without moving.
-    int FindChild(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
+    [[nodiscard]] int FindChild(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
                   IUnknown** current) override;
-    int CreateElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
+    [[nodiscard]] int CreateElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
                       IUnknown** element) override;
     int SetText(IUnknown* node, const wchar_t* text) override;
     int SetAttribute(IUnknown* element, const wchar_t* name, const wchar_t* value) override;
@@ -37,18 +37,18 @@ public:
     static int RemoveEncodingDeclaration(const wchar_t* text, WideString& result);
 
 private:
-    int LoadVariant(VARIANT& source);
-    int LoadAsStream(const wchar_t* text, int length);
-    int LoadAsBytes(const wchar_t* text, int length);
+    [[nodiscard]] int LoadVariant(VARIANT& source);
+    [[nodiscard]] int LoadAsStream(const wchar_t* text, int length);
+    [[nodiscard]] int LoadAsBytes(const wchar_t* text, int length);
     // Takes `node` (owned) as the step's result when its name matches and the
     // visitor, if any, accepts it; otherwise releases it.
     int Consider(int kind, IXMLDOMNode* node, const wchar_t* name, XmlVisitor visitor, void* data,
                  WideString& text, IUnknown** current);
-    int FindAtDocument(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
+    [[nodiscard]] int FindAtDocument(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
                        IUnknown** current);
-    int FindAttribute(IXMLDOMNode* node, const wchar_t* name, XmlVisitor visitor, void* data,
+    [[nodiscard]] int FindAttribute(IXMLDOMNode* node, const wchar_t* name, XmlVisitor visitor, void* data,
                       WideString& text, IUnknown** current);
-    int FindChildNode(IXMLDOMNode* node, const wchar_t* name, XmlVisitor visitor, void* data,
+    [[nodiscard]] int FindChildNode(IXMLDOMNode* node, const wchar_t* name, XmlVisitor visitor, void* data,
                       WideString& text, IUnknown** current);
 
     IXMLDOMDocument* document_ = nullptr;

@@ -11,19 +11,19 @@ public:
     explicit XmlLegacyBackend(XmlDocument* owner) : XmlBackend(owner) {}
     ~XmlLegacyBackend() override { Release(); }
 
-    int Open(DWORD flags) override;
+    [[nodiscard]] int Open(DWORD flags) override;
     void Release() override;
-    int LoadText(const wchar_t* text) override;
-    int LoadFile(const wchar_t* path) override;
+    [[nodiscard]] int LoadText(const wchar_t* text) override;
+    [[nodiscard]] int LoadFile(const wchar_t* path) override;
     int NodeXml(IUnknown* node, WideString& text) override;
     int DocumentXml(WideString& text) override;
     // The document's own text, converted to the ANSI code page.
     int SaveFile(const wchar_t* path) override;
-    int FindChild(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
+    [[nodiscard]] int FindChild(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
                   IUnknown** current) override;
     // Without a parent the whole document is replaced by the prolog and a
     // new empty document element.
-    int CreateElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
+    [[nodiscard]] int CreateElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
                       IUnknown** element) override;
     int SetText(IUnknown* node, const wchar_t* text) override;
     int SetAttribute(IUnknown* element, const wchar_t* name, const wchar_t* value) override;
@@ -38,11 +38,11 @@ private:
     int Consider(int kind, IUnknown* node, const WideString& nodeName, const WideString& value,
                  const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
                  IUnknown** current);
-    int FindAtDocument(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
+    [[nodiscard]] int FindAtDocument(const wchar_t* name, XmlVisitor visitor, void* data, WideString& text,
                        IUnknown** current);
-    int FindAttribute(IUnknown* node, const wchar_t* name, XmlVisitor visitor, void* data,
+    [[nodiscard]] int FindAttribute(IUnknown* node, const wchar_t* name, XmlVisitor visitor, void* data,
                       WideString& text, IUnknown** current);
-    int FindChildElement(IUnknown* node, const wchar_t* name, XmlVisitor visitor, void* data,
+    [[nodiscard]] int FindChildElement(IUnknown* node, const wchar_t* name, XmlVisitor visitor, void* data,
                          WideString& text, IUnknown** current);
     int SaveToText(WideString& text);
 

@@ -17,7 +17,7 @@ public:
 
     // The value of a text like "1.5 kB" in bytes; 0 when it names no unit
     // (units are case-sensitive and need a blank in front).
-    static int ParseByteSize(const wchar_t* text, double* bytes);
+    [[nodiscard]] static int ParseByteSize(const wchar_t* text, double* bytes);
 
 private:
     WideString thousands_;

@@ -120,7 +120,7 @@ public:
     int GetItem(int item, int column, WideString* text, LPARAM* param) const;
     // The first selected item's index (-1 when none), parameter and text.
     int FirstSelected(LPARAM* param = nullptr, WideString* text = nullptr) const;
-    int FindItemByParam(LPARAM param) const;
+    [[nodiscard]] int FindItemByParam(LPARAM param) const;
     // Where a menu for `item` opens from the keyboard (screen coordinates):
     // below its label, scrolled into view; the control's corner for -1.
     POINT MenuPoint(int item) const;
@@ -137,7 +137,7 @@ public:
     // The list's own comparison of two texts, without the owner's callback.
     int CompareTexts(const wchar_t* first, const wchar_t* second) const;
     // The value of a text like "1.5 kB" in bytes; 0 when it names no unit.
-    static int ParseByteSize(const wchar_t* text, double* bytes)
+    [[nodiscard]] static int ParseByteSize(const wchar_t* text, double* bytes)
     {
         return ListRowComparison::ParseByteSize(text, bytes);
     }

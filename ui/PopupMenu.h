@@ -68,12 +68,12 @@ public:
     // Menu resource `resourceId` of `instance`; its first submenu is the
     // popup shown. Destroys what was loaded before; 0 when the resource or
     // its submenu is missing.
-    int Load(int resourceId, HWND owner, HINSTANCE instance);
+    [[nodiscard]] int Load(int resourceId, HWND owner, HINSTANCE instance);
     // The same from the resource in `language` or the nearest language the
     // module carries.
-    int LoadForLanguage(int resourceId, HWND owner, HINSTANCE instance, LANGID language);
+    [[nodiscard]] int LoadForLanguage(int resourceId, HWND owner, HINSTANCE instance, LANGID language);
     // An empty popup to be filled with InsertItem.
-    int CreateEmpty(HWND owner, HINSTANCE instance);
+    [[nodiscard]] int CreateEmpty(HWND owner, HINSTANCE instance);
 
     // Icon resource `iconId` of `instance` (the menu's module for nullptr)
     // for an item; 0 for items this menu did not convert.

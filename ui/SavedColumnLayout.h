@@ -29,7 +29,7 @@ public:
 
     int Save(HKEY root, const wchar_t* path, const wchar_t* valueName) const;
     // Succeeds only when the stored value has exactly the block's size.
-    int Load(HKEY root, const wchar_t* path, const wchar_t* valueName);
+    [[nodiscard]] int Load(HKEY root, const wchar_t* path, const wchar_t* valueName);
 
 private:
     int count_ = 0;

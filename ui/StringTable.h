@@ -44,7 +44,7 @@ public:
     // Entry `index` (0 to 15) of one RT_STRING block of `size` bytes, at most
     // TextCapacity - 1 characters, into `text`. 0 when the entry is empty or
     // the block ends before it.
-    static int ReadBlockEntry(const void* block, DWORD size, int index, wchar_t* text,
+    [[nodiscard]] static int ReadBlockEntry(const void* block, DWORD size, int index, wchar_t* text,
                               int capacity);
 
 private:

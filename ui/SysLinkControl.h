@@ -26,7 +26,7 @@ public:
     // 0 when the SysLink window cannot be made (comctl32 before version 6):
     // the caller shows a plain text instead. Ampersands are shown as they
     // are, not taken as mnemonics.
-    virtual int Create(HWND parent, int left, int top, int width, int height, const wchar_t* markup,
+    [[nodiscard]] virtual int Create(HWND parent, int left, int top, int width, int height, const wchar_t* markup,
                        DWORD options, Callback callback, void* userData);
     // The parent's WM_NOTIFY. 1 when it was a click or Enter on this control.
     virtual int Notify(LPARAM lParam);

@@ -96,7 +96,7 @@ public:
     int SetItem(HTREEITEM item, UINT mask, UINT state, UINT stateMask, const wchar_t* text,
                 int image, int selectedImage, int children, LPARAM param);
     // TVM_GETITEMW for the fields `mask` names (text at most 260 characters).
-    int GetItem(HTREEITEM item, UINT mask, TVITEMW* out, WideString* text) const;
+    [[nodiscard]] int GetItem(HTREEITEM item, UINT mask, TVITEMW* out, WideString* text) const;
     int Select(HTREEITEM item);
     HTREEITEM SelectedItem() const;
     // The item at a point of the screen, or nullptr.

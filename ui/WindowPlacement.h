@@ -53,7 +53,7 @@ public:
 
     static int Format(int showCommand, const RECT& rectangle, WideString& text);
     // Exactly five numbers; 0 for anything else.
-    static int Parse(const wchar_t* text, int* showCommand, RECT* rectangle);
+    [[nodiscard]] static int Parse(const wchar_t* text, int* showCommand, RECT* rectangle);
     // The stored show command after the load flags' rules.
     static int AdjustShowCommand(int stored, DWORD flags);
 

@@ -139,7 +139,7 @@ TEST_F(MainWindowTest, UpdateCheckBoxKeepsTheOtherFlagBits)
         PostMessageW(window.Item(IDC_EXIT), BM_CLICK, 0, 0);
         return true;
     });
-    script.Wait(5000);
+    script.UntilTheWindowCloses();
     EXPECT_EQ(1, script.Run());
     EXPECT_EQ(0x80000011u, StoredFlags(settings));
 
@@ -388,7 +388,7 @@ TEST_F(MainWindowTest, EveryClosePathSavesInOrderAndTheNextStartComesBack)
                 path.close(first);
                 return true;
             });
-            run.Wait(5000);
+            run.UntilTheWindowCloses();
             EXPECT_EQ(path.result, run.Run());
         }
         EXPECT_EQ((std::vector<std::wstring>{L"Main", L"Splitter", L"ListView", L"Flags"}), recorder.Saved());
@@ -485,8 +485,14 @@ TEST_F(MainWindowTest, UpdateCheckRunsWhileTheBoxIsCheckedAndNotAfterItWasCleare
     const std::wstring endpoint = RelayedUrl(server.Port(), L"/common/update.php?p=quillmere");
     window.UseUpdateEndpoint(endpoint.c_str());
     WaitForTree();
+    DWORD treeShown = 0, asked = 0;
+    script.Then([&]() {
+        treeShown = GetTickCount();
+        return true;
+    });
     script.Then([&]() { return server.RequestCount() == 1; });
     script.Then([&]() {
+        asked = GetTickCount();
         std::string request = server.Requests()[0];
         EXPECT_EQ(0u, request.find("GET /common/update.php?p=quillmere&v=")) << request;
         EXPECT_NE(std::string::npos, request.find("&id=")) << request;
@@ -494,7 +500,7 @@ TEST_F(MainWindowTest, UpdateCheckRunsWhileTheBoxIsCheckedAndNotAfterItWasCleare
         PostMessageW(window.Item(IDC_EXIT), BM_CLICK, 0, 0);
         return true;
     });
-    script.Wait(5000);
+    script.UntilTheWindowCloses();
     EXPECT_EQ(1, script.Run());
     EXPECT_EQ(1u, StoredFlags(settings) & 1);
 
@@ -507,7 +513,8 @@ TEST_F(MainWindowTest, UpdateCheckRunsWhileTheBoxIsCheckedAndNotAfterItWasCleare
     again.UseUpdateEndpoint(endpoint.c_str());
     WindowScript next(again);
     next.Then([&]() { return TreeCount(again.Item(IDC_TREE)) > 1; });
-    next.Wait(1500);
+    // Several times as long as the first start took to ask.
+    next.Wait(std::max<DWORD>(1500, 3 * (asked - treeShown)));
     EXPECT_EQ(42, next.Run());
     EXPECT_EQ(1u, server.RequestCount());
 }
@@ -532,7 +539,7 @@ TEST_F(MainWindowTest, ASecondCloseWhileTheFirstWaitsForTheCheckSavesNothingMore
         PostMessageW(window.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
         return true;
     });
-    script.Wait(20000);
+    script.UntilTheWindowCloses();
     EXPECT_EQ(0, script.Run());
     for (const wchar_t* name : {L"Main", L"Splitter", L"ListView", L"Flags"})
         EXPECT_EQ(1, std::count(recorder.names.begin(), recorder.names.end(), std::wstring(name)))

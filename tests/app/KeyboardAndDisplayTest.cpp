@@ -9,6 +9,7 @@
 #include <oleacc.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,10 +95,53 @@ void PostRightClick(HWND control, const RECT& item)
     PostMessageW(control, WM_RBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
+// Tells when a control has handled a posted right click whole: the press has
+// been handled (its drag detection, notifications and every menu they
+// opened) and the release is neither waiting in the queue nor being handled.
+// Until then another menu could still open; after it, none can.
+class RightClickWatch {
+public:
+    explicit RightClickWatch(HWND control) : control_(control)
+    {
+        SetWindowSubclass(control_, Proc, (UINT_PTR)this, (DWORD_PTR)this);
+    }
+    ~RightClickWatch() { RemoveWindowSubclass(control_, Proc, (UINT_PTR)this); }
+    RightClickWatch(const RightClickWatch&) = delete;
+    RightClickWatch& operator=(const RightClickWatch&) = delete;
+
+    bool Handled() const
+    {
+        MSG pending;
+        return pressesDone_ > 0 && releasesBegun_ == releasesDone_ &&
+               !PeekMessageW(&pending, control_, WM_RBUTTONUP, WM_RBUTTONUP, PM_NOREMOVE);
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR data)
+    {
+        RightClickWatch* watch = (RightClickWatch*)data;
+        if (message == WM_RBUTTONUP)
+            ++watch->releasesBegun_;
+        LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+        if (message == WM_RBUTTONDOWN)
+            ++watch->pressesDone_;
+        if (message == WM_RBUTTONUP)
+            ++watch->releasesDone_;
+        return result;
+    }
+
+    HWND control_;
+    int pressesDone_ = 0;
+    int releasesBegun_ = 0;
+    int releasesDone_ = 0;
+};
+
 } // namespace
 
 TEST_F(MainWindowTest, KeysOpenEachMenuAtTheSelectedItemAndARightClickOpensOne)
 {
+    std::unique_ptr<RightClickWatch> click;
     WaitForTree();
     script.Then([&]() {
         WatchMenus(window.Window());
@@ -120,17 +164,20 @@ TEST_F(MainWindowTest, KeysOpenEachMenuAtTheSelectedItemAndARightClickOpensOne)
         // A right click, reported as NM_RCLICK, must not come back as
         // WM_CONTEXTMENU for a second menu.
         SelectListRows(List(), {0});
+        click.reset(new RightClickWatch(List()));
         PostRightClick(List(), ListLabelRect(List(), 0));
         return true;
     });
-    script.Wait(400);
+    script.Then([&]() { return click->Handled(); });
     script.Then([&]() {
         EXPECT_EQ(6u, Opened.size()) << "one menu for one right click in the list";
+        click.reset(new RightClickWatch(Tree()));
         PostRightClick(Tree(), TreeItemRect(Tree(), (HTREEITEM)SendMessageW(Tree(), TVM_GETNEXTITEM, TVGN_CARET, 0)));
         return true;
     });
-    script.Wait(400);
+    script.Then([&]() { return click->Handled(); });
     script.Then([&]() {
+        click.reset();
         EXPECT_EQ(7u, Opened.size()) << "one menu for one right click in the tree";
         KillTimer(window.Window(), 78);
         return true;

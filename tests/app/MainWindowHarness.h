@@ -37,6 +37,13 @@ public:
         });
     }
 
+    // A step that never finishes: the window's own close ends the run, and
+    // the script's deadline fails a window that does not close.
+    void UntilTheWindowCloses()
+    {
+        Then([]() { return false; });
+    }
+
     INT_PTR Run()
     {
         current_ = this;
@@ -79,6 +86,45 @@ private:
     size_t next_ = 0;
     bool busy_ = false;
     DWORD deadline_ = 0;
+};
+
+// Counts a message sent to one window of this thread while it lives: a step
+// waits for the window to have received it instead of waiting for a time.
+class SentMessageCounter {
+public:
+    SentMessageCounter(HWND window, UINT message) : window_(window), message_(message)
+    {
+        previous_ = current_;
+        current_ = this;
+        hook_ = SetWindowsHookExW(WH_CALLWNDPROC, Seen, nullptr, GetCurrentThreadId());
+    }
+    ~SentMessageCounter()
+    {
+        if (hook_)
+            UnhookWindowsHookEx(hook_);
+        current_ = previous_;
+    }
+    SentMessageCounter(const SentMessageCounter&) = delete;
+    SentMessageCounter& operator=(const SentMessageCounter&) = delete;
+    int Count() const { return count_; }
+
+private:
+    static LRESULT CALLBACK Seen(int code, WPARAM wParam, LPARAM lParam)
+    {
+        const CWPSTRUCT* sent = (const CWPSTRUCT*)lParam;
+        for (SentMessageCounter* counter = current_; code == HC_ACTION && counter;
+             counter = counter->previous_)
+            if (sent->hwnd == counter->window_ && sent->message == counter->message_)
+                ++counter->count_;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static inline SentMessageCounter* current_ = nullptr;
+    SentMessageCounter* previous_ = nullptr;
+    HWND window_;
+    UINT message_;
+    HHOOK hook_ = nullptr;
+    int count_ = 0;
 };
 
 inline int TreeCount(HWND tree)

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,7 @@ TEST_F(MainWindowTest, FilteringAtEveryKeystrokeAndEmptyingRereads)
 {
     int all = 0, locates = 0;
     std::vector<int> counts;
+    std::unique_ptr<SentMessageCounter> insertions;
     WaitForTree();
     script.Then([&]() {
         all = TreeCount(Tree());
@@ -120,11 +122,13 @@ TEST_F(MainWindowTest, FilteringAtEveryKeystrokeAndEmptyingRereads)
         EXPECT_GE(counts[0], counts[1]);
         EXPECT_GE(counts[1], counts[2]);
         EXPECT_GT(counts.back(), 1);
-        // F5 with a filter only filters again
+        // F5 with a filter only filters again: the tree is filled anew
+        // without reading the machine.
+        insertions.reset(new SentMessageCounter(Tree(), TVM_INSERTITEMW));
         SendMessageW(Tree(), WM_KEYDOWN, VK_F5, 0);
         return true;
     });
-    script.Wait(200);
+    script.Then([&]() { return insertions->Count() >= counts.back(); });
     script.Then([&]() {
         EXPECT_EQ(locates, SimulatedMachine::Calls("CM_Locate_DevNodeW"));
         EXPECT_EQ(counts.back(), TreeCount(Tree()));
@@ -136,14 +140,33 @@ TEST_F(MainWindowTest, FilteringAtEveryKeystrokeAndEmptyingRereads)
     EXPECT_EQ(42, script.Run());
 }
 
+namespace {
+
+// When each refresh read the machine: a stand-in put into the window's own
+// device binding notes the time of every root lookup and passes it on.
+FARPROC BoundLocate = nullptr;
+std::vector<DWORD> LocateTimes;
+
+CONFIGRET WINAPI NotedLocate(PDEVINST root, DEVINSTID_W id, ULONG flags)
+{
+    LocateTimes.push_back(GetTickCount());
+    return ((CONFIGRET(WINAPI*)(PDEVINST, DEVINSTID_W, ULONG))BoundLocate)(root, id, flags);
+}
+
+} // namespace
+
 TEST_F(MainWindowTest, ABurstOfDeviceChangesGivesOneRefreshAfterTheLast)
 {
-    int locates = 0;
     DWORD lastBroadcast = 0;
+    DWORD quietUntil = 0;
     int sent = 0;
+    DeviceApi& api = window.Model().Api();
     WaitForTree();
     script.Then([&]() {
-        locates = SimulatedMachine::Calls("CM_Locate_DevNodeW");
+        BoundLocate = api.Slot(DeviceApi::Slot_CM_Locate_DevNodeW);
+        EXPECT_NE(nullptr, BoundLocate);
+        LocateTimes.clear();
+        api.SetSlot(DeviceApi::Slot_CM_Locate_DevNodeW, (FARPROC)NotedLocate);
         return true;
     });
     script.Then([&]() {
@@ -151,21 +174,20 @@ TEST_F(MainWindowTest, ABurstOfDeviceChangesGivesOneRefreshAfterTheLast)
         lastBroadcast = GetTickCount();
         return ++sent == 5;
     });
-    script.Wait(300);
+    // The refresh comes 500 ms after the last broadcast, not before; once it
+    // has come, a while as long again shows that no second one follows.
     script.Then([&]() {
-        // Only meaningful while the 500 ms have surely not passed yet; a
-        // machine busy enough to delay this step beyond them proves nothing.
-        if (GetTickCount() - lastBroadcast < 450) {
-            EXPECT_EQ(locates, SimulatedMachine::Calls("CM_Locate_DevNodeW"))
-                << "no refresh before 500 ms have passed since the last broadcast";
-        }
+        if (LocateTimes.empty())
+            return false;
+        EXPECT_GE(LocateTimes[0] - lastBroadcast, 490u) << "refreshed before 500 ms had passed";
+        quietUntil = GetTickCount() + 2 * std::max<DWORD>(500, LocateTimes[0] - lastBroadcast);
         return true;
     });
-    script.Wait(500);
+    script.Then([&]() { return (int)(GetTickCount() - quietUntil) >= 0; });
     script.Then([&]() {
-        EXPECT_EQ(locates + 1, SimulatedMachine::Calls("CM_Locate_DevNodeW"));
-        EXPECT_GE(GetTickCount() - lastBroadcast, 500u);
+        EXPECT_EQ(1u, LocateTimes.size()) << "one refresh for the whole burst";
         EXPECT_EQ(0, ListCount(List()));
+        api.SetSlot(DeviceApi::Slot_CM_Locate_DevNodeW, BoundLocate);
         return true;
     });
     EXPECT_EQ(42, script.Run());
@@ -217,16 +239,13 @@ TEST_F(MainWindowTest, EscapeClosesWithZeroAndEnterDoesNothing)
     bool stillOpen = false;
     WaitForTree();
     script.Then([&]() {
+        // A close hides the window before the command returns.
         SendMessageW(window.Window(), WM_COMMAND, IDOK, 0);
-        return true;
-    });
-    script.Wait(100);
-    script.Then([&]() {
         stillOpen = IsWindow(window.Window()) && IsWindowVisible(window.Window());
         PostMessageW(Tree(), WM_KEYDOWN, VK_ESCAPE, 0);
         return true;
     });
-    script.Wait(5000); // the escape ends the dialog long before
+    script.UntilTheWindowCloses();
     EXPECT_EQ(0, script.Run());
     EXPECT_TRUE(stillOpen);
 }
@@ -238,7 +257,7 @@ TEST_F(MainWindowTest, ExitClosesWithOne)
         PostMessageW(window.Item(IDC_EXIT), BM_CLICK, 0, 0);
         return true;
     });
-    script.Wait(5000);
+    script.UntilTheWindowCloses();
     EXPECT_EQ(1, script.Run());
 }
 

@@ -228,7 +228,7 @@ TEST(HttpClient, CancelEndsTheOperationAndEveryLaterOne)
         client.Cancel();
     });
     DWORD start = GetTickCount();
-    client.Get(server.Url(L"/slow").c_str(), Agent, text, 0, nullptr, nullptr, nullptr);
+    EXPECT_EQ(0, client.Get(server.Url(L"/slow").c_str(), Agent, text, 0, nullptr, nullptr, nullptr));
     canceller.join();
     // Windows returns when the handle is closed; Wine's WinINet when the
     // read it waits in is over.

@@ -331,9 +331,12 @@ TEST(HttpClientPost, UploadLimitHoldsTheRateAndReportsProgress)
     DWORD start = GetTickCount();
     ASSERT_EQ(1, PostTo(client, server, nullptr, &status, nullptr, nullptr, nullptr, 1, &recorder,
                         32));
+    // 64 KB at 32 KB a second cannot go faster than two seconds; a load on
+    // the machine only slows it, so the upper bound only catches a limit
+    // that throttles far below the rate asked for.
     DWORD took = Milliseconds(start);
     EXPECT_GE(took, 1700u);
-    EXPECT_LE(took, 4500u);
+    EXPECT_LE(took, 20000u);
     total += (DWORD)ClosingLine().size();
     EXPECT_EQ(total, uploadSize);
     ASSERT_GE(sent.size(), 3u);
