@@ -91,6 +91,8 @@ public:
     LONG_PTR userData = 0;
     int themeCalls = 0;
     int erasures = 0;
+    // Set by a step: the next step waits until this holds.
+    std::function<bool(TestDialog&)> holdUntil;
 
     using DialogWindow::SetOptionBits;
 
@@ -101,6 +103,10 @@ public:
         userData = GetWindowLongPtrW(dialog, GWLP_USERDATA);
         SetTimer(dialog, ScriptTimer, 30, nullptr);
         SetTimer(dialog, WatchdogTimer, 20000, nullptr);
+        // The dialog manager shows the dialog at its first idle moment, which
+        // a busy machine lets the steps' timer come before: the steps begin
+        // once it is shown (a test of a hidden start waits otherwise).
+        holdUntil = [](TestDialog& t) { return IsWindowVisible(t.dialog) != 0; };
         if (onInit)
             onInit(*this);
         return initResult;
@@ -175,6 +181,9 @@ private:
     }
     INT_PTR RunNextStep()
     {
+        if (holdUntil && !holdUntil(*this))
+            return 1;
+        holdUntil = nullptr;
         if (nextStep_ >= steps.size())
             return 1;
         Step step = steps[nextStep_++];
@@ -405,6 +414,10 @@ TEST_F(DialogWindowTest, StartHiddenSuppressesTheFirstShowOnly)
     TestDialog d;
     std::vector<bool> visible;
     DWORD options = 0xFFFF;
+    // The steps wait for the first show, which is suppressed.
+    d.onInit = [](TestDialog& t) {
+        t.holdUntil = [](TestDialog& t) { return !(t.Options() & DialogWindow::StartHidden); };
+    };
     d.steps = {
         [&](TestDialog& t) {
             visible.push_back(IsWindowVisible(t.dialog) != 0);
@@ -633,22 +646,31 @@ TEST_F(DialogWindowTest, TheThemeBroadcastReappliesTheThemeAndRedrawsOnlyOnAChan
     auto settle = [](TestDialog& t) {
         UpdateWindow(t.dialog); // paint what is pending now, not during the next step
     };
+    // The theme is applied from a timer of the dialog's own, named after it:
+    // KillTimer says whether a broadcast started one.
+    auto timerStarted = [](TestDialog& t) {
+        return KillTimer(t.dialog, (UINT_PTR)static_cast<DialogWindow*>(&t)) != 0;
+    };
+    auto themeApplied = [](int calls) {
+        return [calls](TestDialog& t) { return t.themeCalls > calls; };
+    };
     d.steps = {
         [&](TestDialog& t) {
             settle(t);
             themeCalls[0] = t.themeCalls, erasures[0] = t.erasures;
             broadcast(t, L"Policy");
             broadcast(t, nullptr);
-        },
-        [&](TestDialog& t) {
+            EXPECT_FALSE(timerStarted(t)) << "\"Policy\" and no text start no timer";
             themeCalls[1] = t.themeCalls, erasures[1] = t.erasures;
             broadcast(t, L"ImmersiveColorSet"); // the wanted state stays as it is
+            t.holdUntil = themeApplied(themeCalls[1]);
         },
         [&](TestDialog& t) {
             settle(t);
             themeCalls[2] = t.themeCalls, erasures[2] = t.erasures;
             flip = true;
             broadcast(t, L"ImmersiveColorSet");
+            t.holdUntil = themeApplied(themeCalls[2]);
         },
         [&](TestDialog& t) {
             settle(t);
@@ -657,7 +679,7 @@ TEST_F(DialogWindowTest, TheThemeBroadcastReappliesTheThemeAndRedrawsOnlyOnAChan
         },
     };
     EXPECT_EQ(7, d.Run());
-    EXPECT_EQ(themeCalls[0], themeCalls[1]); // "Policy" and no text start no timer
+    EXPECT_EQ(themeCalls[0], themeCalls[1]);
     EXPECT_EQ(themeCalls[1] + 1, themeCalls[2]);
     EXPECT_EQ(erasures[1], erasures[2]); // no change, no redraw
     EXPECT_EQ(themeCalls[2] + 1, themeCalls[3]);
