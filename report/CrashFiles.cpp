@@ -100,9 +100,11 @@ HANDLE CrashFiles::Create(Kind kind, Writer writer)
         // this capture.
         if (writer == Rescue && !MadeRoomFor(name))
             continue;
+        // Shared for deletion too: the crashing thread, giving up on a
+        // capture that stalled with its files open, removes them.
         HANDLE file = CreateFileW(temporary, GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             place_[kind][writer] = place;
             return file;
@@ -173,6 +175,13 @@ void CrashFiles::RemoveUncommitted()
         for (int place = 0; place < Places; ++place)
             Remove(names_[place][kind]);
     }
+    // What an abandoned capture left unfinished goes too (once its writer
+    // closes it, where the system waits for that).
+    if (state_ != Abandoned)
+        return;
+    for (int kind = 0; kind < 2; ++kind)
+        for (int place = 0; place < Places; ++place)
+            Remove(TemporaryName(place, (Kind)kind, Capture));
 }
 
 const wchar_t* CrashFiles::Presented(Kind kind) const

@@ -57,7 +57,7 @@ public:
     // ended. A rename under way is waited for at most `patience` ms.
     [[nodiscard]] int Abandon(DWORD patience);
     // Removes the real names (in both places) of the files this report did
-    // not commit.
+    // not commit, and after an abandoned capture its unfinished files.
     void RemoveUncommitted();
 
     bool IsCommitted(Kind kind) const { return committed_[kind] != 0; }

@@ -413,3 +413,15 @@ TEST(RuntimeFailures, TheInvalidParameterHandlerGoesIntoTheRuntimeTheProgramCall
         EXPECT_NE(nullptr, ours());
     FreeLibrary(universal);
 }
+
+TEST(CrashReporter, FaultsInTimerCallbacksAreNotSwallowed)
+{
+    // The process opted out when the reporter was made.
+    const int TimerProcExceptionSuppression = 7;
+    BOOL suppressed = TRUE;
+    DWORD needed = 0;
+    if (!GetUserObjectInformationW(GetCurrentProcess(), TimerProcExceptionSuppression, &suppressed,
+                                   sizeof suppressed, &needed))
+        GTEST_SKIP() << "no such switch here (Wine swallows such faults whatever a process asks)";
+    EXPECT_FALSE(suppressed);
+}
