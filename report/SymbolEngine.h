@@ -77,13 +77,13 @@ public:
 
     // The name of the function holding `address`: SymFromAddr, else the
     // older SymGetSymFromAddr64. 0 when neither knows it.
-    int FunctionName(DWORD64 address, char* name, int size);
+    [[nodiscard]] int FunctionName(DWORD64 address, char* name, int size);
     // The source line holding `address`; `file` points into DbgHelp's data.
-    int SourceLine(DWORD64 address, DWORD* line, const char** file);
+    [[nodiscard]] int SourceLine(DWORD64 address, DWORD* line, const char** file);
     // The short name of the module holding `address` (SymGetModuleInfo64,
     // else the file name of the module's path) and its base. 0 when no
     // module holds it; a module without a name gives an empty name.
-    int ModuleOf(DWORD64 address, char* name, int size, DWORD64* base);
+    [[nodiscard]] int ModuleOf(DWORD64 address, char* name, int size, DWORD64* base);
     // The address as the report names it: the function, else
     // "module@0xOFFSET" (with the module alone when `withOffset` is false),
     // else the bare address.

@@ -409,8 +409,9 @@ TEST(RuntimeFailures, TheInvalidParameterHandlerGoesIntoTheRuntimeTheProgramCall
     HMODULE msvcrt = GetModuleHandleW(L"msvcrt.dll");
     ASSERT_NE(nullptr, msvcrt);
     GetHandlerProc ours = (GetHandlerProc)GetProcAddress(msvcrt, "_get_invalid_parameter_handler");
-    if (ours)
+    if (ours) {
         EXPECT_NE(nullptr, ours());
+    }
     FreeLibrary(universal);
 }
 
