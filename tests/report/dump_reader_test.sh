@@ -32,10 +32,11 @@ IFS='|' read -r _ reason address thread <<<"$crash"
 [ "$address" = 0x10 ] || fail "the faulting address: '$crash'"
 grep -q '^Module|crasher\.exe|' "$out" || fail "the program is not among the modules"
 
-# The text report's first two frames, as module offsets: [crasher@0x1544].
+# The text report's first two frames, as module offsets: "[crasher@0x1544]"
+# after a function's name, "crasher:crasher@0x1544(" without one.
 mapfile -t expected < <(sed -n '/^Stack:/,/^$/p' "$text" | tr -d '\r' |
-                        grep -o '\[crasher@0x[0-9A-F]*\]' | head -2 |
-                        sed 's/.*@0x\([0-9A-F]*\)\]/\1/' | tr 'A-F' 'a-f')
+                        grep -o 'crasher@0x[0-9A-F]*' | head -2 |
+                        sed 's/.*@0x//' | tr 'A-F' 'a-f')
 [ ${#expected[@]} -eq 2 ] || fail "the text report names no frames of the program"
 for frame in 0 1; do
   line=$(grep "^$thread|$frame|" "$out" || true)
