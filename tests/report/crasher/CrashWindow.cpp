@@ -146,6 +146,10 @@ int main(int argc, char** argv)
     window.UseSettingsKey(HKEY_CURRENT_USER, key);
     window.UseUpdateEndpoint(endpoint);
     CrashReporter::Current().UseReportStep(ReportingStep);
+    // Reading this build's debug information makes a capture slow on a
+    // loaded machine.
+    CrashReporter::Current().UseCaptureTimeout(60000);
+    CrashReporter::Current().UseStepPatience(60000);
     SetWindowsHookExW(WH_GETMESSAGE, OnMessageTaken, nullptr, GetCurrentThreadId());
     SetWindowsHookExW(WH_CALLWNDPROC, OnMessageSent, nullptr, GetCurrentThreadId());
     SetTimer(nullptr, 0, 50, WatchTheTree);

@@ -401,6 +401,11 @@ int main(int argc, char** argv)
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
     FindStepFile();
     CrashReporter& reporter = CrashReporter::Current();
+    // Reading this build's debug information makes a capture slow on a
+    // loaded machine: longer waits than the program's own (modes that test
+    // the waits set theirs).
+    reporter.UseCaptureTimeout(60000);
+    reporter.UseStepPatience(60000);
     reporter.ConfigureReporter(101, nullptr, nullptr, L"crasher", nullptr);
     reporter.UseReportStep(RecordingStep);
     return argc > 1 ? Run(argv[1], argc > 2 ? argv[2] : nullptr) : 2;
