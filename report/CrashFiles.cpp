@@ -67,8 +67,10 @@ void CrashFiles::ComputeNames()
     DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
     if (length == 0 || length > MAX_PATH)
         temporary[0] = 0;
-    JoinInto(pendingNames_[0], PathMax, directory.Text(), known ? name.Text() : L"", PendingSuffix);
-    JoinInto(pendingNames_[1], PathMax, temporary, known ? name.Text() : L"MiniDump", PendingSuffix);
+    JoinInto(pendingNames_[0], PathMax, directory.Text(), known ? name.Text() : L"",
+             PendingSuffix);
+    JoinInto(pendingNames_[1], PathMax, temporary, known ? name.Text() : L"MiniDump",
+             PendingSuffix);
     for (int kind = 0; kind < 2; ++kind) {
         JoinInto(names_[0][kind], PathMax, directory.Text(), known ? name.Text() : L"",
                  Suffixes[kind]);

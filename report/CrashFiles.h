@@ -72,7 +72,8 @@ public:
     // At a later start: takes the mark of an earlier report, if one lies in
     // either place, so no other start offers it too. 1 with the names of the
     // files of that report that exist ("" for a missing one) and its place.
-    [[nodiscard]] int TakePending(const wchar_t** dumpPath, const wchar_t** textPath, int* place) const;
+    [[nodiscard]] int TakePending(const wchar_t** dumpPath, const wchar_t** textPath,
+                                  int* place) const;
     // Removes both files of the report at `place` once they were offered.
     void RemoveOffered(int place) const;
 

@@ -94,7 +94,8 @@ int MinidumpFile::Check()
     if (!ReadSize() || !ReadAt(0, &header, sizeof header) || header.Signature != DumpSignature ||
         (header.Version & 0xFFFF) != MINIDUMP_VERSION || header.NumberOfStreams == 0 ||
         header.NumberOfStreams > StreamMax ||
-        !Inside(header.StreamDirectoryRva, (ULONG64)header.NumberOfStreams * sizeof(MINIDUMP_DIRECTORY)))
+        !Inside(header.StreamDirectoryRva,
+                (ULONG64)header.NumberOfStreams * sizeof(MINIDUMP_DIRECTORY)))
         return 0;
     DWORD exceptionThread = 0;
     if (!CheckDirectory(&exceptionThread))
@@ -153,7 +154,8 @@ int MinidumpFile::CheckStream(const MINIDUMP_DIRECTORY& entry, DWORD* exceptionT
     case Memory64ListStream: {
         MINIDUMP_MEMORY64_LIST head;
         if (at.DataSize < sizeof head || !ReadAt(at.Rva, &head, sizeof head) ||
-            at.DataSize != sizeof head + head.NumberOfMemoryRanges * sizeof(MINIDUMP_MEMORY_DESCRIPTOR64))
+            at.DataSize !=
+                sizeof head + head.NumberOfMemoryRanges * sizeof(MINIDUMP_MEMORY_DESCRIPTOR64))
             return 0;
         ULONG64 total = 0;
         for (ULONG64 i = 0; i < head.NumberOfMemoryRanges; ++i) {

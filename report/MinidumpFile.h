@@ -55,7 +55,10 @@ private:
     int ReadAt(ULONG64 offset, void* buffer, DWORD size) const;
     int WriteAt(ULONG64 offset, const void* buffer, DWORD size) const;
     bool Inside(RVA rva, ULONG64 size) const { return (ULONG64)rva + size <= size_; }
-    bool Inside(const MINIDUMP_LOCATION_DESCRIPTOR& at) const { return Inside(at.Rva, at.DataSize); }
+    bool Inside(const MINIDUMP_LOCATION_DESCRIPTOR& at) const
+    {
+        return Inside(at.Rva, at.DataSize);
+    }
     int ReadSize();
     int Stream(ULONG32 type, MINIDUMP_LOCATION_DESCRIPTOR& at) const;
     int ListOf(const MINIDUMP_LOCATION_DESCRIPTOR& at, ULONG32 entrySize, List& list) const;

@@ -10,8 +10,9 @@
 // (PrepareNow), a request arrives or `prepareDelay` ms have passed, so that
 // it does not compete with the program's own start. A crashing thread hands
 // it a request and waits for it without dispatching any message, so none of
-// the program's windows runs again while a report is written and offered. While it waits for requests it runs
-// `idle` every IdleInterval. Its guard (FaultGuard) is bound to it.
+// the program's windows runs again while a report is written and offered.
+// While it waits for requests it runs `idle` every IdleInterval. Its guard
+// (FaultGuard) is bound to it.
 class ReporterThread {
 public:
     typedef void (*Routine)(void* context);
