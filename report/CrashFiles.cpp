@@ -24,13 +24,22 @@ void JoinInto(wchar_t* target, int size, const wchar_t* first, const wchar_t* se
     wcscat(target, third);
 }
 
-// As anonymous data: the files name neither the user nor the profile.
-void RegisterWithErrorReporting(const wchar_t* path)
+const wchar_t PendingSuffix[] = L"_Debug.pending";
+
+// As anonymous data only when the file names neither the user nor the
+// profile; otherwise the system sends it only with the user's consent to more.
+void RegisterWithErrorReporting(const wchar_t* path, bool anonymous)
 {
     const int WerRegFileTypeOther = 2;
     const DWORD WerFileAnonymousData = 2;
     if (ReportApi().werRegisterFile)
-        ReportApi().werRegisterFile(path, WerRegFileTypeOther, WerFileAnonymousData);
+        ReportApi().werRegisterFile(path, WerRegFileTypeOther,
+                                    anonymous ? WerFileAnonymousData : 0);
+}
+
+bool Exists(const wchar_t* path)
+{
+    return *path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsFolder(const wchar_t* path)
@@ -58,6 +67,10 @@ void CrashFiles::ComputeNames()
     DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
     if (length == 0 || length > MAX_PATH)
         temporary[0] = 0;
+    JoinInto(pendingNames_[0], PathMax, directory.Text(), known ? name.Text() : L"",
+             PendingSuffix);
+    JoinInto(pendingNames_[1], PathMax, temporary, known ? name.Text() : L"MiniDump",
+             PendingSuffix);
     for (int kind = 0; kind < 2; ++kind) {
         JoinInto(names_[0][kind], PathMax, directory.Text(), known ? name.Text() : L"",
                  Suffixes[kind]);
@@ -89,9 +102,11 @@ HANDLE CrashFiles::Create(Kind kind, Writer writer)
         // this capture.
         if (writer == Rescue && !MadeRoomFor(name))
             continue;
+        // Shared for deletion too: the crashing thread, giving up on a
+        // capture that stalled with its files open, removes them.
         HANDLE file = CreateFileW(temporary, GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             place_[kind][writer] = place;
             return file;
@@ -100,7 +115,7 @@ HANDLE CrashFiles::Create(Kind kind, Writer writer)
     return INVALID_HANDLE_VALUE;
 }
 
-int CrashFiles::Commit(Kind kind, Writer writer, HANDLE file)
+int CrashFiles::Commit(Kind kind, Writer writer, HANDLE file, bool anonymous)
 {
     CloseHandle(file);
     int place = place_[kind][writer];
@@ -116,7 +131,7 @@ int CrashFiles::Commit(Kind kind, Writer writer, HANDLE file)
     int committed = MoveFileExW(temporary, name, MOVEFILE_REPLACE_EXISTING) != 0;
     if (committed) {
         InterlockedExchange(&committed_[kind], place + 1);
-        RegisterWithErrorReporting(name);
+        RegisterWithErrorReporting(name, anonymous);
     } else {
         Remove(temporary);
     }
@@ -162,12 +177,61 @@ void CrashFiles::RemoveUncommitted()
         for (int place = 0; place < Places; ++place)
             Remove(names_[place][kind]);
     }
+    // What an abandoned capture left unfinished goes too (once its writer
+    // closes it, where the system waits for that).
+    if (state_ != Abandoned)
+        return;
+    for (int kind = 0; kind < 2; ++kind)
+        for (int place = 0; place < Places; ++place)
+            Remove(TemporaryName(place, (Kind)kind, Capture));
 }
 
 const wchar_t* CrashFiles::Presented(Kind kind) const
 {
     LONG committed = committed_[kind];
     return committed ? names_[committed - 1][kind] : L"";
+}
+
+int CrashFiles::MarkPending()
+{
+    LONG committed = committed_[Text] ? committed_[Text] : committed_[Dump];
+    if (!committed)
+        return 0;
+    HANDLE mark = CreateFileW(pendingNames_[committed - 1], GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (mark == INVALID_HANDLE_VALUE)
+        return 0;
+    CloseHandle(mark);
+    return 1;
+}
+
+void CrashFiles::ClearPending()
+{
+    for (int place = 0; place < Places; ++place)
+        Remove(pendingNames_[place]);
+}
+
+int CrashFiles::TakePending(const wchar_t** dumpPath, const wchar_t** textPath, int* place) const
+{
+    for (int at = 0; at < Places; ++at) {
+        // Whoever deletes the mark offers the report; a second start that
+        // comes at the same moment finds none.
+        if (!*pendingNames_[at] || !DeleteFileW(pendingNames_[at]))
+            continue;
+        *dumpPath = Exists(names_[at][Dump]) ? names_[at][Dump] : L"";
+        *textPath = Exists(names_[at][Text]) ? names_[at][Text] : L"";
+        *place = at;
+        return **dumpPath || **textPath;
+    }
+    return 0;
+}
+
+void CrashFiles::RemoveOffered(int place) const
+{
+    if (place < 0 || place >= Places)
+        return;
+    Remove(names_[place][Dump]);
+    Remove(names_[place][Text]);
 }
 
 void CrashFiles::Remove(const wchar_t* path)

@@ -13,6 +13,11 @@
 // crashing thread, which writes what it can itself ("rescue") once it has
 // stopped waiting for a capture that does not end. From the moment the
 // crashing thread abandons the capture, nothing of the capture is renamed.
+//
+// A report whose files were written is pending ("<name>_Debug.pending" beside
+// them) until the report step has run: files of a process that ended first
+// (a step that could not come up in time, a kill) are offered at the next
+// start, once.
 class CrashFiles {
 public:
     enum Kind { Dump = 0, Text = 1 };
@@ -36,26 +41,41 @@ public:
     // INVALID_HANDLE_VALUE when no place works.
     HANDLE Create(Kind kind, Writer writer);
     // Closes `file` and gives it its real name, registered with Windows
-    // Error Reporting, when `writer` may still commit; otherwise, or when
-    // the rename fails, the temporary file is deleted. 1 when committed.
-    int Commit(Kind kind, Writer writer, HANDLE file);
+    // Error Reporting (as anonymous data when `anonymous`: it names neither
+    // the user nor the profile), when `writer` may still commit; otherwise,
+    // or when the rename fails, the temporary file is deleted. 1 when
+    // committed.
+    [[nodiscard]] int Commit(Kind kind, Writer writer, HANDLE file, bool anonymous);
     // Closes and deletes an unfinished temporary file.
     void Discard(Kind kind, Writer writer, HANDLE file);
 
     // The capture is over: 1 when it ended before the crashing thread
     // abandoned it.
-    int EndCapture();
+    [[nodiscard]] int EndCapture();
     // The crashing thread gives up waiting: 1 when the capture is abandoned
     // now or was before (from now on only the rescue commits), 0 when it had
     // ended. A rename under way is waited for at most `patience` ms.
-    int Abandon(DWORD patience);
+    [[nodiscard]] int Abandon(DWORD patience);
     // Removes the real names (in both places) of the files this report did
-    // not commit.
+    // not commit, and after an abandoned capture its unfinished files.
     void RemoveUncommitted();
 
     bool IsCommitted(Kind kind) const { return committed_[kind] != 0; }
     // The real name of a committed file; "" for one this report did not write.
     const wchar_t* Presented(Kind kind) const;
+
+    // The files committed for this report wait for the step: 1 when the
+    // mark is made (beside the text report, else beside the dump).
+    int MarkPending();
+    // The step has run: the mark goes, in both places.
+    void ClearPending();
+    // At a later start: takes the mark of an earlier report, if one lies in
+    // either place, so no other start offers it too. 1 with the names of the
+    // files of that report that exist ("" for a missing one) and its place.
+    [[nodiscard]] int TakePending(const wchar_t** dumpPath, const wchar_t** textPath,
+                                  int* place) const;
+    // Removes both files of the report at `place` once they were offered.
+    void RemoveOffered(int place) const;
 
 private:
     enum State : LONG { Capturing, Committing, Ended, Abandoned };
@@ -65,11 +85,12 @@ private:
     {
         return temporaryNames_[place][kind][writer];
     }
-    void Remove(const wchar_t* path);
+    static void Remove(const wchar_t* path);
 
     wchar_t executableDirectory_[PathMax] = L"";
     wchar_t names_[Places][2][PathMax] = {};
     wchar_t temporaryNames_[Places][2][2][PathMax] = {};
+    wchar_t pendingNames_[Places][PathMax] = {};
     // Where each writer made each file.
     volatile LONG place_[2][2] = {};
     // 0, or the place + 1 of the committed file.

@@ -198,7 +198,7 @@ void CrashRecords::AddThread(DWORD id, HANDLE thread, const CONTEXT& context, UL
 }
 
 BOOL CALLBACK CrashRecords::OnDumpEvent(PVOID self, const PMINIDUMP_CALLBACK_INPUT input,
-                                        PMINIDUMP_CALLBACK_OUTPUT output)
+                                        PMINIDUMP_CALLBACK_OUTPUT)
 {
     CrashRecords* records = static_cast<CrashRecords*>(self);
     if (!input)
@@ -209,28 +209,21 @@ BOOL CALLBACK CrashRecords::OnDumpEvent(PVOID self, const PMINIDUMP_CALLBACK_INP
         return TRUE;
     case ThreadCallback: {
         const MINIDUMP_THREAD_CALLBACK& thread = input->Thread;
-        if (records->IsExcluded(thread.ThreadId)) {
-            if (output)
-                output->ThreadWriteFlags = 0;
+        if (records->IsExcluded(thread.ThreadId))
             return TRUE;
-        }
         records->AddThread(thread.ThreadId, thread.ThreadHandle, thread.Context, thread.StackBase,
                            thread.StackEnd);
         return TRUE;
     }
     case ThreadExCallback: {
         const MINIDUMP_THREAD_EX_CALLBACK& thread = input->ThreadEx;
-        if (records->IsExcluded(thread.ThreadId)) {
-            if (output)
-                output->ThreadWriteFlags = 0;
+        if (records->IsExcluded(thread.ThreadId))
             return TRUE;
-        }
         records->AddThread(thread.ThreadId, thread.ThreadHandle, thread.Context, thread.StackBase,
                            thread.StackEnd);
         return TRUE;
     }
     case IncludeThreadCallback:
-        return !records->IsExcluded(input->IncludeThread.ThreadId);
     case IncludeModuleCallback:
         return TRUE;
     default:

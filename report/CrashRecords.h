@@ -36,8 +36,10 @@ public:
     static const int ThreadMax = 512;
 
     void Clear();
-    // A thread left out of the dump and the records: the reporter's own,
-    // which describes the crash and is no part of it. 0: none.
+    // A thread left out of the records, and so of the text report: the
+    // reporter's own, which describes the crash and is no part of it. The
+    // dump keeps it: a writer that drops a thread (Wine's DbgHelp) leaves a
+    // thread list whose size still counts it, which readers refuse. 0: none.
     void Exclude(DWORD threadId) { excluded_ = threadId; }
     // Where thread start addresses come from; may be none.
     void UseThreadQuery(NtQueryInformationThreadProc query) { queryThread_ = query; }

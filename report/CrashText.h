@@ -93,7 +93,7 @@ const int StackFrameMax = 512;
 
 // A duration in 100-nanosecond units as the system's duration format shows
 // it, else as FormatDurationFallback does. 0 when nothing could be made.
-int FormatDuration(ULONGLONG duration, wchar_t* text, int size);
+[[nodiscard]] int FormatDuration(ULONGLONG duration, wchar_t* text, int size);
 // Under a day the locale's time picture "H:mm:ss", "m:ss" or "s 'sec'";
 // from a day on the hours counted on: "%u:%02u:%02u".
-int FormatDurationFallback(ULONGLONG duration, wchar_t* text, int size);
+[[nodiscard]] int FormatDurationFallback(ULONGLONG duration, wchar_t* text, int size);

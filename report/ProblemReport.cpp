@@ -173,11 +173,13 @@ int SendProblemReport(const ProblemReportSettings& settings, const wchar_t* dump
     ReportUpload* upload = new (std::nothrow) ReportUpload(settings, versionFile, dumpPath, textPath);
     ProblemReportDialog dialog(texts, settings.iconId, dumpPath, textPath);
     dialog.UseUpload(upload, settings.uploadTimeout);
+    dialog.UseHeartbeat(settings.heartbeat);
     INT_PTR choice = dialog.Show(instance);
     if (!upload) {
+        // A failed upload is silent.
         if (choice == ProblemReportDialog::Send)
-            UploadProblemReport(settings, versionFile, dumpPath, textPath, dialog.Email().Text(),
-                                dialog.Description().Text());
+            (void)UploadProblemReport(settings, versionFile, dumpPath, textPath,
+                                      dialog.Email().Text(), dialog.Description().Text());
     } else if (!upload->IsRunning()) {
         delete upload;
     }

@@ -26,6 +26,10 @@ struct ProblemReportSettings {
     // After Send the dialog shows that the report is being sent for at most
     // this long; an upload that takes longer is left to itself.
     DWORD uploadTimeout = 60000;
+    // Counted up while the dialog answers (none: not counted), so that a
+    // crashed process that waits for it can tell a user who takes time from
+    // a dialog that cannot come up or hangs.
+    volatile LONG* heartbeat = nullptr;
 };
 
 // Asks the user whether to send the crash files `dumpPath` (may be empty:
@@ -34,8 +38,8 @@ struct ProblemReportSettings {
 // shows that the report is being sent. Runs its own modal dialog without an
 // owner. 1 when no report host is configured (nothing shown), else 0
 // whatever the user chose and whatever the upload did.
-int SendProblemReport(const ProblemReportSettings& settings, const wchar_t* dumpPath,
-                      const wchar_t* textPath);
+[[nodiscard]] int SendProblemReport(const ProblemReportSettings& settings,
+                                    const wchar_t* dumpPath, const wchar_t* textPath);
 
 // What the version resource says for the dialog.
 struct ProblemReportTexts {
@@ -51,7 +55,7 @@ void ReadProblemReportTexts(const wchar_t* moduleFile, ProblemReportTexts& texts
 // The first web address in `text`: from its "http://" or "https://" (in any
 // case) up to the first "]", blank, quote or angle bracket, with one
 // trailing "/" removed. 0 when there is none.
-int FindWebsite(const wchar_t* text, WideString& website);
+[[nodiscard]] int FindWebsite(const wchar_t* text, WideString& website);
 // The address without its "http://" or "https://".
 void WebsiteDisplayForm(const wchar_t* website, WideString& display);
 
@@ -60,9 +64,10 @@ void WebsiteDisplayForm(const wchar_t* website, WideString& display);
 // come from. 1 when the server's answer was read; nothing is sent when a
 // field cannot be added. Each network step waits at most UploadStepTimeout.
 const DWORD UploadStepTimeout = 20000;
-int UploadProblemReport(const ProblemReportSettings& settings, const wchar_t* moduleFile,
-                        const wchar_t* dumpPath, const wchar_t* textPath, const wchar_t* email,
-                        const wchar_t* description);
+[[nodiscard]] int UploadProblemReport(const ProblemReportSettings& settings,
+                                      const wchar_t* moduleFile, const wchar_t* dumpPath,
+                                      const wchar_t* textPath, const wchar_t* email,
+                                      const wchar_t* description);
 
 // One upload of a problem report on a thread of its own, so that the dialog
 // which starts it keeps answering while it runs. Keeps copies of everything
@@ -76,7 +81,7 @@ public:
     ReportUpload& operator=(const ReportUpload&) = delete;
 
     // Starts the upload with the user's texts; 0 when it cannot start.
-    int Start(const wchar_t* email, const wchar_t* description);
+    [[nodiscard]] int Start(const wchar_t* email, const wchar_t* description);
     bool IsRunning() const { return worker_.IsRunning(); }
 
 private:

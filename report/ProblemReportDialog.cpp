@@ -165,7 +165,16 @@ int ProblemReportDialog::OnInitDialog()
     InitEdits();
     InitFileList();
     divider_.Init(Item(DividerControl), 0, DividerColour);
+    Beat();
+    if (heartbeat_)
+        SetTimer(Window(), HeartbeatTimer, HeartbeatInterval, nullptr);
     return 1;
+}
+
+void ProblemReportDialog::Beat()
+{
+    if (heartbeat_)
+        InterlockedIncrement(heartbeat_);
 }
 
 void ProblemReportDialog::ShowIcons()
@@ -318,6 +327,10 @@ INT_PTR ProblemReportDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
             CheckUpload();
             return 1;
         }
+        if (wParam == HeartbeatTimer) {
+            Beat();
+            return 1;
+        }
         break;
     default:
         break;
@@ -328,6 +341,7 @@ INT_PTR ProblemReportDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
 int ProblemReportDialog::OnDestroy()
 {
     KillTimer(Window(), UploadTimer);
+    KillTimer(Window(), HeartbeatTimer);
     headline_.Detach();
     descriptionCaption_.Detach();
     emailCaption_.Detach();

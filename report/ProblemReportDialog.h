@@ -40,6 +40,9 @@ public:
     // While the report is being sent, the dialog looks at its upload this often.
     static constexpr UINT_PTR UploadTimer = 1;
     static constexpr UINT UploadPoll = 100;
+    // While it answers, the dialog beats its heartbeat this often.
+    static constexpr UINT_PTR HeartbeatTimer = 2;
+    static constexpr UINT HeartbeatInterval = 250;
 
     static constexpr COLORREF HeadlineColour = 0x753709;
     static constexpr COLORREF CaptionColour = 0x606060;
@@ -54,6 +57,9 @@ public:
     // passed (Esc and the close box end the wait early). Without one (none),
     // Send closes the dialog at once.
     void UseUpload(ReportUpload* upload, DWORD timeout);
+    // Counted up as the dialog comes up and then while its messages are
+    // dispatched (none: nothing counted).
+    void UseHeartbeat(volatile LONG* heartbeat) { heartbeat_ = heartbeat; }
 
     // Shows the dialog modally without an owner: Send or DontSend, -1 when
     // it could not be shown.
@@ -68,13 +74,13 @@ public:
 
     // The texts of the message and the file list, as link markup (0 when a
     // piece could not stand in markup) or as the plain text of a static.
-    static int MessageMarkup(const ProblemReportTexts& texts, WideString& markup);
+    [[nodiscard]] static int MessageMarkup(const ProblemReportTexts& texts, WideString& markup);
     static void MessagePlain(const ProblemReportTexts& texts, WideString& text);
-    static int FileListMarkup(const wchar_t* dumpPath, const wchar_t* textPath, WideString& markup);
+    [[nodiscard]] static int FileListMarkup(const wchar_t* dumpPath, const wchar_t* textPath, WideString& markup);
     static void FileListPlain(const wchar_t* dumpPath, const wchar_t* textPath, WideString& text);
 
     // The in-memory template, before the font rewrite.
-    static int BuildTemplate(ByteBuffer& out);
+    [[nodiscard]] static int BuildTemplate(ByteBuffer& out);
 
     const TextLabel& Headline() const { return headline_; }
     const TextLabel& DescriptionCaptionLabel() const { return descriptionCaption_; }
@@ -105,7 +111,9 @@ private:
     void StartSending();
     void ShowSending();
     void CheckUpload();
+    void Beat();
 
+    volatile LONG* heartbeat_ = nullptr;
     ReportUpload* upload_ = nullptr;
     DWORD uploadTimeout_ = 0;
     DWORD sendingSince_ = 0;

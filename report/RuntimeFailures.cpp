@@ -34,40 +34,61 @@ void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, 
     Fail(InvalidParameterCode);
 }
 
-// The C runtime the program runs on, found among the loaded modules.
+typedef void(__cdecl* InvalidParameterHandler)(const wchar_t*, const wchar_t*, const wchar_t*,
+                                                unsigned int, uintptr_t);
+
+#if defined(_MSC_VER) || defined(_UCRT)
+
+// The universal C runtime (linked in, or its DLL) offers both switches.
+void SetAbortBehavior(unsigned int flags, unsigned int mask)
+{
+    _set_abort_behavior(flags, mask);
+}
+
+void SetInvalidParameterHandler(InvalidParameterHandler handler)
+{
+    _set_invalid_parameter_handler(handler);
+}
+
+#else
+
+// The program's runtime is msvcrt.dll, whose older versions lack the
+// switches. Only there: the universal runtime (ucrtbase.dll), which system
+// libraries load as well, runs none of the program's calls.
 FARPROC RuntimeFunction(const char* name)
 {
-    static const wchar_t* const runtimes[] = {L"ucrtbase.dll", L"msvcrt.dll"};
-    for (const wchar_t* runtime : runtimes) {
-        HMODULE module = GetModuleHandleW(runtime);
-        FARPROC function = module ? GetProcAddress(module, name) : nullptr;
-        if (function)
-            return function;
-    }
-    return nullptr;
+    HMODULE module = GetModuleHandleW(L"msvcrt.dll");
+    return module ? GetProcAddress(module, name) : nullptr;
 }
+
+void SetAbortBehavior(unsigned int flags, unsigned int mask)
+{
+    typedef unsigned int(__cdecl * SetAbortBehaviorProc)(unsigned int, unsigned int);
+    SetAbortBehaviorProc set = (SetAbortBehaviorProc)RuntimeFunction("_set_abort_behavior");
+    if (set)
+        set(flags, mask);
+}
+
+void SetInvalidParameterHandler(InvalidParameterHandler handler)
+{
+    typedef InvalidParameterHandler(__cdecl * SetHandlerProc)(InvalidParameterHandler);
+    SetHandlerProc set = (SetHandlerProc)RuntimeFunction("_set_invalid_parameter_handler");
+    if (set)
+        set(handler);
+}
+
+#endif
 
 void SilenceAbortMessage()
 {
-    typedef unsigned int(__cdecl * SetAbortBehaviorProc)(unsigned int, unsigned int);
     const unsigned int WriteAbortMessage = 0x1, CallReportFault = 0x2;
-    SetAbortBehaviorProc setBehavior = (SetAbortBehaviorProc)RuntimeFunction("_set_abort_behavior");
-    if (setBehavior)
-        setBehavior(0, WriteAbortMessage | CallReportFault);
+    SetAbortBehavior(0, WriteAbortMessage | CallReportFault);
     // Older runtimes show their message before the signal: send it where a
     // windowed program has no reader.
     _set_error_mode(_OUT_TO_STDERR);
 }
 
-void InstallInvalidParameterHandler()
-{
-    typedef void(__cdecl * Handler)(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
-                                    uintptr_t);
-    typedef Handler(__cdecl * SetHandlerProc)(Handler);
-    SetHandlerProc setHandler = (SetHandlerProc)RuntimeFunction("_set_invalid_parameter_handler");
-    if (setHandler)
-        setHandler(OnInvalidParameter);
-}
+
 
 } // namespace
 
@@ -85,5 +106,5 @@ void InstallRuntimeFailureHandlers(RuntimeFailureReport report)
     SilenceAbortMessage();
     signal(SIGABRT, OnAbortSignal);
     std::set_terminate(OnTerminate);
-    InstallInvalidParameterHandler();
+    SetInvalidParameterHandler(OnInvalidParameter);
 }

@@ -16,6 +16,6 @@ typedef void (*RuntimeFailureReport)(DWORD code);
 
 // Routes all four to `report`: the SIGABRT handler (the runtime's own
 // message box switched off), the C++ terminate handler, the pure virtual
-// call entry point and the runtime's invalid-parameter handler, looked up
-// in the loaded C runtime since older ones lack it.
+// call entry point and the invalid-parameter handler of the C runtime the
+// program is linked with (in msvcrt.dll looked up, since older ones lack it).
 void InstallRuntimeFailureHandlers(RuntimeFailureReport report);

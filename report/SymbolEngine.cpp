@@ -18,13 +18,22 @@ void AppendPathPiece(char* path, int size, const char* piece)
     path[used + length + 1] = 0;
 }
 
-void AppendEnvironmentPiece(char* path, int size, const char* variable)
+void AppendWidePiece(char* path, int size, const wchar_t* piece)
 {
-    char value[MAX_PATH * 4];
-    DWORD length = GetEnvironmentVariableA(variable, value, sizeof(value));
-    if (length == 0 || length >= sizeof(value))
-        return;
-    AppendPathPiece(path, size, value);
+    char narrow[MAX_PATH * 4];
+    if (piece && *piece &&
+        WideCharToMultiByte(CP_ACP, 0, piece, -1, narrow, sizeof(narrow), nullptr, nullptr) > 0)
+        AppendPathPiece(path, size, narrow);
+}
+
+// A system folder, "" when it cannot be had.
+typedef UINT(WINAPI* FolderQuery)(LPWSTR, UINT);
+void AppendFolderPiece(char* path, int size, FolderQuery query)
+{
+    wchar_t folder[MAX_PATH + 1];
+    UINT length = query(folder, MAX_PATH + 1);
+    if (length > 0 && length <= MAX_PATH)
+        AppendWidePiece(path, size, folder);
 }
 
 } // namespace
@@ -44,13 +53,9 @@ void BuildSymbolSearchPath(const wchar_t* directory, char* path, int size)
     if (!path || size <= 0)
         return;
     path[0] = 0;
-    char piece[MAX_PATH * 4];
-    if (directory && *directory &&
-        WideCharToMultiByte(CP_ACP, 0, directory, -1, piece, sizeof(piece), nullptr, nullptr) > 0)
-        AppendPathPiece(path, size, piece);
-    AppendEnvironmentPiece(path, size, "_NT_SYMBOL_PATH");
-    AppendEnvironmentPiece(path, size, "_NT_ALTERNATE_SYMBOL_PATH");
-    AppendEnvironmentPiece(path, size, "SYSTEMROOT");
+    AppendWidePiece(path, size, directory);
+    AppendFolderPiece(path, size, GetSystemWindowsDirectoryW);
+    AppendFolderPiece(path, size, GetSystemDirectoryW);
     int used = (int)strlen(path);
     if (used > 0 && path[used - 1] == ';')
         path[used - 1] = 0;
@@ -101,9 +106,9 @@ int SymbolEngine::Open(const wchar_t* executableDirectory)
     if (!HasLibrary())
         return 0;
     // Symbols are read for the modules a report names, not for every
-    // loaded one: a symbol server in _NT_SYMBOL_PATH would otherwise be
-    // asked for all of them while the crashed program waits.
-    api_.symSetOptions(SYMOPT_LOAD_LINES | SYMOPT_DEFERRED_LOADS);
+    // loaded one, and only from the folders of the path: nothing is asked
+    // of a person or of the network while the crashed program waits.
+    api_.symSetOptions(SymbolOptions);
     BuildSymbolSearchPath(executableDirectory, searchPath_, sizeof(searchPath_));
     if (!api_.symInitialize(GetCurrentProcess(), searchPath_, TRUE))
         return 0;

@@ -59,11 +59,12 @@ public:
     // 0, with the library released, when anything is missing. Done once,
     // long before any crash: loading a library at crash time waits for the
     // loader's lock, which the crashed thread may hold.
-    int Load();
-    // Sets the options and the search path (led by `executableDirectory`)
-    // and opens a symbol session that has read every loaded module. 0 when
-    // the library is not loaded or the session cannot be opened.
-    int Open(const wchar_t* executableDirectory);
+    [[nodiscard]] int Load();
+    // Sets the options (no prompts, no symbol server, symbols read only for
+    // the modules asked about) and the search path (BuildSymbolSearchPath)
+    // and opens a symbol session that knows every loaded module. 0 when the
+    // library is not loaded or the session cannot be opened.
+    [[nodiscard]] int Open(const wchar_t* executableDirectory);
     // Ends the session; the library stays loaded.
     void Close();
     // Ends the session and releases the library.
@@ -76,13 +77,13 @@ public:
 
     // The name of the function holding `address`: SymFromAddr, else the
     // older SymGetSymFromAddr64. 0 when neither knows it.
-    int FunctionName(DWORD64 address, char* name, int size);
+    [[nodiscard]] int FunctionName(DWORD64 address, char* name, int size);
     // The source line holding `address`; `file` points into DbgHelp's data.
-    int SourceLine(DWORD64 address, DWORD* line, const char** file);
+    [[nodiscard]] int SourceLine(DWORD64 address, DWORD* line, const char** file);
     // The short name of the module holding `address` (SymGetModuleInfo64,
     // else the file name of the module's path) and its base. 0 when no
     // module holds it; a module without a name gives an empty name.
-    int ModuleOf(DWORD64 address, char* name, int size, DWORD64* base);
+    [[nodiscard]] int ModuleOf(DWORD64 address, char* name, int size, DWORD64* base);
     // The address as the report names it: the function, else
     // "module@0xOFFSET" (with the module alone when `withOffset` is false),
     // else the bare address.
@@ -111,10 +112,16 @@ private:
 };
 
 // The symbol search path: `directory` (the executable's, with its trailing
-// backslash) and the values of "_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH"
-// and "SYSTEMROOT" that are set, separated by ";", in the ANSI code page.
+// backslash), the Windows folder and the system folder, separated by ";",
+// in the ANSI code page. Nothing from the environment: a symbol server that
+// "_NT_SYMBOL_PATH" names would be asked while the crashed program waits.
 // Pieces that do not fit into `size` bytes are left out.
 void BuildSymbolSearchPath(const wchar_t* directory, char* path, int size);
+
+// The options a symbol session runs with.
+const DWORD SymbolOptions = SYMOPT_LOAD_LINES | SYMOPT_DEFERRED_LOADS | SYMOPT_NO_PROMPTS |
+                            SYMOPT_FAIL_CRITICAL_ERRORS | SYMOPT_IGNORE_NT_SYMPATH |
+                            SYMOPT_DISABLE_SYMSRV_AUTODETECT;
 
 // Copies `text` into `buffer` of `size` bytes, cut when longer.
 void CopyText(char* buffer, int size, const char* text);

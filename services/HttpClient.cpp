@@ -365,6 +365,7 @@ void HttpClient::SetTimeouts(HINTERNET handle, DWORD timeout)
     if (timeout == NoTimeout)
         return;
     api_.InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    api_.InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
     api_.InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 }
 

@@ -19,6 +19,7 @@ public:
         std::wstring caption;
         std::wstring text;
         bool hasHelp;
+        DWORD threadId; // the thread the box belongs to
     };
     // What to do with the box: by default press one button.
     typedef std::function<void(HWND box, int index)> Action;
@@ -81,7 +82,8 @@ private:
         if (wanted && lstrcmpW(name, L"#32770") == 0 &&
             IsWindowVisible(window) && boxes->handled_.insert(window).second) {
             Seen seen = {TextOf(window), TextOf(GetDlgItem(window, 0xFFFF)),
-                         GetDlgItem(window, IDHELP) != nullptr};
+                         GetDlgItem(window, IDHELP) != nullptr,
+                         GetWindowThreadProcessId(window, nullptr)};
             {
                 std::lock_guard<std::mutex> lock(boxes->mutex_);
                 boxes->seen_.push_back(seen);

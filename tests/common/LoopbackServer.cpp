@@ -186,6 +186,12 @@ size_t LoopbackServer::RequestCount() const
     return requests_.size();
 }
 
+size_t LoopbackServer::ConnectionCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connections_;
+}
+
 void LoopbackServer::Stop()
 {
     if (listener_ == INVALID_SOCKET)
@@ -221,6 +227,7 @@ void LoopbackServer::AcceptLoop()
         if (connection == INVALID_SOCKET)
             continue;
         std::lock_guard<std::mutex> lock(mutex_);
+        ++connections_;
         open_.push_back(connection);
         workers_.emplace_back(&LoopbackServer::Serve, this, connection);
     }

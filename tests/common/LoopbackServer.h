@@ -80,6 +80,8 @@ public:
     // Every request read so far: request line, headers and body bytes.
     std::vector<std::string> Requests() const;
     size_t RequestCount() const;
+    // Connections accepted so far, whether or not a request came on them.
+    size_t ConnectionCount() const;
 
     // Closes the listener and every open connection, then joins the threads.
     void Stop();
@@ -101,5 +103,6 @@ private:
     LoopbackReply lastReply_;
     std::vector<std::string> requests_;
     std::vector<SOCKET> open_;
+    size_t connections_ = 0;
     std::vector<std::thread> workers_;
 };

@@ -118,6 +118,13 @@ bool At(const std::string& bytes, size_t offset, T& value)
     return true;
 }
 
+// A list stream is exactly as long as its count says, the 4 bytes that
+// 64-bit writers may put before the entries aside.
+bool ListFits(ULONG32 size, ULONG32 count, size_t entry)
+{
+    return size == 4 + count * entry || size == 8 + count * entry;
+}
+
 } // namespace
 
 DebuggerOff::DebuggerOff()
@@ -200,8 +207,26 @@ CrashRun RunCrashingWindow(const wchar_t* folder, const char* arguments, DWORD t
     CrashRun run;
     if (!CopyBeside(folder, {L"crashwindow.exe", L"setupapi.dll", L"machine.txt"}))
         return run;
+    // The simulator beside the program, whatever the tests' own environment
+    // says: Wine takes the program's own overrides too.
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\crashwindow.exe\\DllOverrides";
+    RegistryKey key;
+    if (key.CreateWrite(HKEY_CURRENT_USER, overrides))
+        key.WriteText(L"setupapi", L"native,builtin");
+    key.Close();
     if (Launch(InFolder(folder, L"crashwindow.exe").Text(), folder, arguments, timeout, run))
         CollectFiles(folder, false, L"crashwindow", run);
+    RegDeleteKeyW(HKEY_CURRENT_USER, overrides);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\crashwindow.exe");
+    return run;
+}
+
+CrashRun RunCrashingRecovery(const wchar_t* folder, DWORD timeout)
+{
+    CrashRun run;
+    if (CopyBeside(folder, {L"recoverycrash.exe"}) &&
+        Launch(InFolder(folder, L"recoverycrash.exe").Text(), folder, "", timeout, run))
+        CollectFiles(folder, false, L"recoverycrash", run);
     return run;
 }
 
@@ -264,10 +289,12 @@ DumpFacts ReadDump(const std::string& bytes)
             facts.exceptionCode = exception.ExceptionRecord.ExceptionCode;
         } else if (entry.StreamType == ModuleListStream) {
             ULONG32 count = 0;
-            facts.hasModules = At(bytes, rva, count) && count > 0;
+            if (!At(bytes, rva, count) || !ListFits(entry.Location.DataSize, count, sizeof(MINIDUMP_MODULE)))
+                return facts;
+            facts.hasModules = count > 0;
         } else if (entry.StreamType == ThreadListStream) {
             ULONG32 count = 0;
-            if (!At(bytes, rva, count))
+            if (!At(bytes, rva, count) || !ListFits(entry.Location.DataSize, count, sizeof(MINIDUMP_THREAD)))
                 return facts;
             for (ULONG32 t = 0; t < count && t < 256; ++t) {
                 MINIDUMP_THREAD thread;
@@ -304,9 +331,4 @@ std::string UserNameIn(const std::string& bytes)
     return std::string();
 }
 
-bool SimulatorChosen()
-{
-    wchar_t overrides[512] = {};
-    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 512);
-    return wcsstr(overrides, L"setupapi=n") != nullptr;
-}
+

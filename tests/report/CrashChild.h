@@ -62,11 +62,14 @@ CrashRun RunCrasher(const wchar_t* folder, const char* mode, CrashSetup setup,
 
 // Runs the program's main window (crashwindow, tests/report/crasher) with
 // `arguments` from a copy in `folder`, beside the device simulator and its
-// default machine, and collects what it left like RunCrasher. Wine chooses
-// the simulator only when the tests run with WINEDLLOVERRIDES=setupapi=n,b,
-// which the program inherits (SimulatorChosen).
+// default machine (chosen over Wine's setup library for that program), and
+// collects what it left like RunCrasher.
 CrashRun RunCrashingWindow(const wchar_t* folder, const char* arguments, DWORD timeout = 60000);
-bool SimulatorChosen();
+
+// Runs the program's own entry point with a start-up recovery that crashes
+// (recoverycrash, tests/report/crasher) from a copy in `folder`, and
+// collects what it left like RunCrasher.
+CrashRun RunCrashingRecovery(const wchar_t* folder, DWORD timeout = 60000);
 
 // The lines of a report section after its title line ("Stack:", ...) up to
 // the next empty line; empty when the section is missing.
@@ -75,7 +78,8 @@ std::string Section(const std::string& text, const char* title);
 std::string LineOfFile(const std::string& path, int line);
 
 // A parsed minidump: valid when the header, its stream directory and every
-// stream it names lie inside the file.
+// stream it names lie inside the file, and the thread and module lists are
+// as long as their counts say.
 struct DumpFacts {
     bool valid = false;
     bool hasException = false;

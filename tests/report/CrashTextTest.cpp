@@ -269,29 +269,43 @@ TEST(CrashText, ThreadNamesAreCutAndNeverTouchedDirectly)
     // Names of other threads: CrashCapture.CrashOnAnotherThreadNamesThatThread.
 }
 
-TEST(CrashText, SymbolSearchPathJoinsWhatIsSet)
+TEST(CrashText, SymbolsComeOnlyFromTheProgramsAndTheSystemsFoldersWithoutPrompts)
 {
-    char saved[3][1024];
+    // A developer's symbol server in the environment is never asked: the
+    // crashed program would wait for it.
     const char* names[3] = {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH", "SYSTEMROOT"};
+    char saved[3][1024];
     bool had[3];
     for (int i = 0; i < 3; ++i)
         had[i] = GetEnvironmentVariableA(names[i], saved[i], 1024) > 0;
-
-    char path[256];
-    SetEnvironmentVariableA(names[0], "srv*C:\\symbols");
-    SetEnvironmentVariableA(names[1], nullptr);
-    SetEnvironmentVariableA(names[2], "C:\\Windows");
-    BuildSymbolSearchPath(L"C:\\Program Files\\Quillmere\\", path, sizeof(path));
-    EXPECT_STREQ("C:\\Program Files\\Quillmere\\;srv*C:\\symbols;C:\\Windows", path);
-
-    SetEnvironmentVariableA(names[0], nullptr);
+    SetEnvironmentVariableA(names[0], "srv*C:\\symbols*https://symbols.example/");
     SetEnvironmentVariableA(names[1], "D:\\alt");
-    SetEnvironmentVariableA(names[2], nullptr);
+    SetEnvironmentVariableA(names[2], "E:\\elsewhere");
+    char windows[MAX_PATH + 1], system[MAX_PATH + 1];
+    ASSERT_GT(GetSystemWindowsDirectoryA(windows, sizeof windows), 0u);
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+
+    char path[1024];
+    BuildSymbolSearchPath(L"C:\\Program Files\\Quillmere\\", path, sizeof(path));
+    EXPECT_EQ(std::string("C:\\Program Files\\Quillmere\\;") + windows + ";" + system, path);
     BuildSymbolSearchPath(L"", path, sizeof(path));
-    EXPECT_STREQ("D:\\alt", path);
+    EXPECT_EQ(std::string(windows) + ";" + system, path);
     // What does not fit is left out whole.
-    BuildSymbolSearchPath(L"C:\\Program Files\\Quillmere\\", path, 12);
-    EXPECT_STREQ("D:\\alt", path);
+    BuildSymbolSearchPath(L"C:\\Program Files\\Quillmere\\", path, (int)strlen(windows) + 2);
+    EXPECT_EQ(std::string(windows), path);
+
+    // The session runs with the options that keep it off the network.
+    SymbolEngine engine;
+    ASSERT_EQ(1, engine.Load());
+    ASSERT_EQ(1, engine.Open(L"C:\\Program Files\\Quillmere\\"));
+    typedef DWORD(WINAPI * GetOptionsProc)(void);
+    GetOptionsProc getOptions =
+        (GetOptionsProc)GetProcAddress(GetModuleHandleW(L"dbghelp.dll"), "SymGetOptions");
+    ASSERT_NE(nullptr, getOptions);
+    const DWORD required = SYMOPT_NO_PROMPTS | SYMOPT_IGNORE_NT_SYMPATH |
+                           SYMOPT_DISABLE_SYMSRV_AUTODETECT | SYMOPT_FAIL_CRITICAL_ERRORS;
+    EXPECT_EQ(required, getOptions() & required);
+    engine.Close();
 
     for (int i = 0; i < 3; ++i)
         SetEnvironmentVariableA(names[i], had[i] ? saved[i] : nullptr);

@@ -33,12 +33,35 @@ ReportSession::~ReportSession()
     CloseHandle(thread_);
 }
 
+namespace {
+// The session whose thread this is, for its creation hook.
+thread_local ReportSession* SessionOfThread = nullptr;
+} // namespace
+
+LRESULT CALLBACK ReportSession::OnCreation(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && SessionOfThread) {
+        const CREATESTRUCTW* create = ((CBT_CREATEWNDW*)lParam)->lpcs;
+        const ULONG_PTR DialogClassAtom = 0x8002; // "#32770"
+        bool dialog = IS_INTRESOURCE(create->lpszClass)
+                          ? (ULONG_PTR)create->lpszClass == DialogClassAtom
+                          : wcscmp(create->lpszClass, L"#32770") == 0;
+        if (dialog)
+            InterlockedIncrement(&SessionOfThread->dialogsCreated_);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 DWORD WINAPI ReportSession::Routine(void* self)
 {
     ReportSession* session = (ReportSession*)self;
+    SessionOfThread = session;
+    HHOOK hook = SetWindowsHookExW(WH_CBT, OnCreation, nullptr, GetCurrentThreadId());
     int result = SendProblemReport(session->settings_,
                                    session->dumpPath_.empty() ? nullptr : session->dumpPath_.c_str(),
                                    session->textPath_.c_str());
+    if (hook)
+        UnhookWindowsHookEx(hook);
     InterlockedExchange(&session->result_, result);
     return 0;
 }

@@ -28,6 +28,8 @@ public:
     int WaitForResult(DWORD timeout = Patience);
 
     HWND Dialog() const { return dialog_; }
+    // Dialogs created on the session's thread so far, shown or not.
+    int DialogsCreated() const { return dialogsCreated_; }
     HWND Item(int id) const { return GetDlgItem(dialog_, id); }
     // The control of the dialog's thread that has the keyboard focus.
     HWND Focus() const;
@@ -35,6 +37,7 @@ public:
 
 private:
     static DWORD WINAPI Routine(void* self);
+    static LRESULT CALLBACK OnCreation(int code, WPARAM wParam, LPARAM lParam);
 
     ProblemReportSettings settings_;
     std::wstring host_, path_, program_, extra_;
@@ -42,6 +45,7 @@ private:
     HANDLE thread_ = nullptr;
     DWORD threadId_ = 0;
     volatile LONG result_ = StillRunning;
+    volatile LONG dialogsCreated_ = 0;
     HWND dialog_ = nullptr;
 };
 

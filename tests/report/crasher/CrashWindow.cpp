@@ -1,13 +1,15 @@
 // The program's main window crashing on its user-interface thread while a
-// refresh (timer 1), a device-change broadcast and an update question wait
-// for that thread: for the test that nothing of the window runs again while
-// the crash is reported.
+// refresh (timer 1, due), a device-change broadcast and an update question
+// wait for that thread: for the test that nothing of the window runs again
+// while the crash is reported.
 //   crashwindow <port> <settings key below HKEY_CURRENT_USER> <update endpoint>
 // The problem report goes to the loopback port, the update check to the
 // endpoint, which must be https (the test relays it to the same port). The
 // report step records in "step.txt" beside the program whether the question
-// was waiting and how many device enumerations the simulator counted when
-// the program crashed and when the dialog had ended.
+// was waiting and the timer due, how many device enumerations the simulator
+// counted when the program crashed and when the dialog had ended, and how
+// many messages the thread took from its queue or had sent to its windows
+// before the crash and after it (hooks on the thread see every one).
 #include <windows.h>
 #include <dbt.h>
 
@@ -24,7 +26,30 @@ static wchar_t StepFile[MAX_PATH];
 static const UINT CrashMessage = WM_APP + 0x51;
 static WNDPROC MainProcedure = nullptr;
 static volatile int QuestionWaiting = 0;
+static volatile int TimerDue = 0;
 static volatile int LocatesAtCrash = -1;
+static volatile LONG Crashed = 0;
+static volatile LONG MessagesBefore = 0;
+static volatile LONG MessagesAfter = 0;
+
+static void CountMessage()
+{
+    InterlockedIncrement(Crashed ? &MessagesAfter : &MessagesBefore);
+}
+
+static LRESULT CALLBACK OnMessageTaken(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION)
+        CountMessage();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+static LRESULT CALLBACK OnMessageSent(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION)
+        CountMessage();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 static int LocateCalls()
 {
@@ -42,9 +67,12 @@ static int ReportingStep(const CrashReporter& reporter, const wchar_t* dumpPath,
     settings.port = Port;
     settings.service = INTERNET_SERVICE_HTTP;
     int result = SendProblemReport(settings, dumpPath, textPath);
-    char line[200];
-    int length = snprintf(line, sizeof line, "question=%d\nlocates-at-crash=%d\nlocates-after=%d\n",
-                          QuestionWaiting, LocatesAtCrash, LocateCalls());
+    char line[300];
+    int length = snprintf(line, sizeof line,
+                          "question=%d\ntimer=%d\nlocates-at-crash=%d\nlocates-after=%d\n"
+                          "messages-before=%ld\nmessages-after=%ld\n",
+                          QuestionWaiting, TimerDue, LocatesAtCrash, LocateCalls(), MessagesBefore,
+                          MessagesAfter);
     HANDLE file = CreateFileW(StepFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     WriteFile(file, line, (DWORD)length, &written, nullptr);
@@ -71,7 +99,13 @@ static LRESULT CALLBACK CrashingProcedure(HWND window, UINT message, WPARAM wPar
     }
     PostMessageW(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
     SendMessageW(window, WM_COMMAND, ID_TREE_REFRESH, 0); // timer 1, due in 1 ms
+    for (int i = 0; i < 3000 && !TimerDue; ++i) {
+        TimerDue = (HIWORD(GetQueueStatus(QS_TIMER)) & QS_TIMER) != 0;
+        if (!TimerDue)
+            Sleep(1);
+    }
     LocatesAtCrash = LocateCalls();
+    InterlockedExchange(&Crashed, 1);
     CrashOnTheWindowsThread();
     return 0;
 }
@@ -112,6 +146,12 @@ int main(int argc, char** argv)
     window.UseSettingsKey(HKEY_CURRENT_USER, key);
     window.UseUpdateEndpoint(endpoint);
     CrashReporter::Current().UseReportStep(ReportingStep);
+    // Reading this build's debug information makes a capture slow on a
+    // loaded machine.
+    CrashReporter::Current().UseCaptureTimeout(60000);
+    CrashReporter::Current().UseStepPatience(60000);
+    SetWindowsHookExW(WH_GETMESSAGE, OnMessageTaken, nullptr, GetCurrentThreadId());
+    SetWindowsHookExW(WH_CALLWNDPROC, OnMessageSent, nullptr, GetCurrentThreadId());
     SetTimer(nullptr, 0, 50, WatchTheTree);
     return (int)window.Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
 }

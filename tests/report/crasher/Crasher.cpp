@@ -17,6 +17,20 @@
 static const char LongThreadName[] =
     "Crash worker thread with a name far longer than the eighty-seven bytes that a report keeps";
 
+// Counts the access violations as they are raised, before any filter sees
+// them; the second one raised while the first is reported shows that the
+// two faults overlap.
+static volatile LONG AccessViolations = 0;
+static HANDLE SecondFault = nullptr;
+
+static LONG CALLBACK CountFaults(EXCEPTION_POINTERS* exception)
+{
+    if (exception->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+        InterlockedIncrement(&AccessViolations) == 2)
+        SetEvent(SecondFault);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 static void WriteLine(HANDLE file, const wchar_t* label, const wchar_t* text)
 {
     char line[1200];
@@ -57,6 +71,21 @@ static int RecordingStep(const CrashReporter& reporter, const wchar_t* dumpPath,
     WriteLine(file, L"program", reporter.ProgramName());
     CloseHandle(file);
     return 1;
+}
+
+// Records how many faults were raised once the second one came (it must
+// come while this step runs: the process ends after it).
+static int OverlapStep(const CrashReporter& reporter, const wchar_t* dumpPath,
+                       const wchar_t* textPath)
+{
+    WaitForSingleObject(SecondFault, 30000);
+    char line[32];
+    int length = wsprintfA(line, "faults=%ld\n", AccessViolations);
+    HANDLE file = CreateFileW(StepFile, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, line, (DWORD)length, &written, nullptr);
+    CloseHandle(file);
+    return RecordingStep(reporter, dumpPath, textPath);
 }
 
 // A second fault while the report is being handed on.
@@ -104,15 +133,19 @@ static DWORD WINAPI CrashingThread(void*)
     return 0;
 }
 
-// Two threads that fault at the same moment.
+// Two threads that fault at the same moment: each says it is ready, and
+// both go when both are.
 static HANDLE StartTogether = nullptr;
+static HANDLE ReadyToCrash[2] = {};
 
-static DWORD WINAPI CrashingTogether(void*)
+static DWORD WINAPI CrashingTogether(void* ready)
 {
+    SetEvent((HANDLE)ready);
     WaitForSingleObject(StartTogether, INFINITE);
     CrashByWritingToAddress16();
     return 0;
 }
+
 
 static DWORD WINAPI OverflowingThread(void*)
 {
@@ -139,13 +172,13 @@ static __attribute__((noinline)) void FaultInLibrary()
     *target = 3;
 }
 
-// Makes `function` jump to FaultInLibrary where it begins. A jump, not
+// Makes `function` jump to `replacement` where it begins. A jump, not
 // faulting code in its place: the system finds the frames of a fault by the
 // functions' unwind data, which patched code would contradict.
-static void MakeFaulting(FARPROC function)
+static void MakeJumpTo(FARPROC function, void (*replacement)())
 {
     unsigned char* code = (unsigned char*)function;
-    ULONG_PTR target = (ULONG_PTR)&FaultInLibrary;
+    ULONG_PTR target = (ULONG_PTR)replacement;
 #if defined(__x86_64__)
     unsigned char jump[12] = {0x48, 0xB8}; // mov rax, target; jmp rax
     memcpy(jump + 2, &target, 8);
@@ -164,17 +197,55 @@ static void MakeFaulting(FARPROC function)
     FlushInstructionCache(GetCurrentProcess(), code, sizeof jump);
 }
 
-// The reporter thread prepares itself shortly after the start.
+static void MakeFaulting(FARPROC function)
+{
+    MakeJumpTo(function, FaultInLibrary);
+}
+
+// The reporter thread prepares itself when told that the program started.
 static bool ReporterReady()
 {
-    for (int i = 0; i < 500 && !CrashReporter::Current().IsReady(); ++i)
-        Sleep(20);
+    CrashReporter::Current().PrepareNow();
+    for (int i = 0; i < 3000 && !CrashReporter::Current().IsReady(); ++i)
+        Sleep(10);
     return CrashReporter::Current().IsReady();
 }
 
 static LONG WINAPI DisplacingFilter(EXCEPTION_POINTERS*)
 {
     ExitProcess(77);
+}
+
+// Waits until the reporter has put its filter back in the place of
+// DisplacingFilter; false when it never does.
+static bool FilterComesBack()
+{
+    for (int i = 0; i < 3000; ++i) {
+        Sleep(10);
+        LPTOP_LEVEL_EXCEPTION_FILTER seen = SetUnhandledExceptionFilter(DisplacingFilter);
+        if (seen != DisplacingFilter) {
+            SetUnhandledExceptionFilter(seen);
+            return seen == CrashReporter::ExceptionFilter;
+        }
+    }
+    return false;
+}
+
+// A library function that never returns: a capture that stalls.
+static __attribute__((noinline)) void StallForever()
+{
+    for (;;)
+        Sleep(INFINITE);
+}
+
+// The files of an earlier crash beside this program: while the offer at
+// start has not removed them.
+static bool EarlierReportLeft()
+{
+    wchar_t path[MAX_PATH];
+    wcscpy(path, StepFile);
+    wcscpy(wcsrchr(path, L'\\') + 1, L"crasher_Debug.txt");
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 static volatile int ExitSteps = 0;
@@ -210,6 +281,8 @@ static int Run(const char* mode, const char* argument)
 {
     if (argument)
         ReportTo(argument);
+    // What the program had on its stack; the dump must not carry it.
+    volatile char onTheStack[] = "crasher stack marker: a text of the program";
     if (!strcmp(mode, "access"))
         CrashByWritingToAddress16();
     else if (!strcmp(mode, "divide"))
@@ -231,10 +304,15 @@ static int Run(const char* mode, const char* argument)
         CrashByWritingToAddress16();
     } else if (!strcmp(mode, "together")) {
         StartTogether = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        SecondFault = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        AddVectoredExceptionHandler(1, CountFaults);
+        CrashReporter::Current().UseReportStep(OverlapStep);
         HANDLE threads[2];
-        for (HANDLE& thread : threads)
-            thread = CreateThread(nullptr, 0, CrashingTogether, nullptr, 0, nullptr);
-        Sleep(200);
+        for (int i = 0; i < 2; ++i) {
+            ReadyToCrash[i] = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            threads[i] = CreateThread(nullptr, 0, CrashingTogether, ReadyToCrash[i], 0, nullptr);
+        }
+        WaitForMultipleObjects(2, ReadyToCrash, TRUE, INFINITE);
         SetEvent(StartTogether);
         WaitForMultipleObjects(2, threads, TRUE, INFINITE);
         return 3;
@@ -261,19 +339,58 @@ static int Run(const char* mode, const char* argument)
         // A library's filter replaces ours; the program then crashes while
         // it exits, after the reporter was made.
         SetUnhandledExceptionFilter(DisplacingFilter);
-        Sleep(2500);
+        if (!FilterComesBack())
+            return 5;
         atexit(CrashWhileExiting);
         return 0;
     } else if (!strcmp(mode, "heaplock")) {
         // A crash while holding the heap's lock: the capture, which needs
-        // the heap, cannot finish, and the wait for it must end anyway.
+        // the heap, cannot finish, and the wait for it must end anyway. The
+        // process's uptime cannot be read either: that section of what the
+        // crashing thread writes itself ends early, the rest follows.
         CrashReporter::Current().UseCaptureTimeout(3000);
+        CrashReporter::Current().UseStepPatience(3000);
         if (!ReporterReady())
             return 4;
+        MakeFaulting(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetProcessTimes"));
         HeapLock(GetProcessHeap());
         CrashByWritingToAddress16();
+    } else if (!strcmp(mode, "loaderlock")) {
+        // A crash while holding the loader's lock, which a new thread and
+        // much of a dialog need: the process must end all the same, and
+        // leave its report to the next start.
+        CrashReporter::Current().UseCaptureTimeout(3000);
+        CrashReporter::Current().UseStepPatience(3000);
+        if (!ReporterReady())
+            return 4;
+        typedef LONG(NTAPI * LockProc)(ULONG, ULONG*, ULONG_PTR*);
+        LockProc lock = (LockProc)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock");
+        ULONG_PTR cookie = 0;
+        if (!lock || lock(0, nullptr, &cookie) < 0)
+            return 4;
+        CrashByWritingToAddress16();
+    } else if (!strcmp(mode, "start")) {
+        // A start after a crash whose report waits: it is offered once, and
+        // its files are gone afterwards.
+        if (!ReporterReady())
+            return 4;
+        for (int i = 0; i < 6000 && EarlierReportLeft(); ++i)
+            Sleep(10);
+        return EarlierReportLeft() ? 5 : 0;
+    } else if (!strcmp(mode, "overflowstall")) {
+        // A capture that never ends, and a stack overflow on a thread of the
+        // program: the dialog comes on a thread of its own.
+        CrashReporter::Current().UseCaptureTimeout(3000);
+        HMODULE dbghelp = ReporterReady() ? GetModuleHandleW(L"dbghelp.dll") : nullptr;
+        if (!dbghelp)
+            return 4;
+        MakeJumpTo(GetProcAddress(dbghelp, "MiniDumpWriteDump"), StallForever);
+        HANDLE thread = CreateThread(nullptr, 0, OverflowingThread, nullptr, 0, nullptr);
+        if (thread)
+            WaitForSingleObject(thread, INFINITE);
+        return 3;
     }
-    return 2;
+    return onTheStack[0] ? 2 : 7;
 }
 
 int main(int argc, char** argv)
@@ -284,6 +401,11 @@ int main(int argc, char** argv)
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
     FindStepFile();
     CrashReporter& reporter = CrashReporter::Current();
+    // Reading this build's debug information makes a capture slow on a
+    // loaded machine: longer waits than the program's own (modes that test
+    // the waits set theirs).
+    reporter.UseCaptureTimeout(60000);
+    reporter.UseStepPatience(60000);
     reporter.ConfigureReporter(101, nullptr, nullptr, L"crasher", nullptr);
     reporter.UseReportStep(RecordingStep);
     return argc > 1 ? Run(argv[1], argc > 2 ? argv[2] : nullptr) : 2;
