@@ -64,6 +64,9 @@ ensure_tools() {
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
+  # npm brings the independent minidump reader the crash tests use; a Node.js
+  # from elsewhere (which Debian's npm would conflict with) brings its own.
+  command -v npm >/dev/null || missing+=(npm)
   [ ${#missing[@]} -eq 0 ] && return 0
   log "installing: ${missing[*]}"
   as_root apt-get update -qq
