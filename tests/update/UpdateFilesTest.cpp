@@ -209,8 +209,9 @@ TEST(UpdateFiles, AnswersTheMakerDidNotSignAreRefusedBeforeAnythingIsFetched)
     } cases[] = {
         {"unsigned", entry(" sha256=\"" + digest + "\"", url)},
         {"no digest", entry(" signature=\"" + TestSignature("1.10", "Quillmere.exe", digest) + "\"", url)},
-        {"signed by another key", entry(" sha256=\"" + digest + "\" signature=\"" +
-                                            TestSignature("1.10", "Quillmere.exe", Sha256Hex("x")) + "\"", url)},
+        {"signed by a valid key no program accepts",
+         entry(" sha256=\"" + digest + "\" signature=\"" +
+                   OtherKeySignature("1.10", "Quillmere.exe", digest) + "\"", url)},
         {"signed for another version", entry(signedBy("1.9", "Quillmere.exe", nullptr), url)},
         {"signed for the other processor", entry(signedBy("1.10", "Quillmere.exe", otherProcessor), url)},
         {"signed for another file", entry(signedBy("1.10", "Tool.exe", nullptr), url)},
@@ -236,6 +237,61 @@ TEST(UpdateFiles, AnswersTheMakerDidNotSignAreRefusedBeforeAnythingIsFetched)
         EXPECT_TRUE(StateOf(scene.Program()) == before);
     }
     EXPECT_EQ(0u, server.RequestCount());
+    // The same entry signed as the maker signs it is fetched and installed.
+    server.Script(HttpAnswer(200, next));
+    EXPECT_EQ(1, scene.Install("<update><version>1.10</version><files>" +
+                               entry(signedBy("1.10", "Quillmere.exe", nullptr), url) +
+                               "</files></update>"));
+    EXPECT_EQ(1u, server.RequestCount());
+    EXPECT_EQ(next, ReadBytes(scene.Program() + L"\\Quillmere.exe"));
+}
+
+// An installer needs a folder of the user's to land in: without one (the
+// desktop's path could not be read) the update is not offered, rather than
+// sending the installer to the current directory.
+TEST(UpdateFiles, AnInstallerWithoutADesktopIsNotOffered)
+{
+    std::string answer = "<update><version>1.10</version><files>" +
+                         SignedEntry("https://127.0.0.1/get.php?file=setup.exe", "an installer", "1.10") +
+                         "</files></update>";
+    XmlDocument document;
+    std::wstring wide(answer.begin(), answer.end());
+    ASSERT_TRUE(document.Open(XmlNoValidation | XmlNoExternals) && document.LoadText(wide.c_str()));
+    HttpClient http;
+    for (const wchar_t* desktop : {L"", L"C:\\Users\\someone\\Desktop"}) {
+        SCOPED_TRACE(desktop);
+        UpdateFiles files(http, L"C:\\program", desktop);
+        ASSERT_EQ(1, files.Read(document, nullptr));
+        EXPECT_EQ(*desktop ? 1 : 0,
+                  files.Check(L"1.10", L"Quillmere.exe", UpdatePublicKeys, UpdatePublicKeyCount));
+    }
+}
+
+// Redirects are followed by the client itself, each Location checked
+// before a request goes out: one to plain HTTP sends nothing anywhere,
+// one that stays on TLS is followed.
+TEST(UpdateFiles, ARedirectToPlainHttpSendsNothingThereAndOneOverTlsIsFollowed)
+{
+    LoopbackServer plain;
+    plain.Script(HttpAnswer(200, "from plain http"));
+    for (bool staysSecure : {false, true}) {
+        SCOPED_TRACE(staysSecure ? "https to https" : "https to http");
+        UpdateScene scene;
+        scene.SignArchive();
+        LoopbackServer server;
+        std::string target = staysSecure ? HttpsUrl(server, "/files/good.zip")
+                                         : "http://127.0.0.1:" + std::to_string(plain.Port()) +
+                                               "/files/good.zip";
+        server.Script(HttpAnswer(302, "moved", "Location: " + target + "\r\n"));
+        scene.ServeAll(server);
+        DirectoryState before = StateOf(scene.Program());
+        EXPECT_EQ(staysSecure ? 1 : 0, scene.Install(scene.Answer(server)));
+        if (staysSecure)
+            EXPECT_EQ(scene.Next(), ReadBytes(scene.Program() + L"\\Quillmere.exe"));
+        else
+            EXPECT_TRUE(StateOf(scene.Program()) == before);
+    }
+    EXPECT_EQ(0u, plain.RequestCount()) << "nothing of the request went out in the clear";
 }
 
 // Every step made to fail in turn: each time the directory holds exactly
@@ -336,4 +392,58 @@ TEST(UpdateFiles, EveryFailureLeavesTheOriginalRunnableProgram)
     printf("fault injection: %d of %d failures left the original, runnable program\n", held,
            (int)cases.size());
     EXPECT_EQ((int)cases.size(), held);
+}
+
+// From its check to its use, a staged file takes no writer: whoever opens
+// one of them for writing while the program is being renamed is refused,
+// and the bytes installed are the bytes checked.
+TEST(UpdateFiles, CheckedBytesAreHeldAgainstWritersUntilTheyAreInPlace)
+{
+    UpdateScene scene;
+    scene.SignArchive();
+    LoopbackServer server;
+    scene.ServeAll(server);
+    struct Probe {
+        std::wstring folder;
+        int staged = 0;
+        int written = 0;
+        bool control = false; // a file of the folder that is not staged takes a writer
+    } probe = {scene.Program()};
+    WatchUpdateSteps(
+        [](const wchar_t* step, void* data) {
+            Probe* probe = (Probe*)data;
+            if (wcscmp(step, L"rename Quillmere.exe") != 0 || probe->staged)
+                return;
+            WIN32_FIND_DATAW found;
+            HANDLE search = FindFirstFileW((probe->folder + L"\\qtm*.tmp").c_str(), &found);
+            for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+                if (found.nFileSizeLow == 0)
+                    continue;
+                ++probe->staged;
+                HANDLE writer = CreateFileW((probe->folder + L"\\" + found.cFileName).c_str(),
+                                            GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr);
+                if (writer != INVALID_HANDLE_VALUE) {
+                    ++probe->written;
+                    CloseHandle(writer);
+                }
+            }
+            if (search != INVALID_HANDLE_VALUE)
+                FindClose(search);
+            HANDLE other = CreateFileW((probe->folder + L"\\License.txt").c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+            probe->control = other != INVALID_HANDLE_VALUE;
+            if (probe->control)
+                CloseHandle(other);
+        },
+        &probe);
+    ASSERT_EQ(1, scene.Install(scene.Answer(server)));
+    WatchUpdateSteps(nullptr, nullptr);
+    // The program, the license and the guide from the archive, the readme
+    // and the library.
+    EXPECT_GE(probe.staged, 5);
+    EXPECT_EQ(0, probe.written);
+    EXPECT_TRUE(probe.control);
+    EXPECT_EQ(scene.Next(), ReadBytes(scene.Program() + L"\\Quillmere.exe"));
 }
