@@ -445,12 +445,8 @@ TEST(AutoUpdaterHost, ANewQuillmereThatCrashesAfterShowingItsWindowIsRolledBack)
     WriteBytes(machine, "fail CM_Get_Child crash\n"
                         "device \"HTREE\\\\ROOT\\\\0\"\n"
                         "  device \"ROOT\\\\LEGACY\\\\0000\"\n");
-    // The simulator beside the program, chosen over Wine's own setup library
-    // (with whatever else the tests' Wine is told).
-    wchar_t inherited[1024] = {};
-    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", inherited, 1024);
-    ScopedVariable overrides(L"WINEDLLOVERRIDES",
-                             (std::wstring(L"setupapi=n,b;") + inherited).c_str());
+    // The simulator beside the program: the update tests run with it chosen
+    // over Wine's own setup library, and the machine it reads is named here.
     ScopedVariable simulated(L"QUILLMERE_SIM_MACHINE", machine.c_str());
     ScopedTestKey key(L"crashing");
     ProductKeyGuard productKey;

@@ -127,7 +127,7 @@ int RunCheck(const wchar_t* url, const wchar_t* keyPath, DWORD flags)
 int RunPlainly()
 {
 #ifdef HOST_CRASHES_AT_START
-    int* volatile nowhere = nullptr;
+    volatile int* volatile nowhere = nullptr;
     *nowhere = 3;
     return 3;
 #else

@@ -295,7 +295,7 @@ void CrashIfAsked(const EntrySet& crashes, Entry entry)
 {
     if (!crashes.test((int)entry))
         return;
-    int* volatile nowhere = nullptr;
+    volatile int* volatile nowhere = nullptr;
     *nowhere = (int)entry;
 }
 
