@@ -32,6 +32,8 @@ const DWORD ProxyDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
 const DWORD SendExFlags = HSR_CHUNKED | HSR_INITIATE | HSR_SYNC; // 0x2C
 const DWORD AllowHttp2 = 2;
 const DWORD NoTimeout = (DWORD)-1;
+// The status of an answer whose status line could not be read.
+const DWORD NoStatus = (DWORD)-1;
 
 const DWORD TextChunk = 65537;
 const DWORD ReadBufferSize = 65538;
@@ -503,7 +505,7 @@ int HttpClient::LeftTls(HINTERNET request)
 // Redirects are followed here and never by WinINet, which under Wine sends
 // a request redirected from https to http in the clear whatever its flags
 // say. The handle returned is the last answer's, not yet adopted, with its
-// status (0 when it could not be read) and address.
+// status (NoStatus when it could not be read) and address.
 HINTERNET HttpClient::OpenUrl(const wchar_t* url, const wchar_t* headers, DWORD headersLength,
                               DWORD flags, DWORD& status, WideString& address)
 {
@@ -516,7 +518,7 @@ HINTERNET HttpClient::OpenUrl(const wchar_t* url, const wchar_t* headers, DWORD 
             hopFlags |= INTERNET_FLAG_SECURE;
         HINTERNET request = api_.InternetOpenUrlW(root_, address.Text(), headers, headersLength,
                                                   hopFlags, 0);
-        status = 0;
+        status = NoStatus;
         if (!request || !QueryStatus(request, status) || !IsRedirectStatus(status))
             return request;
         WideString next;
@@ -567,10 +569,10 @@ int HttpClient::Get(const wchar_t* url, const wchar_t* agent, WideString& text, 
     if (callback && callback(HttpGetAllowCookies, (void*)url, data) == 1)
         flags &= ~INTERNET_FLAG_NO_COOKIES;
     for (int attempt = 1; attempt <= ProxyAttempts; ++attempt) {
-        DWORD status = 0;
+        DWORD status = NoStatus;
         WideString address;
         Handle request(*this, OpenUrl(url, AcceptAll, (DWORD)-1, flags, status, address));
-        if (!request || !status)
+        if (!request || status == NoStatus)
             return 0;
         if (IsSecureUrl(url) && LeftTls(request.Get()))
             return 0;
@@ -675,7 +677,7 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
     if (certificate == HttpSkipCertificateChecks)
         flags |= IgnoreCertificateNameAndDate;
 
-    DWORD status = 0;
+    DWORD status = NoStatus;
     WideString address;
     Handle request(*this, OpenUrl(job.url, job.headers, job.headersLength, flags, status, address));
     if (!request) {
@@ -687,7 +689,7 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
         return 0;
     }
     // A status that cannot be read is no failure of its own.
-    if (status) {
+    if (status != NoStatus) {
         if (job.status)
             *job.status = status;
         if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {

@@ -90,7 +90,7 @@ public:
     bool IsChecking() const { return worker_.IsRunning(); }
     // Waits at most `timeout` milliseconds, dispatching messages; 1 when no
     // check runs any more.
-    int WaitForCheck(DWORD timeout) { return worker_.Wait(timeout); }
+    [[nodiscard]] int WaitForCheck(DWORD timeout) { return worker_.Wait(timeout); }
     // What the last check came to.
     DWORD LastOutcome() const { return abandoned_ ? (DWORD)Abandoned : worker_.Result(); }
     UINT Message() const { return message_; }

@@ -568,8 +568,12 @@ int FileJournal::UndoMove(const Record& record)
     if (StateOfMove(record) != Moved)
         return 1;
     for (int attempt = 0; attempt < undoAttempts_; ++attempt) {
-        if (attempt)
+        if (attempt) {
+            WideString name;
+            FileNameOf(record.target.Text(), name);
+            UpdateStep(L"wait for %s", name.Text());
             Sleep(UndoPause);
+        }
         if (MoveFileExW(record.target.Text(), record.path.Text(), MOVEFILE_WRITE_THROUGH))
             return 1;
         if (PathExists(record.path.Text()))

@@ -15,7 +15,7 @@
 // started from the new version of an installation that is now undone, or
 // the other way round), the folder's program is started instead: 0 then,
 // and the process ends; otherwise 1.
-int RecoverAtStart();
+[[nodiscard]] int RecoverAtStart();
 
 // Once the program has shown that it runs (its first refresh painted and
 // its window answering messages for ProgramStart::ProofDelay): gives the

@@ -354,7 +354,8 @@ TEST(AutoUpdaterHost, TwoProcessesCheckingAtOnceInstallOnce)
     DialogAnswerer boxes(DialogAnswerer::OtherProcesses, [&](HWND box, int) {
         ++asked;
         std::thread([box, &asked] {
-            for (int i = 0; i < 200 && asked < 2; ++i)
+            DWORD start = GetTickCount();
+            while (asked < 2 && GetTickCount() - start < Patience)
                 Sleep(50);
             DialogAnswerer::Click(box, IDYES);
         }).detach();

@@ -7,6 +7,7 @@
 #include "UpdateTestSupport.h"
 #include "common/TempDirectory.h"
 #include "update/FileJournal.h"
+#include "update/UpdateSteps.h"
 
 namespace {
 
@@ -91,22 +92,29 @@ TEST(FileJournal, FinishKeepsTheOldCopiesAndDropsTheEarlierOnes)
     EXPECT_TRUE(StateOf(folder.Folder()) == folder.after) << NamesOf(StateOf(folder.Folder()));
 }
 
-// Newest first, a step at a time: a file held open for a moment is waited
-// for; one held for good stops the rollback, which says so, undoes nothing
+// Newest first, a step at a time: a file held open for a moment (let go
+// of here once the rollback has found it held and waits) is waited for;
+// one held for good stops the rollback, which says so, undoes nothing
 // older and leaves the journal for the next start.
 TEST(FileJournal, RollbackUndoesNewestFirstWaitsForABlockedStepAndReportsFailure)
 {
     {
         SwappedFolder folder;
-        HANDLE held = CreateFileW(folder.Path(L"lib.dll").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        static HANDLE held;
+        held = CreateFileW(folder.Path(L"lib.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, held);
-        std::thread release([held] {
-            Sleep(1000);
-            CloseHandle(held);
-        });
+        WatchUpdateSteps(
+            [](const wchar_t* step, void*) {
+                if (wcscmp(step, L"wait for lib.dll") == 0 && held != INVALID_HANDLE_VALUE) {
+                    CloseHandle(held);
+                    held = INVALID_HANDLE_VALUE;
+                }
+            },
+            nullptr);
         EXPECT_EQ(1, folder.journal->Rollback());
-        release.join();
+        WatchUpdateSteps(nullptr, nullptr);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, held) << "the rollback waited for the file";
         EXPECT_TRUE(StateOf(folder.Folder()) == folder.before) << NamesOf(StateOf(folder.Folder()));
     }
     {

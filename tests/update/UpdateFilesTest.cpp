@@ -103,8 +103,8 @@ private:
 };
 
 // Holds a file open without FILE_SHARE_DELETE from the moment a step is
-// announced, so that it can be neither renamed nor deleted, and lets go of
-// it a second later, as a virus scanner looking at a fresh file would; or,
+// announced until the installation has ended, so that it can be neither
+// renamed nor deleted, as a virus scanner looking at a fresh file would; or,
 // with `appears`, makes a file of another program appear there.
 class StepLock {
 public:
@@ -117,8 +117,8 @@ public:
     ~StepLock()
     {
         WatchUpdateSteps(nullptr, nullptr);
-        if (releaser_.joinable())
-            releaser_.join();
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
     }
     bool Taken() const { return taken_; }
 
@@ -132,22 +132,16 @@ private:
             lock->taken_ = WriteBytes(lock->path_, "another program's");
             return;
         }
-        HANDLE handle = CreateFileW(lock->path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        lock->handle_ = CreateFileW(lock->path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE)
-            return;
-        lock->taken_ = true;
-        lock->releaser_ = std::thread([handle] {
-            Sleep(1000);
-            CloseHandle(handle);
-        });
+        lock->taken_ = lock->handle_ != INVALID_HANDLE_VALUE;
     }
 
     std::wstring step_;
     std::wstring path_;
     bool appears_;
     bool taken_ = false;
-    std::thread releaser_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
 } // namespace
