@@ -1,5 +1,7 @@
 #include "update/ProgramStart.h"
 
+#include "update/UpdateSteps.h"
+
 namespace {
 
 const DWORD PollInterval = 100;
@@ -127,8 +129,13 @@ void ProgramStart::End(DWORD reportPatience, const volatile LONG* stop)
     if (HasEnded())
         return;
     DWORD start = GetTickCount();
-    while (!IsSet(stop) && GetTickCount() - start < reportPatience && ShowsReport() &&
-           WaitForSingleObject(process_, PollInterval * 10) == WAIT_TIMEOUT) {
+    bool announced = false;
+    while (!IsSet(stop) && GetTickCount() - start < reportPatience && ShowsReport()) {
+        if (!announced)
+            UpdateStep(L"wait for the problem report");
+        announced = true;
+        if (WaitForSingleObject(process_, PollInterval * 10) != WAIT_TIMEOUT)
+            return;
     }
     if (HasEnded())
         return;

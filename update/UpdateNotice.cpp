@@ -44,11 +44,16 @@ int UpdateNoticeText(UpdateNotice notice, bool german, const wchar_t* folder, co
     if (notice < NoticeRecordRejected || notice > NoticeCannotInstall)
         return 0;
     const wchar_t* format = german ? Texts[notice].german : Texts[notice].english;
-    folder = folder ? folder : L"";
+    // A folder reads without its final backslash, a drive's root with it.
+    WideString shown;
+    if (!shown.Assign(folder ? folder : L""))
+        return 0;
+    if (shown.Length() > 3 && shown.At(shown.Length() - 1) == L'\\')
+        shown.Truncate(shown.Length() - 1);
     name = name ? name : L"";
     // The version comes first in its sentence; the folder in the others.
-    return notice == NoticeCannotInstall ? text.Format(format, name, folder)
-                                         : text.Format(format, folder, name);
+    return notice == NoticeCannotInstall ? text.Format(format, name, shown.Text())
+                                         : text.Format(format, shown.Text(), name);
 }
 
 int UpdateNoticeText(UpdateNotice notice, const wchar_t* folder, const wchar_t* name,

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "UpdateTestSupport.h"
@@ -19,7 +20,9 @@
 #include "ui/VersionText.h"
 #include "update/AutoUpdater.h"
 #include "update/FileJournal.h"
+#include "update/ProgramStart.h"
 #include "update/UpdateNotice.h"
+#include "update/UpdateSteps.h"
 
 // The whole update as the program lives it: a host program (a build of
 // version 1.9, copied into a temporary directory as Quillmere.exe) runs the
@@ -220,6 +223,27 @@ private:
     std::wstring name_;
     std::wstring old_;
     bool had_ = false;
+};
+
+// A simulated machine whose device library faults in the first refresh of
+// a Quillmere.exe in `folder`: the simulator goes beside it (the update
+// tests run with it chosen over Wine's own setup library) and the machine
+// it reads is named for the programs the test starts.
+class CrashingMachine {
+public:
+    explicit CrashingMachine(const std::wstring& folder) : root_(L"crashing-machine")
+    {
+        WriteBytes(folder + L"\\setupapi.dll", ReadBytes(TestDirectory() + L"setupapi.dll"));
+        std::wstring machine = std::wstring(root_.Path()) + L"\\machine.txt";
+        WriteBytes(machine, "fail CM_Get_Child crash\n"
+                            "device \"HTREE\\\\ROOT\\\\0\"\n"
+                            "  device \"ROOT\\\\LEGACY\\\\0000\"\n");
+        variable_.reset(new ScopedVariable(L"QUILLMERE_SIM_MACHINE", machine.c_str()));
+    }
+
+private:
+    TempDirectory root_;
+    std::unique_ptr<ScopedVariable> variable_;
 };
 
 } // namespace
@@ -440,15 +464,7 @@ TEST(AutoUpdaterHost, ClosingDuringTheDownloadEndsInTimeAndLeavesTheFolderAsItWa
 TEST(AutoUpdaterHost, ANewQuillmereThatCrashesAfterShowingItsWindowIsRolledBack)
 {
     Installation installation(L"updatehost_ancient.exe");
-    WriteBytes(installation.Directory() + L"\\setupapi.dll", ReadBytes(TestDirectory() + L"setupapi.dll"));
-    TempDirectory machineFolder(L"crashing-machine");
-    std::wstring machine = std::wstring(machineFolder.Path()) + L"\\machine.txt";
-    WriteBytes(machine, "fail CM_Get_Child crash\n"
-                        "device \"HTREE\\\\ROOT\\\\0\"\n"
-                        "  device \"ROOT\\\\LEGACY\\\\0000\"\n");
-    // The simulator beside the program: the update tests run with it chosen
-    // over Wine's own setup library, and the machine it reads is named here.
-    ScopedVariable simulated(L"QUILLMERE_SIM_MACHINE", machine.c_str());
+    CrashingMachine machine(installation.Directory());
     ScopedTestKey key(L"crashing");
     ProductKeyGuard productKey;
     std::string quillmere = ReadBytes(TestDirectory() + L"Quillmere.exe");
@@ -482,6 +498,81 @@ TEST(AutoUpdaterHost, ANewQuillmereThatCrashesAfterShowingItsWindowIsRolledBack)
     after.erase(L"Quillmere_Debug.dmp");
     EXPECT_TRUE(after == before) << NamesOf(after);
     EXPECT_EQ("0.9\r\n", RunPlainly(installation.Directory()));
+}
+
+// A new program that failed is ended, but a problem report it shows (on a
+// thread of its own, its main window stopped by the crash) is let finish
+// first: the program then ends by itself, with the crash's code. Without a
+// report up, it is ended at once.
+TEST(AutoUpdaterHost, AFailedNewProgramFinishesItsProblemReportBeforeItIsEnded)
+{
+    TempDirectory folder(L"report-first");
+    std::wstring program = std::wstring(folder.Path()) + L"\\Quillmere.exe";
+    WriteBytes(program, ReadBytes(TestDirectory() + L"Quillmere.exe"));
+    CrashingMachine machine(folder.Path());
+    ProductKeyGuard productKey;
+    {
+        ProgramStart start;
+        ASSERT_EQ(1, start.Launch(program.c_str(), folder.Path()));
+        start.End(ProgramStart::ReportPatience, nullptr);
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, start.ProcessId());
+        DWORD code = 0;
+        if (process) {
+            GetExitCodeProcess(process, &code);
+            CloseHandle(process);
+        }
+        EXPECT_EQ(1u, code) << "ended at once";
+    }
+    static HANDLE reportUp, waiting;
+    reportUp = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    waiting = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, [](HWND box, int) {
+        if (!GetDlgItem(box, ProblemReportDialog::DontSendButton))
+            return;
+        SetEvent(reportUp);
+        // Answered only once the old program waits for it.
+        WaitForSingleObject(waiting, Patience);
+        DialogAnswerer::Click(box, ProblemReportDialog::DontSendButton);
+    });
+    WatchUpdateSteps(
+        [](const wchar_t* step, void*) {
+            if (wcscmp(step, L"wait for the problem report") == 0)
+                SetEvent(waiting);
+        },
+        nullptr);
+    ProgramStart start;
+    ASSERT_EQ(1, start.Launch(program.c_str(), folder.Path()));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reportUp, Patience));
+    EXPECT_EQ(ProgramStart::Failed, start.WaitForProof(0, nullptr));
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, start.ProcessId());
+    start.End(ProgramStart::ReportPatience, nullptr);
+    WatchUpdateSteps(nullptr, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(waiting, 0)) << "the report was waited for";
+    DWORD code = 0;
+    ASSERT_NE(nullptr, process);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, Patience));
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    EXPECT_EQ((DWORD)EXCEPTION_ACCESS_VIOLATION, code) << "it ended by itself";
+    CloseHandle(reportUp);
+    CloseHandle(waiting);
+}
+
+// Without a restart the new version is on trial until it runs: its first
+// start that shows its window proves it, and the old files go.
+TEST(AutoUpdaterHost, AVersionInstalledWithoutARestartIsFinalOnceItHasRun)
+{
+    Installation installation;
+    ScopedTestKey key(L"no-restart");
+    LoopbackServer server;
+    NextVersion update;
+    update.Serve(server, "");
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
+    EXPECT_EQ((DWORD)AutoUpdater::Installed,
+              installation.RunCheck(HttpsUrl(server, Endpoint), key.Path(), AutoUpdater::CheckNow));
+    EXPECT_FALSE(installation.State() == update.Installed(installation)) << "on trial";
+    EXPECT_EQ("1.10\r\n", RunPlainly(installation.Directory()));
+    EXPECT_TRUE(installation.State() == update.Installed(installation)) << NamesOf(installation.State());
 }
 
 // Without a restart the new version stays on trial: a build that crashes

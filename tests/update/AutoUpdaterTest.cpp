@@ -536,23 +536,3 @@ TEST(AutoUpdater, AFolderThisUserMayNotChangeIsToldOnceAndNothingIsFetched)
     EXPECT_NE(std::wstring::npos, std::wstring(german.Text()).find(L"Quillmere 20.0 ist verf\x00FCgbar"));
     EXPECT_NE(std::wstring::npos, std::wstring(german.Text()).find(L"C:\\Programme\\Quillmere"));
 }
-
-// The check's request follows redirects itself: one to plain HTTP is never
-// followed, one that stays on TLS is.
-TEST(AutoUpdater, TheAnswerIsNeverFetchedAfterARedirectToPlainHttp)
-{
-    Check check;
-    DialogAnswerer boxes(0, DialogAnswerer::Press(IDNO));
-    LoopbackServer plain;
-    plain.Script(HttpAnswer(200, Answer("30.0")));
-    std::string toPlain = "http://127.0.0.1:" + std::to_string(plain.Port()) + "/update.xml";
-    check.server.Script(HttpAnswer(302, "moved", "Location: " + toPlain + "\r\n"));
-    EXPECT_EQ((int)AutoUpdater::NoUpdate, check.Run());
-    std::string toTls = HttpsUrl(check.server, "/update.xml");
-    check.server.Script(HttpAnswer(301, "moved", "Location: " + toTls + "\r\n"));
-    check.server.Script(HttpAnswer(200, Answer("30.0")));
-    EXPECT_EQ((int)AutoUpdater::Declined, check.Run());
-    EXPECT_EQ(1, boxes.Count());
-    EXPECT_EQ(0u, plain.RequestCount()) << "nothing of the request went out in the clear";
-    EXPECT_EQ(3u, check.server.RequestCount());
-}
