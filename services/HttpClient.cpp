@@ -521,8 +521,12 @@ HINTERNET HttpClient::OpenUrl(const wchar_t* url, const wchar_t* headers, DWORD 
         status = NoStatus;
         if (!request || !QueryStatus(request, status) || !IsRedirectStatus(status))
             return request;
-        WideString next;
-        int follow = hop < MostRedirects && !cancelled_ && NextLocation(request, address, secure, next);
+        // A redirect without a Location stays the answer it is.
+        WideString location, next;
+        if (!QueryHeader(request, HTTP_QUERY_LOCATION, nullptr, LocationBufferBytes, location) ||
+            location.IsEmpty())
+            return request;
+        int follow = hop < MostRedirects && !cancelled_ && NextLocation(location, address, secure, next);
         DWORD error = GetLastError();
         api_.InternetCloseHandle(request);
         if (!follow) {
@@ -535,13 +539,11 @@ HINTERNET HttpClient::OpenUrl(const wchar_t* url, const wchar_t* headers, DWORD 
 
 // The answer's Location, made absolute: a web address, and an https one
 // for a request that began over TLS.
-int HttpClient::NextLocation(HINTERNET request, const WideString& address, bool mustStaySecure,
-                             WideString& next)
+int HttpClient::NextLocation(const WideString& location, const WideString& address,
+                             bool mustStaySecure, WideString& next)
 {
-    WideString location;
     SetLastError(ERROR_HTTP_REDIRECT_FAILED);
-    if (!QueryHeader(request, HTTP_QUERY_LOCATION, nullptr, LocationBufferBytes, location) ||
-        !ResolveLocation(address.Text(), location.Text(), next))
+    if (!ResolveLocation(address.Text(), location.Text(), next))
         return 0;
     if (mustStaySecure && !IsSecureUrl(next.Text())) {
         SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);

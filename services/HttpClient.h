@@ -107,7 +107,7 @@ private:
     int QueryFinalUrl(HINTERNET request, WideString& url);
     HINTERNET OpenUrl(const wchar_t* url, const wchar_t* headers, DWORD headersLength, DWORD flags,
                       DWORD& status, WideString& address);
-    int NextLocation(HINTERNET request, const WideString& address, bool mustStaySecure,
+    int NextLocation(const WideString& location, const WideString& address, bool mustStaySecure,
                      WideString& next);
     int LeftTls(HINTERNET request);
     int AskForProxyCredentials(HWND owner, HINTERNET request);
