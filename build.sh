@@ -330,8 +330,10 @@ run_smoke32() {
 }
 
 run_program() {
-  local exe="$build/bin/Quillmere.exe"
+  # The build that accepts the maker's update key only, beside the simulator.
+  local exe="$build/release/Quillmere.exe"
   [ -f "$exe" ] || { log "no Quillmere.exe was built"; exit 1; }
+  cp "$build/bin/setupapi.dll" "$build/bin/machine.txt" "$build/release/"
   local headless=""
   if [ -z "${DISPLAY:-}" ]; then
     headless=1
@@ -340,7 +342,7 @@ run_program() {
   prepare_wine
   # The device simulator (bin/setupapi.dll, reading bin/machine.txt) stands
   # in for the configuration manager that Wine does not provide.
-  cd "$build/bin"
+  cd "$build/release"
   if [ -z "$headless" ]; then
     WINEDLLOVERRIDES="setupapi=n,b;$WINEDLLOVERRIDES" "$wine" Quillmere.exe "$@"
     return

@@ -6,6 +6,11 @@ namespace Deployment {
 
 // The update check's endpoint, with the product in its query.
 constexpr wchar_t UpdateEndpoint[] = L"https://www.tollbrook.example/common/update.php?p=quillmere";
+// The endpoint of the builds that accept the tests' update key: one that
+// never resolves, so that such a build cannot reach the maker, whatever it
+// is given (tests point it at a loopback server).
+constexpr wchar_t TestUpdateEndpoint[] =
+    L"https://update.tollbrook.invalid/common/update.php?p=quillmere";
 // Where problem reports are posted.
 constexpr wchar_t ReportHost[] = L"www.tollbrook.example";
 constexpr wchar_t ReportPath[] = L"/services/lumeri/report.php";

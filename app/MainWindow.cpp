@@ -5,6 +5,9 @@
 #include "report/CrashReporter.h"
 #include "resources/resource.h"
 #include "ui/VersionText.h"
+#include "update/ProgramStart.h"
+#include "update/UpdateRecovery.h"
+#include "update/UpdateSignature.h"
 
 #include <commctrl.h>
 #include <wchar.h>
@@ -94,7 +97,11 @@ int MainWindow::OnInitDialog()
     closing_ = false;
     SetIcon(IDI_PROGRAM);
     WideString caption;
-    SetCaption(CaptionWithVersion(L"Quillmere", nullptr, caption));
+    CaptionWithVersion(L"Quillmere", nullptr, caption);
+    // A build that accepts updates anyone can sign says so.
+    if (UpdateAcceptsTestKeys)
+        caption.Append(L" (test build)");
+    SetCaption(caption.Text());
     CrashReporter::Current().ConfigureReporter(IDI_PROGRAM, Deployment::ReportHost,
                                                Deployment::ReportPath, nullptr, nullptr);
     Milestone("icon, caption, reporter");
@@ -195,6 +202,13 @@ void MainWindow::AfterFirstPicture(void* self)
     window->Milestone("after the first picture");
     CrashReporter::Current().PrepareNow();
     window->StartUpdateCheck();
+    if (!window->proof_.Start(window->Window(), ProveRunning, window, ProgramStart::ProofDelay))
+        ProveRunning(window);
+}
+
+void MainWindow::ProveRunning(void*)
+{
+    ConfirmProgramRuns();
 }
 
 void MainWindow::StartUpdateCheck()
@@ -202,8 +216,10 @@ void MainWindow::StartUpdateCheck()
     if (flags_ & UpdateCheckOff)
         return;
     // At most once a week; the last check's time is kept beside the settings.
-    updater_.StartCheck(updateEndpoint_.IsEmpty() ? Deployment::UpdateEndpoint : updateEndpoint_.Text(),
-                        Window(), settingsRoot_, settingsPath_.Text(), L"LastCheck", 0, nullptr, L"1");
+    const wchar_t* endpoint = UpdateAcceptsTestKeys ? Deployment::TestUpdateEndpoint
+                                                    : Deployment::UpdateEndpoint;
+    updater_.StartCheck(updateEndpoint_.IsEmpty() ? endpoint : updateEndpoint_.Text(), Window(),
+                        settingsRoot_, settingsPath_.Text(), L"LastCheck", 0, nullptr, L"1");
 }
 
 int MainWindow::ItemTextWidth(int id)
@@ -319,6 +335,7 @@ int MainWindow::CanClose(INT_PTR result)
         afterStart_.Cancel();
         CrashReporter::Current().PrepareNow();
     }
+    proof_.Cancel();
     model_.Stop();
     menu_.Destroy();
     names_.ClearAll();

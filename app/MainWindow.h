@@ -94,6 +94,7 @@ private:
     void ShowUpdateChoice();
     void StartUpdateCheck();
     static void AfterFirstPicture(void* self);
+    static void ProveRunning(void* self);
     void RestorePlacement();
     void SavePlacement();
     void StartRefresh(UINT delay);
@@ -140,6 +141,9 @@ private:
     void* startupData_ = nullptr;
     bool started_ = false; // the first refresh has ended
     DeferredCall afterStart_;
+    // The proof that an updated program runs, given once its window has
+    // answered for a while after the first picture.
+    DeferredCall proof_;
     // Set from the first close on: the update check's wait dispatches
     // messages, and a second close arriving then is the same close.
     bool closing_ = false;

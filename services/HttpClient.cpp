@@ -12,9 +12,8 @@ namespace {
 const DWORD GetFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                        INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_RESYNCHRONIZE |
                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE; // 0x84080B00
-// Without INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP, which would let WinINet
-// send the redirected request over plain HTTP before LeftTls could refuse
-// what comes back.
+// Redirects are never left to WinINet (OpenUrl adds
+// INTERNET_FLAG_NO_AUTO_REDIRECT to every request of Get and Download).
 const DWORD DownloadFlags = GetFlags | INTERNET_FLAG_PASSIVE |
                             INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS; // 0x8C084B00
 const DWORD RequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
@@ -33,6 +32,8 @@ const DWORD ProxyDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
 const DWORD SendExFlags = HSR_CHUNKED | HSR_INITIATE | HSR_SYNC; // 0x2C
 const DWORD AllowHttp2 = 2;
 const DWORD NoTimeout = (DWORD)-1;
+// The status of an answer whose status line could not be read.
+const DWORD NoStatus = (DWORD)-1;
 
 const DWORD TextChunk = 65537;
 const DWORD ReadBufferSize = 65538;
@@ -130,6 +131,74 @@ int IsSecureUrl(const wchar_t* url)
 }
 
 char SkipCertificateChecksMarker;
+
+// A Location is read through a buffer of this many bytes; a longer one is
+// no address this client follows.
+const DWORD LocationBufferBytes = 8192;
+
+bool IsRedirectStatus(DWORD status)
+{
+    return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT ||
+           status == HTTP_STATUS_REDIRECT_METHOD || status == HTTP_STATUS_REDIRECT_KEEP_VERB ||
+           status == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+int IsWebUrl(const wchar_t* url)
+{
+    return url && (CompareAsciiNoCase(url, L"https://", 8) == 0 ||
+                   CompareAsciiNoCase(url, L"http://", 7) == 0);
+}
+
+// The scheme and authority of a web address: everything before the first
+// "/", "?" or "#" after "://".
+int OriginOf(const wchar_t* url, WideString& origin)
+{
+    const wchar_t* authority = wcsstr(url, L"://");
+    if (!authority)
+        return 0;
+    authority += 3;
+    int end = (int)wcscspn(authority, L"/?#");
+    return origin.Assign(url, (int)(authority - url) + end);
+}
+
+// A redirect's Location made absolute against the address that answered
+// with it; its fragment, which never goes to a server, is dropped.
+int ResolveLocation(const wchar_t* base, const wchar_t* location, WideString& next)
+{
+    next.Clear();
+    for (const wchar_t* p = location; *p; ++p)
+        if (*p <= 0x20 || *p == 0x7F)
+            return 0;
+    WideString resolved, origin;
+    if (IsWebUrl(location)) {
+        if (!resolved.Assign(location))
+            return 0;
+    } else if (location[0] == L'/' && location[1] == L'/') {
+        const wchar_t* colon = wcschr(base, L':');
+        if (!colon || !resolved.Assign(base, (int)(colon - base) + 1) || !resolved.Append(location))
+            return 0;
+    } else if (!OriginOf(base, origin) || !resolved.Assign(origin)) {
+        return 0;
+    } else if (location[0] == L'/') {
+        if (!resolved.Append(location))
+            return 0;
+    } else {
+        // Relative to the folder of the base's path.
+        const wchar_t* path = base + origin.Length();
+        int pathLength = (int)wcscspn(path, L"?#");
+        int folder = 0;
+        for (int i = 0; i < pathLength; ++i)
+            if (path[i] == L'/')
+                folder = i + 1;
+        if ((folder ? !resolved.Append(path, folder) : !resolved.Append(L'/')) ||
+            !resolved.Append(location))
+            return 0;
+    }
+    int fragment = resolved.Find(L"#");
+    if (fragment >= 0)
+        resolved.Truncate(fragment);
+    return IsWebUrl(resolved.Text()) && next.Assign(resolved);
+}
 
 // A Content-Length value: decimal digits with optional blanks around them.
 // Anything else (a sign, garbage, a number beyond 64 bits) counts as
@@ -434,6 +503,56 @@ int HttpClient::LeftTls(HINTERNET request)
     return !QueryFinalUrl(request, finalUrl) || !IsSecureUrl(finalUrl.Text());
 }
 
+// Redirects are followed here and never by WinINet, which under Wine sends
+// a request redirected from https to http in the clear whatever its flags
+// say. The handle returned is the last answer's, not yet adopted, with its
+// status (NoStatus when it could not be read) and address.
+HINTERNET HttpClient::OpenUrl(const wchar_t* url, const wchar_t* headers, DWORD headersLength,
+                              DWORD flags, DWORD& status, WideString& address)
+{
+    bool secure = IsSecureUrl(url) != 0;
+    if (!address.Assign(url))
+        return nullptr;
+    for (int hop = 0;; ++hop) {
+        DWORD hopFlags = flags | INTERNET_FLAG_NO_AUTO_REDIRECT;
+        if (IsSecureUrl(address.Text()))
+            hopFlags |= INTERNET_FLAG_SECURE;
+        HINTERNET request = api_.InternetOpenUrlW(root_, address.Text(), headers, headersLength,
+                                                  hopFlags, 0);
+        status = NoStatus;
+        if (!request || !QueryStatus(request, status) || !IsRedirectStatus(status))
+            return request;
+        // A redirect without a Location stays the answer it is.
+        WideString location, next;
+        if (!QueryHeader(request, HTTP_QUERY_LOCATION, nullptr, LocationBufferBytes, location) ||
+            location.IsEmpty())
+            return request;
+        int follow = hop < MostRedirects && !cancelled_ && NextLocation(location, address, secure, next);
+        DWORD error = GetLastError();
+        api_.InternetCloseHandle(request);
+        if (!follow) {
+            SetLastError(error ? error : ERROR_HTTP_REDIRECT_FAILED);
+            return nullptr;
+        }
+        address = next;
+    }
+}
+
+// The answer's Location, made absolute: a web address, and an https one
+// for a request that began over TLS.
+int HttpClient::NextLocation(const WideString& location, const WideString& address,
+                             bool mustStaySecure, WideString& next)
+{
+    SetLastError(ERROR_HTTP_REDIRECT_FAILED);
+    if (!ResolveLocation(address.Text(), location.Text(), next))
+        return 0;
+    if (mustStaySecure && !IsSecureUrl(next.Text())) {
+        SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+        return 0;
+    }
+    return 1;
+}
+
 int HttpClient::AskForProxyCredentials(HWND owner, HINTERNET request)
 {
     return api_.InternetErrorDlg(owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
@@ -450,16 +569,15 @@ int HttpClient::Get(const wchar_t* url, const wchar_t* agent, WideString& text, 
     if (!operation.Bound() || !OpenRoot(agent, proxy, NoTimeout))
         return 0;
     DWORD flags = GetFlags;
-    if (IsSecureUrl(url))
-        flags |= INTERNET_FLAG_SECURE;
     if (callback && callback(HttpGetAllowCookies, (void*)url, data) == 1)
         flags &= ~INTERNET_FLAG_NO_COOKIES;
     for (int attempt = 1; attempt <= ProxyAttempts; ++attempt) {
-        Handle request(*this, api_.InternetOpenUrlW(root_, url, AcceptAll, (DWORD)-1, flags, 0));
-        DWORD status = 0;
-        if (!request || !QueryStatus(request.Get(), status))
+        DWORD status = NoStatus;
+        WideString address;
+        Handle request(*this, OpenUrl(url, AcceptAll, (DWORD)-1, flags, status, address));
+        if (!request || status == NoStatus)
             return 0;
-        if ((flags & INTERNET_FLAG_SECURE) && LeftTls(request.Get()))
+        if (IsSecureUrl(url) && LeftTls(request.Get()))
             return 0;
         if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
             // Wine's WinINet finishes the read a cancel closed the handle
@@ -532,8 +650,9 @@ int HttpClient::Download(const wchar_t* url, const wchar_t* agent, const wchar_t
             result = FetchToFile(job, error);
         }
     }
-    if (result && !MoveFileExW(temporary.Text(), path,
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    bool inPlace = !temporary.IsEmpty() && path && temporary == path;
+    if (result && !inPlace &&
+        !MoveFileExW(temporary.Text(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = GetLastError();
         result = 0;
     }
@@ -545,12 +664,12 @@ int HttpClient::Download(const wchar_t* url, const wchar_t* agent, const wchar_t
         return 1;
     if (!outcome.deleteFile) {
         // The caller keeps what arrived, at the place it asked for.
-        if (!temporary.IsEmpty() &&
+        if (!temporary.IsEmpty() && !inPlace &&
             !MoveFileExW(temporary.Text(), path, MOVEFILE_REPLACE_EXISTING))
             DeleteFileW(temporary.Text());
         return 0;
     }
-    if (!temporary.IsEmpty())
+    if (!temporary.IsEmpty() && !inPlace)
         DeleteFileW(temporary.Text());
     if (path && *path)
         DeleteFileW(path);
@@ -567,8 +686,9 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
     if (certificate == HttpSkipCertificateChecks)
         flags |= IgnoreCertificateNameAndDate;
 
-    Handle request(*this, api_.InternetOpenUrlW(root_, job.url, job.headers, job.headersLength,
-                                                flags, 0));
+    DWORD status = NoStatus;
+    WideString address;
+    Handle request(*this, OpenUrl(job.url, job.headers, job.headersLength, flags, status, address));
     if (!request) {
         error = GetLastError();
         return 0;
@@ -577,14 +697,16 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
         error = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
         return 0;
     }
-    DWORD status = HTTP_STATUS_OK;
-    if (QueryStatus(request.Get(), status)) {
+    // A status that cannot be read is no failure of its own.
+    if (status != NoStatus) {
         if (job.status)
             *job.status = status;
         if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
             error = status;
             return 0;
         }
+    } else {
+        status = HTTP_STATUS_OK;
     }
 
     WideString header;
@@ -607,15 +729,21 @@ int HttpClient::FetchToFile(const DownloadJob& job, DWORD& error)
     // Only a partial answer continues the file; a full one appended to it
     // would corrupt it.
     bool appending = resume == 1 && status == HTTP_STATUS_PARTIAL_CONTENT;
+    int inPlace = 0;
+    Ask(job.callback, job.data, HttpDownloadInPlace, &inPlace);
     WideString& temporary = *job.temporary;
     FileHandle file;
     // A resumed download continues a copy of the partial file, so the file
-    // at the target stays as it was until the whole has come.
-    if (CreateTemporaryBeside(job.path, temporary) &&
-        (!appending || CopyFileW(job.path, temporary.Text(), FALSE) ||
-         GetLastError() == ERROR_FILE_NOT_FOUND))
-        file.Reset(CreateFileW(temporary.Text(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, appending ? OPEN_ALWAYS : CREATE_ALWAYS,
+    // at the target stays as it was until the whole has come; in place, the
+    // caller's own file is written. Another thread may delete the file while
+    // it is written: whoever lets go of a download removes what it left.
+    if (inPlace == 1 ? temporary.Assign(job.path)
+                     : CreateTemporaryBeside(job.path, temporary) &&
+                           (!appending || CopyFileW(job.path, temporary.Text(), FALSE) ||
+                            GetLastError() == ERROR_FILE_NOT_FOUND))
+        file.Reset(CreateFileW(temporary.Text(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               appending ? OPEN_ALWAYS : CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsOpen() || (appending && !SeekTo(file.Get(), 0, FILE_END))) {
         error = GetLastError();

@@ -18,6 +18,8 @@
 class HttpClient {
 public:
     // `libraryName` is the module the WinINet entry points come from.
+    static const int MostRedirects = 5;
+
     explicit HttpClient(const wchar_t* libraryName = L"wininet.dll");
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
@@ -25,8 +27,11 @@ public:
 
     // Over HTTPS, every operation checks the server's certificate (unless the
     // callback stores HttpSkipCertificateChecks) and fails when a redirect
-    // leads to plain HTTP; Download refuses such a redirect before following
-    // it, so nothing of the request goes out in the clear.
+    // leads to plain HTTP. Get and Download follow redirects themselves, at
+    // most MostRedirects of them, never the platform (which under Wine
+    // sends a request redirected from https to http in the clear, whatever
+    // its flags say): each Location must be a web address, and one reached
+    // over TLS an https one, before any request goes out to it.
     //
     // A proxy that asks for credentials (407) gets the system's credentials
     // dialog only when an owner window is known: the request record's, else
@@ -41,8 +46,11 @@ public:
     // Fetches `url` into the file `path`. 1 only when the file was written
     // completely: a body that ends before its announced Content-Length fails.
     // The bytes go to a temporary file beside `path` that replaces it only
-    // when complete. A failed download deletes the file at `path` unless the
-    // callback keeps what arrived.
+    // when complete, unless the callback asks for them in place
+    // (HttpDownloadInPlace). A failed download deletes the file at `path`
+    // unless the callback keeps what arrived. The file being written may be
+    // deleted meanwhile by another thread (it goes when the download lets
+    // go of it).
     int Download(const wchar_t* url, const wchar_t* agent, const wchar_t* path, DWORD maximum,
                  HttpCallback callback, void* data, const wchar_t* headers, DWORD headersLength,
                  DWORD* status, DWORD timeout, DWORD downloadLimit, const wchar_t* proxy);
@@ -97,6 +105,10 @@ private:
                     WideString& text);
     long long QueryContentLength(HINTERNET request);
     [[nodiscard]] int QueryFinalUrl(HINTERNET request, WideString& url);
+    HINTERNET OpenUrl(const wchar_t* url, const wchar_t* headers, DWORD headersLength, DWORD flags,
+                      DWORD& status, WideString& address);
+    int NextLocation(const WideString& location, const WideString& address, bool mustStaySecure,
+                     WideString& next);
     int LeftTls(HINTERNET request);
     int AskForProxyCredentials(HWND owner, HINTERNET request);
 

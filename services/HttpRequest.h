@@ -32,6 +32,9 @@ enum HttpDownloadCode {
     HttpDownloadAllowCookies = 10,   // const wchar_t* URL; 1 lets cookies through
     HttpDownloadCertificate = 11,    // void** preset nullptr; only HttpSkipCertificateChecks
                                      // stored there turns the name and date checks off
+    HttpDownloadInPlace = 12,        // int* preset 0; store 1 to write straight into the file
+                                     // at the path, which the caller made for it, instead of
+                                     // a temporary file beside it
 };
 
 // Request (and Post, which rests on it).

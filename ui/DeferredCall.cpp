@@ -1,12 +1,12 @@
 #include "ui/DeferredCall.h"
 
-int DeferredCall::Start(HWND window, Call call, void* userData)
+int DeferredCall::Start(HWND window, Call call, void* userData, UINT delay)
 {
     if (window_ && window_ != window)
         Cancel();
     // WM_TIMER is the last message a queue hands out: by then whatever the
     // system sent and posted along with the current message is done.
-    if (!window || !SetTimer(window, (UINT_PTR)this, 1, &TimerProcedure))
+    if (!window || !SetTimer(window, (UINT_PTR)this, delay, &TimerProcedure))
         return 0;
     window_ = window;
     call_ = call;

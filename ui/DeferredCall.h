@@ -15,8 +15,9 @@ public:
     DeferredCall(const DeferredCall&) = delete;
     DeferredCall& operator=(const DeferredCall&) = delete;
 
+    // After `delay` milliseconds (by default as soon as the queue allows).
     // 0 when the window has no timer to give.
-    int Start(HWND window, Call call, void* userData);
+    int Start(HWND window, Call call, void* userData, UINT delay = 1);
     void Cancel();
     bool IsPending() const { return window_ != nullptr; }
 

@@ -35,10 +35,12 @@ bool HasDuplicates(const WideString* names, int count)
     return duplicate;
 }
 
+// Shared for deletion only: an installation that is let go of removes its
+// working files while a member may still be written.
 class WriteHandle {
 public:
     explicit WriteHandle(const wchar_t* path)
-        : handle_(CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        : handle_(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
     {
     }

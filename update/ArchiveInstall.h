@@ -14,5 +14,5 @@
 // journal.Swap(). The member `keptName` (a relative path, or none) keeps
 // the file it replaces as its "_old" copy; other replaced files go at
 // journal.Finish(). 1 when every member is staged.
-int StageArchive(const wchar_t* archive, const wchar_t* directory, const wchar_t* keptName,
+[[nodiscard]] int StageArchive(const wchar_t* archive, const wchar_t* directory, const wchar_t* keptName,
                  FileJournal& journal);

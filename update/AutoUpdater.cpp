@@ -108,6 +108,7 @@ void AutoUpdater::StopCheck()
         }
         if (worker_.IsRunning()) {
             abandoned_ = true;
+            check_->Abandon();
             worker_.Abandon();
         }
     }
@@ -150,6 +151,8 @@ int AutoUpdater::HookProcedure(HWND, UINT message, WPARAM wParam, LPARAM lParam,
             // A window that is closing already is not closed a second time.
             if (!updater->stopping_)
                 PostMessageW(updater->owner_, WM_CLOSE, 0, 0);
+        } else if (wParam == HideForRestart || wParam == ShowAgain) {
+            updater->ShowOwner(wParam == ShowAgain ? SW_SHOW : SW_HIDE);
         } else {
             *result = updater->AskOnOwnerThread(wParam);
         }
@@ -176,13 +179,25 @@ LRESULT CALLBACK AutoUpdater::WatchForQuestionBox(int code, WPARAM wParam, LPARA
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// Yes is IDYES, No is IDNO; 0 when the question was not asked or closed by
-// StopCheck.
+// While the new program proves itself, the old one is out of sight; it
+// comes back when the new one failed.
+void AutoUpdater::ShowOwner(int show)
+{
+    if (stopping_)
+        return;
+    ShowWindow(owner_, show);
+    if (show == SW_SHOW)
+        SetForegroundWindow(owner_);
+}
+
+// Yes is IDYES, No is IDNO (a notice: IDOK); 0 when the question was not
+// asked or closed by StopCheck.
 LRESULT AutoUpdater::AskOnOwnerThread(WPARAM question)
 {
-    if (stopping_ || promptShowing_ || !check_ || (question != AskInstall && question != AskRestart))
+    if (stopping_ || promptShowing_ || !check_ ||
+        (question != AskInstall && question != AskRestart && question != TellCannotInstall))
         return 0;
-    UINT style = MB_YESNO | MB_ICONQUESTION;
+    UINT style = question == TellCannotInstall ? MB_OK | MB_ICONINFORMATION : MB_YESNO | MB_ICONQUESTION;
     if (question == AskInstall && !check_->Help().IsEmpty())
         style |= MB_HELP;
     WideString caption = check_->Application();
@@ -197,9 +212,10 @@ LRESULT AutoUpdater::AskOnOwnerThread(WPARAM question)
     questionBox_ = nullptr;
     AskingBox = &questionBox_;
     HHOOK watch = SetWindowsHookExW(WH_CBT, &WatchForQuestionBox, nullptr, GetCurrentThreadId());
-    int choice = MessageBoxW(owner_, question == AskRestart ? check->RestartText().Text()
-                                                            : check->Info().Text(),
-                             caption.Text(), style);
+    const WideString& text = question == AskRestart          ? check->RestartText()
+                             : question == TellCannotInstall ? check->Notice()
+                                                             : check->Info();
+    int choice = MessageBoxW(owner_, text.Text(), caption.Text(), style);
     if (watch)
         UnhookWindowsHookEx(watch);
     AskingBox = nullptr;
@@ -208,7 +224,7 @@ LRESULT AutoUpdater::AskOnOwnerThread(WPARAM question)
     check->Release();
     if (stopping_)
         return 0;
-    return choice == IDYES || choice == IDNO ? choice : 0;
+    return choice == IDYES || choice == IDNO || choice == IDOK ? choice : 0;
 }
 
 // The help address comes from the network: only a web address goes to the

@@ -38,20 +38,28 @@ public:
                          // another process was installing; nothing was changed
         InstallFailed = 4, // the files could not be brought in, or the new program did
                            // not start; the old files are back
-        Installed = 5,   // the new files are in place, the program was not restarted
-        Restarted = 6,   // the new files are in place and the new program runs
+        Installed = 5,   // the new files are in place on trial (ProgramStart), the
+                         // program was not restarted or its successor not yet proved
+        Restarted = 6,   // the new files are in place and the new program has proved
+                         // that it runs (or an installer runs)
         RollbackFailed = 7, // the old files could not all be put back yet; the next
                             // start finishes the rollback
+        CannotInstall = 8,  // a newer version exists, but this user may not change the
+                            // program's folder: told once, not offered again
     };
 
     // wParam of the registered message.
-    static const WPARAM AskInstall = 0;      // sent; Yes is IDYES, No IDNO
-    static const WPARAM AskRestart = 1;      // sent; the same
-    static const WPARAM ShowProgress = 2;    // posted; lParam permille, -1 at the end
-    static const WPARAM CloseForRestart = 3; // posted; the successor runs
+    static const WPARAM AskInstall = 0;        // sent; Yes is IDYES, No IDNO
+    static const WPARAM AskRestart = 1;        // sent; the same
+    static const WPARAM ShowProgress = 2;      // posted; lParam permille, -1 at the end
+    static const WPARAM CloseForRestart = 3;   // posted; the successor runs
+    static const WPARAM HideForRestart = 4;    // sent; the successor is about to start
+    static const WPARAM ShowAgain = 5;         // sent; the successor failed, the old runs on
+    static const WPARAM TellCannotInstall = 6; // sent; the folder may not be changed
 
     // A close waits this long for the check to end, and then as long again
-    // as it takes the renames (or their undoing) under way to end.
+    // as it takes the renames (or their undoing) under way to end. A check
+    // let go of then removes what it prepared before the close returns.
     static const DWORD StopPatience = 5000;
     static const DWORD SwapPatience = 60000;
 
@@ -75,13 +83,14 @@ public:
     // download after Yes is abandoned with nothing changed, while renames
     // that have begun are finished or undone. Returns within StopPatience
     // (plus SwapPatience while files are being renamed); a check that is
-    // still running then is let go and changes nothing more.
+    // still running then is let go: its working files and journal are
+    // removed (unless its renames began) and it changes nothing more.
     void StopCheck();
 
     bool IsChecking() const { return worker_.IsRunning(); }
     // Waits at most `timeout` milliseconds, dispatching messages; 1 when no
     // check runs any more.
-    int WaitForCheck(DWORD timeout) { return worker_.Wait(timeout); }
+    [[nodiscard]] int WaitForCheck(DWORD timeout) { return worker_.Wait(timeout); }
     // What the last check came to.
     DWORD LastOutcome() const { return abandoned_ ? (DWORD)Abandoned : worker_.Result(); }
     UINT Message() const { return message_; }
@@ -95,6 +104,7 @@ private:
     int IsDue();
     void LetGoOfCheck();
     LRESULT AskOnOwnerThread(WPARAM question);
+    void ShowOwner(int show);
     void OpenHelp();
     void EndOpenQuestion();
 

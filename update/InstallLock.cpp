@@ -1,24 +1,23 @@
 #include "update/InstallLock.h"
 
-#include "services/FileHash.h"
-
 int InstallLock::NameFor(const wchar_t* directory, WideString& name)
 {
-    WideString full;
-    if (!full.Reserve(MAX_PATH + 1))
+    name.Clear();
+    // Opening a folder needs backup semantics; no access to its contents is
+    // asked, so a folder being installed into opens as well.
+    HANDLE folder = CreateFileW(directory, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
         return 0;
-    DWORD length = GetFullPathNameW(directory, (DWORD)full.Capacity() - 1, full.Buffer(), nullptr);
-    if (length == 0 || length >= (DWORD)full.Capacity() - 1)
+    BY_HANDLE_FILE_INFORMATION identity = {};
+    BOOL known = GetFileInformationByHandle(folder, &identity);
+    CloseHandle(folder);
+    if (!known || !(identity.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return 0;
-    full.SetLength((int)length);
-    while (full.Length() > 3 && full.At(full.Length() - 1) == L'\\')
-        full.Truncate(full.Length() - 1);
-    CharUpperBuffW(full.Buffer(), (DWORD)full.Length());
-    BYTE digest[Sha256Bytes];
-    WideString hex;
     // Mutex names take no backslash beyond their namespace.
-    return Sha256(full.Text(), (DWORD)full.Length() * sizeof(wchar_t), digest) &&
-           HexText(digest, Sha256Bytes, hex) && name.Format(L"Global\\Quillmere update %s", hex.Text());
+    return name.Format(L"Global\\Quillmere update %08X-%08X%08X", identity.dwVolumeSerialNumber,
+                       identity.nFileIndexHigh, identity.nFileIndexLow);
 }
 
 int InstallLock::TryAcquire(const wchar_t* directory)

@@ -17,11 +17,11 @@ static const int InstallPathLimit = MAX_PATH - 1;
 // letter or any colon, a ".." component, control characters or any of
 // <>"|?*, a component that ends in a dot or a blank (Windows would drop
 // those and name another file), and device names such as CON or LPT1.
-int MakeSafeRelativePath(const wchar_t* stored, WideString& relative, bool* directory = nullptr);
+[[nodiscard]] int MakeSafeRelativePath(const wchar_t* stored, WideString& relative, bool* directory = nullptr);
 
 // A plain file name: a safe relative path of one component.
-int IsSafeFileName(const wchar_t* name);
+[[nodiscard]] int IsSafeFileName(const wchar_t* name);
 
 // `directory` (with or without its trailing backslash) and a safe relative
 // path joined; 0 when the result would pass InstallPathLimit.
-int JoinInside(const wchar_t* directory, const wchar_t* relative, WideString& path);
+[[nodiscard]] int JoinInside(const wchar_t* directory, const wchar_t* relative, WideString& path);

@@ -15,8 +15,8 @@ WORD ThisProcessorMachine();
 // The machine type in the PE header of the file at `path` through
 // `machine`: 1 for a PE image, 0 for any other file (or one that cannot
 // be read).
-int ImageMachine(const wchar_t* path, WORD* machine);
+[[nodiscard]] int ImageMachine(const wchar_t* path, WORD* machine);
 
 // 1 when the file may replace a file of this program: it is no PE image
 // at all, or one for this process's processor.
-int FitsThisProcessor(const wchar_t* path);
+[[nodiscard]] int FitsThisProcessor(const wchar_t* path);

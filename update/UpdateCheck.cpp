@@ -6,9 +6,10 @@
 #include "services/ModulePath.h"
 #include "services/ProgramLaunch.h"
 #include "update/AutoUpdater.h"
-#include "update/FileJournal.h"
+#include "update/InstallAccess.h"
 #include "update/InstallLock.h"
 #include "update/ProgramStart.h"
+#include "update/UpdateNotice.h"
 #include "update/UpdateFiles.h"
 #include "update/UpdateRules.h"
 #include "update/UpdateSignature.h"
@@ -54,11 +55,6 @@ int DesktopFolder(WideString& folder)
     return !folder.IsEmpty();
 }
 
-bool SameVersion(const VersionNumbers& a, const VersionNumbers& b)
-{
-    return a.major == b.major && a.minor == b.minor;
-}
-
 } // namespace
 
 UpdateCheck::UpdateCheck(const UpdateCheckRequest& request)
@@ -85,6 +81,12 @@ void UpdateCheck::Stop()
 {
     InterlockedExchange(&stopped_, 1);
     http_.Cancel();
+}
+
+void UpdateCheck::Abandon()
+{
+    Stop();
+    journal_.Abandon();
 }
 
 void CALLBACK UpdateCheck::DeadlinePassed(void* self, BOOLEAN)
@@ -117,18 +119,21 @@ DWORD UpdateCheck::Run()
 
 DWORD UpdateCheck::Check()
 {
+    // A program that cannot say which version it is cannot tell a newer one.
     VersionNumbers local;
-    ReadVersionNumbers(nullptr, local);
+    if (!ReadProgramVersion(nullptr, local))
+        return AutoUpdater::NoUpdate;
     WideString versionText;
     ProgramVersionText(nullptr, versionText);
     WideString machine, language, query, text;
     MachineId(MachineIdForUpdate, machine);
     UpdateLanguageName(language);
-    // Only the maker's endpoint over TLS is asked.
+    // Only the maker's endpoint over TLS is asked, and by a test build only
+    // a test endpoint.
     if (!BuildUpdateQuery(url_.Text(), (flags_ & AutoUpdater::InventoryQuery) != 0,
                           versionText.Text(), machine.Text(), language.Text(), itemType_.Text(),
                           itemName_.Text(), query) ||
-        !IsHttpsAddress(query.Text()))
+        !IsAllowedEndpoint(query.Text()))
         return AutoUpdater::NoUpdate;
     ArmDeadline(AnswerDeadline);
     // One byte more than an answer may have tells an oversized one.
@@ -162,7 +167,7 @@ DWORD UpdateCheck::Check()
     WideString offeredText;
     VersionNumbers offered;
     if (!answer.ReadPath(L"update\\version", offeredText, base.Element()) ||
-        !ParseOfferedVersion(offeredText.Text(), offered) || !IsNewerVersion(offered, local) ||
+        !ParseVersionText(offeredText.Text(), offered) || !IsNewerVersion(offered, local) ||
         WasDeclined(offeredText.Text()))
         return AutoUpdater::NoUpdate;
 
@@ -176,6 +181,9 @@ DWORD UpdateCheck::Check()
     if (!files.Read(answer, base.Element()) ||
         !files.Check(offeredText.Text(), programName.Text(), UpdatePublicKeys, UpdatePublicKeyCount))
         return AutoUpdater::NoUpdate;
+    // A folder this user may not change is found before anything is fetched.
+    if (files.HasProgramFiles() && !MayInstallInto(directory.Text(), program.Text()))
+        return RefuseInstall(offeredText.Text(), directory.Text());
 
     int choice = Ask(AutoUpdater::AskInstall);
     if (choice == IDNO) {
@@ -202,6 +210,23 @@ int UpdateCheck::ReadLocalized(XmlDocument& answer, IUnknown* base, const wchar_
     return DecodeLowBytesAsUtf8(raw.Text(), text);
 }
 
+int UpdateCheck::IsAllowedEndpoint(const wchar_t* query) const
+{
+    return IsHttpsAddress(query) && (!UpdateAcceptsTestKeys || IsTestEndpoint(query));
+}
+
+// Told once: the version counts as declined, so it is not offered again.
+DWORD UpdateCheck::RefuseInstall(const wchar_t* version, const wchar_t* directory)
+{
+    if (!UpdateNoticeText(NoticeCannotInstall, directory, version, notice_))
+        return AutoUpdater::NoUpdate;
+    Tell(AutoUpdater::TellCannotInstall);
+    if (IsStopped())
+        return AutoUpdater::Abandoned;
+    RememberDeclined(version);
+    return AutoUpdater::CannotInstall;
+}
+
 DWORD UpdateCheck::Install(UpdateFiles& files, const VersionNumbers& local)
 {
     WideString directory, program;
@@ -212,81 +237,97 @@ DWORD UpdateCheck::Install(UpdateFiles& files, const VersionNumbers& local)
     InstallLock lock;
     if (!lock.TryAcquire(directory.Text()))
         return AutoUpdater::Abandoned;
-    if (!FileJournal::Recover(directory.Text()))
+    if (!FileJournal::Recover(directory.Text(), FileJournal::BeforeInstall))
         return AutoUpdater::InstallFailed;
     // Another process may have installed while the question was open.
     VersionNumbers onDisk;
-    if (!ReadFileVersionNumbers(program.Text(), onDisk) || !SameVersion(onDisk, local))
+    if (!ReadProgramVersion(program.Text(), onDisk) || !IsSameVersion(onDisk, local))
         return AutoUpdater::NoUpdate;
 
     ArmDeadline(InstallDeadline);
-    FileJournal journal;
     files.ReportProgress(&Progress, this);
-    int prepared = files.Prepare(journal, &stopped_);
+    int prepared = files.Prepare(journal_, &stopped_);
     DisarmDeadline();
     PostMessageW(owner_, message_, AutoUpdater::ShowProgress, (LPARAM)-1);
     if (!prepared)
-        return Undo(journal, IsStopped() ? AutoUpdater::Abandoned : AutoUpdater::InstallFailed);
+        return Undo(IsStopped() ? AutoUpdater::Abandoned : AutoUpdater::InstallFailed);
     InterlockedExchange(&swapping_, 1);
-    DWORD outcome;
-    if (IsStopped())
-        outcome = Undo(journal, AutoUpdater::Abandoned);
-    else if (!journal.Swap() || !files.PlaceInstaller())
-        outcome = Undo(journal, AutoUpdater::InstallFailed);
-    else if (!hasRestart_ || (!restart_.IsEmpty() && Ask(AutoUpdater::AskRestart) != IDYES))
-        outcome = Finish(journal, AutoUpdater::Installed);
-    else
-        outcome = Restart(files, journal);
+    DWORD outcome = Swap(files);
     InterlockedExchange(&swapping_, 0);
     return outcome;
 }
 
-// A failed rollback is a failure of its own: the journal stays for the
-// next start to go on with.
-DWORD UpdateCheck::Undo(FileJournal& journal, DWORD outcome)
+// The new version is in place on trial from the swap on: only a new
+// program that proves it runs, started here or at a later start, makes it
+// final. Without a restart it stays on trial for the starts to count.
+DWORD UpdateCheck::Swap(UpdateFiles& files)
 {
-    return journal.Rollback() ? outcome : AutoUpdater::RollbackFailed;
+    if (IsStopped())
+        return Undo(AutoUpdater::Abandoned);
+    if (!journal_.Swap() || !files.PlaceInstaller())
+        return Undo(AutoUpdater::InstallFailed);
+    if (!hasRestart_ || (!restart_.IsEmpty() && Ask(AutoUpdater::AskRestart) != IDYES))
+        return EndOnTrial(AutoUpdater::Installed);
+    if (*files.InstallerPath()) {
+        // An installer runs on its own; the program files it came with are
+        // on trial like any others.
+        UpdateStep(L"restart");
+        if (!files.RunInstaller())
+            return EndOnTrial(AutoUpdater::Installed);
+        EndOnTrial(AutoUpdater::Installed);
+        RequestClose();
+        return AutoUpdater::Restarted;
+    }
+    return Restart(files);
 }
 
-// A working file that cannot be deleted yet stays in the journal, for the
-// next start to delete; the new version is in place either way.
-DWORD UpdateCheck::Finish(FileJournal& journal, DWORD outcome)
+// A failed rollback is a failure of its own: the journal stays for the
+// next start to go on with.
+DWORD UpdateCheck::Undo(DWORD outcome)
 {
-    journal.Finish();
+    return journal_.Rollback() ? outcome : AutoUpdater::RollbackFailed;
+}
+
+// An update of an installer alone has nothing on trial and is done.
+DWORD UpdateCheck::EndOnTrial(DWORD outcome)
+{
+    if (journal_.PlannedMoves())
+        journal_.LeaveOnTrial();
+    else
+        journal_.Finish();
     return outcome;
 }
 
-// The old program ends only when its successor runs. A successor that
-// exits or does not come up is ended, the old files are put back, and the
-// old program stays.
-DWORD UpdateCheck::Restart(UpdateFiles& files, FileJournal& journal)
+// The old program, its window hidden, starts the new one and waits for its
+// proof. A new program that does not give it in time is ended (after a
+// problem report it shows), the old files are put back and the old
+// program shows its window again.
+DWORD UpdateCheck::Restart(UpdateFiles& files)
 {
     WideString directory;
     if (!GetExecutableDirectory(directory))
-        return Undo(journal, AutoUpdater::InstallFailed);
+        return Undo(AutoUpdater::InstallFailed);
     UpdateStep(L"restart");
-    if (*files.InstallerPath()) {
-        // An installer runs on its own; the files it brought are in place.
-        int started = LaunchProgram(files.InstallerPath(), nullptr, nullptr, 0);
-        Finish(journal, AutoUpdater::Installed);
-        if (!started)
-            return AutoUpdater::Installed;
-        RequestClose();
-        return AutoUpdater::Restarted;
-    }
+    Tell(AutoUpdater::HideForRestart);
     ProgramStart start;
-    if (!start.Launch(files.NewProgramPath(), directory.Text()))
-        return Undo(journal, AutoUpdater::InstallFailed);
-    ProgramStart::Verdict verdict = start.WaitUntilUp(StartTimeout, SteadyTime, &stopped_);
+    ProgramStart::Verdict verdict = ProgramStart::Failed;
+    if (start.Launch(files.NewProgramPath(), directory.Text())) {
+        UpdateStep(L"wait for the new program");
+        verdict = start.WaitForProof(ProgramStart::ProofTimeout, &stopped_);
+    }
     UpdateStep(L"started");
     if (verdict == ProgramStart::Running) {
-        Finish(journal, AutoUpdater::Restarted);
+        journal_.Finish();
         RequestClose();
         return AutoUpdater::Restarted;
     }
-    start.Terminate();
-    return Undo(journal, verdict == ProgramStart::Stopped ? AutoUpdater::Abandoned
-                                                          : AutoUpdater::InstallFailed);
+    // The window closes meanwhile: the new program runs on, on trial.
+    if (verdict == ProgramStart::Stopped)
+        return EndOnTrial(AutoUpdater::Installed);
+    start.End(ProgramStart::ReportPatience, &stopped_);
+    DWORD outcome = Undo(AutoUpdater::InstallFailed);
+    Tell(AutoUpdater::ShowAgain);
+    return outcome;
 }
 
 // Posted, not sent: the window decides on its own thread whether it is
@@ -307,6 +348,13 @@ int UpdateCheck::Ask(WPARAM question)
     if (IsStopped())
         return 0;
     return (int)SendMessageW(owner_, message_, question, 0);
+}
+
+// Sent, so that the window has done it when the check goes on.
+void UpdateCheck::Tell(WPARAM message)
+{
+    if (!IsStopped())
+        SendMessageW(owner_, message_, message, 0);
 }
 
 bool UpdateCheck::WasDeclined(const wchar_t* version)

@@ -8,8 +8,8 @@
 #include "services/WideString.h"
 #include "services/XmlDocument.h"
 #include "ui/VersionText.h"
+#include "update/FileJournal.h"
 
-class FileJournal;
 class UpdateFiles;
 
 // What the AutoUpdater hands one check.
@@ -50,6 +50,11 @@ public:
     // From any thread: the check asks nothing more, cancels its request in
     // progress and abandons whatever it has not begun to swap.
     void Stop();
+    // From the thread that lets go of a check still running: what it
+    // prepared beside the program (working files, new folders, the
+    // journal) is removed now, before the process ends, unless its renames
+    // began; nothing of it changes anything afterwards.
+    void Abandon();
     bool IsStopped() const { return stopped_ != 0; }
     // While the program's files are being renamed, undone or restarted: a
     // window that closes waits for this to end.
@@ -61,15 +66,14 @@ public:
     const WideString& Info() const { return info_; }
     const WideString& RestartText() const { return restart_; }
     const WideString& Help() const { return help_; }
+    // Why the offered version cannot be installed here.
+    const WideString& Notice() const { return notice_; }
 
 private:
     // How long a check may take: asking the endpoint, and then bringing the
     // files in after the user said Yes.
     static const DWORD AnswerDeadline = 2 * 60 * 1000;
     static const DWORD InstallDeadline = 30 * 60 * 1000;
-    // The new program must be up within this and keep running this long.
-    static const DWORD StartTimeout = 30000;
-    static const DWORD SteadyTime = 3000;
 
     ~UpdateCheck();
     static void CALLBACK DeadlinePassed(void* self, BOOLEAN);
@@ -78,11 +82,15 @@ private:
     DWORD Check();
     int ReadLocalized(XmlDocument& answer, IUnknown* base, const wchar_t* path,
                       const wchar_t* language, WideString& text);
+    int IsAllowedEndpoint(const wchar_t* query) const;
+    DWORD RefuseInstall(const wchar_t* version, const wchar_t* directory);
     DWORD Install(UpdateFiles& files, const VersionNumbers& local);
-    DWORD Restart(UpdateFiles& files, FileJournal& journal);
-    DWORD Undo(FileJournal& journal, DWORD outcome);
-    DWORD Finish(FileJournal& journal, DWORD outcome);
+    DWORD Swap(UpdateFiles& files);
+    DWORD Restart(UpdateFiles& files);
+    DWORD Undo(DWORD outcome);
+    DWORD EndOnTrial(DWORD outcome);
     int Ask(WPARAM question);
+    void Tell(WPARAM message);
     void RequestClose();
     bool WasDeclined(const wchar_t* version);
     void RememberDeclined(const wchar_t* version);
@@ -107,4 +115,7 @@ private:
     WideString restart_;
     bool hasRestart_ = false;
     WideString help_;
+    WideString notice_;
+    // Shared with a window that may let go of the check (Abandon).
+    FileJournal journal_;
 };

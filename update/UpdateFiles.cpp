@@ -2,6 +2,7 @@
 
 #include "services/FileHash.h"
 #include "services/ModulePath.h"
+#include "services/ProgramLaunch.h"
 #include "update/ArchiveInstall.h"
 #include "update/InstallPath.h"
 #include "update/ProgramImage.h"
@@ -78,7 +79,15 @@ UpdateFiles::UpdateFiles(HttpClient& http, const wchar_t* programDirectory,
 
 UpdateFiles::~UpdateFiles()
 {
+    ReleaseInstaller();
     delete[] files_;
+}
+
+void UpdateFiles::ReleaseInstaller()
+{
+    if (installerHold_ != INVALID_HANDLE_VALUE)
+        CloseHandle(installerHold_);
+    installerHold_ = INVALID_HANDLE_VALUE;
 }
 
 int UpdateFiles::Read(XmlDocument& answer, IUnknown* base)
@@ -149,7 +158,7 @@ int UpdateFiles::Check(const wchar_t* version, const wchar_t* programName,
                        const UpdatePublicKey* keys, int keyCount)
 {
     newProgram_.Clear();
-    if (!count_ || !version_.Assign(version) || !ParseOfferedVersion(version, offered_))
+    if (!count_ || !version_.Assign(version) || !ParseVersionText(version, offered_))
         return 0;
     int installers = 0;
     for (int i = 0; i < count_; ++i) {
@@ -161,7 +170,18 @@ int UpdateFiles::Check(const wchar_t* version, const wchar_t* programName,
             return 0;
         installers += file.name.IsEmpty();
     }
-    return installers <= 1 && CheckNames(programName);
+    // Without a folder of the user's to put it in, an installer has no
+    // place: it never goes to whatever the current directory is.
+    return installers <= 1 && (!installers || !installerDirectory_.IsEmpty()) &&
+           CheckNames(programName);
+}
+
+bool UpdateFiles::HasProgramFiles() const
+{
+    for (int i = 0; i < count_; ++i)
+        if (!files_[i].name.IsEmpty())
+            return true;
+    return false;
 }
 
 // Every target once; the program to start is one of them.
@@ -218,6 +238,7 @@ int UpdateFiles::Prepare(FileJournal& journal, const volatile LONG* stop)
     lastPermille_ = -1;
     installer_.Clear();
     installerScratch_.Clear();
+    ReleaseInstaller();
     if (!journal.Begin(programDirectory_.Text()))
         return 0;
     for (int i = 0; i < count_; ++i) {
@@ -250,17 +271,24 @@ int UpdateFiles::PrepareFile(int index, FileJournal& journal)
     }
     DWORD status = 0;
     // One byte beyond the limit tells a file that is too large from one
-    // that just fits.
+    // that just fits. The bytes go straight into the journal's working
+    // file, so that no file of the download is unrecorded.
     if (!http_.Download(file.url.Text(), Agent, scratch.Text(), (DWORD)MostFileBytes + 1,
                         &DownloadAnswer, this, AcceptAll, (DWORD)-1, &status, NetworkTimeout, 0,
                         nullptr) ||
         Stopped())
         return 0;
     UpdateStep(L"verify %s", signedName.Text());
-    if (!CheckDownload(file, scratch.Text()))
+    // Held against writers before its digest is taken, until it is used:
+    // the bytes checked are the bytes installed or run.
+    if (file.name.IsEmpty()) {
+        installerHold_ = CreateFileW(scratch.Text(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return installerHold_ != INVALID_HANDLE_VALUE && CheckDownload(file, scratch.Text()) &&
+               installerScratch_.Assign(scratch);
+    }
+    if (!journal.HoldStaged(scratch.Text()) || !CheckDownload(file, scratch.Text()))
         return 0;
-    if (file.name.IsEmpty())
-        return installerScratch_.Assign(scratch);
     WideString program;
     if (!file.zip.IsEmpty())
         // The archive must bring the file it was announced for.
@@ -277,6 +305,11 @@ int UpdateFiles::DownloadAnswer(int code, void* value, void* data)
     // Everything is allowed except more than a file may hold.
     if (code == HttpDownloadLength || code == HttpDownloadTotal)
         return *(const long long*)value <= (long long)MostFileBytes && !self->Stopped();
+    if (code == HttpDownloadInPlace)
+        *(int*)value = 1;
+    // Where the redirects ended must pass the rule of the answer's own URLs.
+    if (code == HttpDownloadFinalUrl)
+        return IsHttpsAddress((const wchar_t*)value) && !self->Stopped();
     if (code == HttpDownloadLengthAddress)
         self->length_ = *(const long long*)value;
     if (code == HttpDownloadWritten) {
@@ -311,8 +344,7 @@ int UpdateFiles::CheckNewProgram(const FileJournal& journal) const
         return 1;
     const wchar_t* staged = journal.StagedFor(newProgram_.Text());
     VersionNumbers found;
-    return staged && ReadFileVersionNumbers(staged, found) && found.major == offered_.major &&
-           found.minor == offered_.minor;
+    return staged && ReadProgramVersion(staged, found) && IsSameVersion(found, offered_);
 }
 
 int UpdateFiles::PlaceInstaller()
@@ -340,4 +372,11 @@ int UpdateFiles::PlaceInstaller()
             return 0;
     }
     return 0;
+}
+
+int UpdateFiles::RunInstaller()
+{
+    int started = !installer_.IsEmpty() && LaunchProgram(installer_.Text(), nullptr, nullptr, 0);
+    ReleaseInstaller();
+    return started;
 }

@@ -47,32 +47,39 @@ public:
     // Takes the "url" children of "update\files" below `base` (or the
     // document element), and its "execute". 0 when there are more than
     // MostFiles.
-    int Read(XmlDocument& answer, IUnknown* base);
+    [[nodiscard]] int Read(XmlDocument& answer, IUnknown* base);
     int Count() const { return count_; }
     const UpdateFile& File(int index) const { return files_[index]; }
 
     // 1 when the update may be offered: there is at least one file, every
     // URL is https, every file is validly signed by one of `keys` for
     // `version`, names are safe and no two files name one target, at most
-    // one installer is named, and the program to start afterwards (the
-    // relative path in "execute", else the running program's file name
-    // `programName`) is a program file ending in ".exe" that the update
-    // brings, unless the update is an installer alone.
-    int Check(const wchar_t* version, const wchar_t* programName, const UpdatePublicKey* keys,
-              int keyCount);
+    // one installer is named and there is an installer directory for it,
+    // and the program to start afterwards (the relative path in "execute",
+    // else the running program's file name `programName`) is a program file
+    // ending in ".exe" that the update brings, unless the update is an
+    // installer alone.
+    [[nodiscard]] int Check(const wchar_t* version, const wchar_t* programName,
+                            const UpdatePublicKey* keys, int keyCount);
+    // Whether the update brings program files (not an installer alone).
+    bool HasProgramFiles() const;
 
-    // Downloads every file to a working file beside its target, checks its
-    // size, digest and processor, extracts archives the same way, flushes
-    // them and plans the renames in `journal` (begun here in the program
-    // directory). The new program's version resource must state the
-    // offered version. 0 when anything fails or `stop` is set: the caller
-    // rolls the journal back; nothing of the program's files changed.
-    int Prepare(FileJournal& journal, const volatile LONG* stop);
+    // Downloads every file to a working file beside its target, holds it
+    // against writers, checks its size, digest and processor, extracts
+    // archives the same way, flushes them and plans the renames in
+    // `journal` (begun here in the program directory). The new program's
+    // version resource must state the offered version. 0 when anything
+    // fails or `stop` is set: the caller rolls the journal back; nothing of
+    // the program's files changed.
+    [[nodiscard]] int Prepare(FileJournal& journal, const volatile LONG* stop);
 
     // After the swap: the downloaded installer takes a name of its own in
     // the installer directory, never one that exists (a second "setup.exe"
     // becomes "setup (2).exe").
-    int PlaceInstaller();
+    [[nodiscard]] int PlaceInstaller();
+    // Starts the placed installer, whose bytes were held against writers
+    // from their check until now. 1 when the shell started it.
+    [[nodiscard]] int RunInstaller();
     // The installer to run instead of restarting, once placed; else empty.
     const wchar_t* InstallerPath() const { return installer_.Text(); }
     // The program to start after the swap; empty for an installer alone.
@@ -95,6 +102,7 @@ private:
     int CheckDownload(const UpdateFile& file, const wchar_t* path);
     int CheckNewProgram(const FileJournal& journal) const;
     bool Stopped() const { return stop_ && *stop_; }
+    void ReleaseInstaller();
 
     HttpClient& http_;
     WideString programDirectory_;
@@ -108,6 +116,8 @@ private:
     WideString installerScratch_;
     WideString installerName_;
     WideString installer_;
+    // The downloaded installer, held against writers until it runs.
+    HANDLE installerHold_ = INVALID_HANDLE_VALUE;
     unsigned long long downloaded_ = 0;
     const volatile LONG* stop_ = nullptr;
     int current_ = 0;

@@ -1,13 +1,26 @@
 #include "update/UpdateRecovery.h"
 
+#include <windows.h>
+
 #include "services/ModulePath.h"
 #include "update/FileJournal.h"
 #include "update/InstallLock.h"
+#include "update/ProgramStart.h"
+#include "update/UpdateNotice.h"
 
 namespace {
 
-// What tells the file at `path` from another: its size and last-write
-// time, which a rename keeps.
+// The running program's file as it was at the start: a rename keeps a
+// file's size and last-write time, and the journal names the new files
+// by them.
+struct StartedFrom {
+    bool known = false;
+    WideString directory;
+    WIN32_FILE_ATTRIBUTE_DATA file;
+};
+
+StartedFrom Start;
+
 bool SameFile(const WIN32_FILE_ATTRIBUTE_DATA& before, const wchar_t* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA now;
@@ -35,31 +48,54 @@ int StartInstead(const wchar_t* program, const wchar_t* directory)
     return 1;
 }
 
-} // namespace
-
-int RecoverInterruptedUpdate(const wchar_t* directory)
+int Recover(const wchar_t* directory, FileJournal::Notice* notice)
 {
-    WideString own;
-    if (!directory) {
-        if (!GetExecutableDirectory(own))
-            return 0;
-        directory = own.Text();
-    }
     InstallLock lock;
-    return lock.TryAcquire(directory) && FileJournal::Recover(directory);
+    return lock.TryAcquire(directory) &&
+           FileJournal::Recover(directory, FileJournal::AtStart, notice);
 }
+
+// Before the main window there is no owner: the box stands on its own.
+void Tell(FileJournal::Notice notice, const wchar_t* directory)
+{
+    WideString text;
+    bool told = notice == FileJournal::RecordRejected
+                    ? UpdateNoticeText(NoticeRecordRejected, directory, FileJournal::RejectedName, text)
+                : notice == FileJournal::RecoveryStuck
+                    ? UpdateNoticeText(NoticeRecoveryStuck, directory, nullptr, text)
+                    : false;
+    if (told)
+        MessageBoxW(nullptr, text.Text(), UpdateNoticeCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+}
+
+} // namespace
 
 int RecoverAtStart()
 {
-    WideString program, directory;
-    WIN32_FILE_ATTRIBUTE_DATA before;
-    if (!GetExecutablePath(program) || !GetExecutableDirectory(directory) ||
-        !GetFileAttributesExW(program.Text(), GetFileExInfoStandard, &before)) {
-        RecoverInterruptedUpdate();
+    WideString program;
+    if (!GetExecutablePath(program) || !GetExecutableDirectory(Start.directory) ||
+        !GetFileAttributesExW(program.Text(), GetFileExInfoStandard, &Start.file)) {
+        if (!Start.directory.IsEmpty())
+            Recover(Start.directory.Text(), nullptr);
         return 1;
     }
-    RecoverInterruptedUpdate(directory.Text());
-    if (SameFile(before, program.Text()))
+    Start.known = true;
+    FileJournal::Notice notice = FileJournal::NothingToTell;
+    Recover(Start.directory.Text(), &notice);
+    Tell(notice, Start.directory.Text());
+    if (SameFile(Start.file, program.Text()))
         return 1;
-    return !StartInstead(program.Text(), directory.Text());
+    return !StartInstead(program.Text(), Start.directory.Text());
+}
+
+void ConfirmProgramRuns()
+{
+    ProgramStart::AnnounceRunning();
+    InstallLock lock;
+    if (!Start.known || !lock.TryAcquire(Start.directory.Text()))
+        return;
+    FileJournal::PassTrial(Start.directory.Text(),
+                           ((unsigned long long)Start.file.nFileSizeHigh << 32) | Start.file.nFileSizeLow,
+                           ((unsigned long long)Start.file.ftLastWriteTime.dwHighDateTime << 32) |
+                               Start.file.ftLastWriteTime.dwLowDateTime);
 }

@@ -1,5 +1,6 @@
 #include "update/UpdateRules.h"
 
+#include "services/ModulePath.h"
 #include "ui/StringTable.h"
 
 #include <stdlib.h>
@@ -52,20 +53,65 @@ int InsertBeforeExtension(const wchar_t* name, const wchar_t* suffix, WideString
     return 1;
 }
 
-int ParseOfferedVersion(const wchar_t* text, VersionNumbers& version)
+namespace {
+
+const unsigned MostVersionPart = 0xFFFF;
+
+// One number of "%u" as the C library reads it (white space and a plus
+// sign before it), refused beyond MostVersionPart instead of wrapping.
+const wchar_t* ScanVersionPart(const wchar_t* text, unsigned& part)
+{
+    while (*text == L' ' || (*text >= L'\t' && *text <= L'\r'))
+        ++text;
+    if (*text == L'+')
+        ++text;
+    if (*text < L'0' || *text > L'9')
+        return nullptr;
+    unsigned value = 0;
+    for (; *text >= L'0' && *text <= L'9'; ++text) {
+        value = value * 10 + (unsigned)(*text - L'0');
+        if (value > MostVersionPart)
+            return nullptr;
+    }
+    part = value;
+    return text;
+}
+
+} // namespace
+
+int ParseVersionText(const wchar_t* text, VersionNumbers& version)
 {
     unsigned major = 0, minor = 0;
-    if (!text || ScanVersionNumbers(text, &major, &minor) != 2)
+    if (!text || !(text = ScanVersionPart(text, major)) || *text != L'.' ||
+        !ScanVersionPart(text + 1, minor))
         return 0;
     version.major = major;
     version.minor = minor;
     return 1;
 }
 
+int ReadProgramVersion(const wchar_t* path, VersionNumbers& version)
+{
+    WideString own, text;
+    if (!path) {
+        if (!GetExecutablePath(own))
+            return 0;
+        path = own.Text();
+    }
+    if (VersionString(L"FileVersion", path, text))
+        return ParseVersionText(text.Text(), version);
+    // Without the text, the fixed file version's 16-bit parts.
+    return ReadFileVersionNumbers(path, version);
+}
+
 bool IsNewerVersion(const VersionNumbers& offered, const VersionNumbers& local)
 {
-    unsigned major = local.major & 0xFF, minor = local.minor & 0xFF;
-    return offered.major > major || (offered.major == major && offered.minor > minor);
+    return offered.major > local.major || (offered.major == local.major && offered.minor > local.minor);
+}
+
+bool IsSameVersion(const VersionNumbers& a, const VersionNumbers& b)
+{
+    return a.major == b.major && a.minor == b.minor;
 }
 
 int DecodeLowBytesAsUtf8(const wchar_t* text, WideString& decoded)
@@ -157,4 +203,61 @@ void TrimBlanks(WideString& text)
     WideString trimmed;
     if (trimmed.Assign(text.Text() + start, end - start))
         text = trimmed;
+}
+
+namespace {
+
+// Four decimal parts of at most three digits, the first 127.
+bool IsLoopbackAddress(const wchar_t* host)
+{
+    int parts = 0, digits = 0;
+    for (const wchar_t* p = host;; ++p) {
+        if (*p >= L'0' && *p <= L'9' && digits < 3) {
+            ++digits;
+            continue;
+        }
+        if ((*p != L'.' && *p != 0) || digits == 0)
+            return false;
+        ++parts;
+        digits = 0;
+        if (!*p)
+            return parts == 4 && CompareAsciiNoCase(host, L"127.", 4) == 0;
+    }
+}
+
+} // namespace
+
+bool IsTestEndpoint(const wchar_t* url)
+{
+    const wchar_t* authority = url ? wcsstr(url, L"://") : nullptr;
+    if (!IsWebAddress(url) || !authority)
+        return false;
+    authority += 3;
+    int end = (int)wcscspn(authority, L"/?#");
+    WideString host;
+    if (!host.Assign(authority, end))
+        return false;
+    // Credentials before the host and the port after it are not the host.
+    int at = -1;
+    for (int i = 0; i < host.Length(); ++i)
+        if (host.At(i) == L'@')
+            at = i;
+    if (at >= 0 && !host.Assign(host.Text() + at + 1))
+        return false;
+    if (host.At(0) == L'[')
+        return CompareAsciiNoCase(host.Text(), L"[::1]", 5) == 0 &&
+               (host.At(5) == 0 || host.At(5) == L':');
+    int colon = host.Find(L":");
+    if (colon >= 0)
+        host.Truncate(colon);
+    if (host.CompareNoCase(L"localhost") == 0)
+        return true;
+    if (CompareAsciiNoCase(host.Text(), L"127.", 4) == 0)
+        return IsLoopbackAddress(host.Text());
+    const wchar_t Invalid[] = L".invalid";
+    int suffix = (int)(sizeof Invalid / sizeof Invalid[0]) - 1;
+    if (host.Length() > 0 && host.At(host.Length() - 1) == L'.')
+        host.Truncate(host.Length() - 1);
+    return host.Length() > suffix &&
+           CompareAsciiNoCase(host.Text() + host.Length() - suffix, Invalid) == 0;
 }

@@ -25,13 +25,21 @@ bool IsCheckDue(DWORD last, DWORD now);
 // it is taken off the name only when it has at most three characters after
 // the dot, and always appended after the suffix: "tool.exe" gives
 // "tool_new.exe", "data.json" gives "data.json_new.json".
-int InsertBeforeExtension(const wchar_t* name, const wchar_t* suffix, WideString& result);
+[[nodiscard]] int InsertBeforeExtension(const wchar_t* name, const wchar_t* suffix, WideString& result);
 
-// A version offered by the server: "%u.%u" giving exactly two numbers.
-int ParseOfferedVersion(const wchar_t* text, VersionNumbers& version);
-// Newer than the running program, whose numbers count with their low 8
-// bits: a greater major number, or the same one and a greater minor.
+// A version text, as the server offers it and as a program's "FileVersion"
+// states it: "%u.%u" giving exactly two numbers, each within the 16 bits
+// of a version resource's parts. Anything else is refused.
+[[nodiscard]] int ParseVersionText(const wchar_t* text, VersionNumbers& version);
+// The version of the program file `path` (none: the running executable):
+// its "FileVersion" text (the German block first) read as above, or, when
+// it has none, its fixed file version. 0 when the file states no version
+// that can be read: no version is assumed in its place.
+[[nodiscard]] int ReadProgramVersion(const wchar_t* path, VersionNumbers& version);
+// Newer than `local`: a greater major number, or the same one and a greater
+// minor, all parts compared in full.
 bool IsNewerVersion(const VersionNumbers& offered, const VersionNumbers& local);
+bool IsSameVersion(const VersionNumbers& a, const VersionNumbers& b);
 
 // The server's texts arrive byte by byte widened; their bytes are UTF-8.
 // Each character's low byte, decoded as UTF-8. A text that the parser has
@@ -54,7 +62,7 @@ extern const wchar_t UpdateArchitecture[];
 // text and the machine identity; with `inventory` the inventory form that
 // also carries the language, the item type and the item name. Either ends
 // with UpdateProcessorParameter.
-int BuildUpdateQuery(const wchar_t* url, bool inventory, const wchar_t* versionText,
+[[nodiscard]] int BuildUpdateQuery(const wchar_t* url, bool inventory, const wchar_t* versionText,
                      const wchar_t* machineId, const wchar_t* language, const wchar_t* itemType,
                      const wchar_t* itemName, WideString& query);
 
@@ -68,3 +76,6 @@ void TrimBlanks(WideString& text);
 bool IsWebAddress(const wchar_t* text);
 // A web address of the https scheme alone: all an update ever fetches.
 bool IsHttpsAddress(const wchar_t* text);
+// An endpoint a test build may ask: one whose host is the loopback
+// ("127.x.x.x", "localhost", "[::1]") or lies under ".invalid".
+bool IsTestEndpoint(const wchar_t* url);

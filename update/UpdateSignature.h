@@ -37,16 +37,21 @@ static const int UpdateKeyLimit = 2;
 // maker's keys, the programs built for the tests only the tests' key.
 extern const UpdatePublicKey UpdatePublicKeys[];
 extern const int UpdatePublicKeyCount;
+// Whether this executable accepts the tests' key, whose private half is in
+// the repository: such a build asks only a test endpoint (a loopback or
+// ".invalid" one, IsTestEndpoint) and says in its caption that it is a
+// test build.
+extern const bool UpdateAcceptsTestKeys;
 
 // Exactly 64 lower-case hexadecimal digits.
 bool IsSha256Text(const wchar_t* text);
 
 // The signed text for an entry, as above.
-int UpdateSignedText(const wchar_t* version, const wchar_t* fileName, const wchar_t* sha256,
+[[nodiscard]] int UpdateSignedText(const wchar_t* version, const wchar_t* fileName, const wchar_t* sha256,
                      WideString& text);
 
 // 1 when `signature` is a valid signature by one of the first
 // UpdateKeyLimit `keys` over the signed text of `version`, `fileName` and
 // `sha256`; 0 for anything else, a malformed digest or signature included.
-int VerifyUpdateSignature(const wchar_t* version, const wchar_t* fileName, const wchar_t* sha256,
+[[nodiscard]] int VerifyUpdateSignature(const wchar_t* version, const wchar_t* fileName, const wchar_t* sha256,
                           const wchar_t* signature, const UpdatePublicKey* keys, int keyCount);

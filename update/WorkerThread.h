@@ -21,14 +21,14 @@ public:
 
     // Starts `routine` with `argument` on a new thread. 0 when a routine is
     // still running or the thread or its completion event cannot be made.
-    int Start(Routine routine, void* argument);
+    [[nodiscard]] int Start(Routine routine, void* argument);
 
     // Waits until the routine has returned, at most `timeout` milliseconds,
     // dispatching posted and sent messages of the calling thread meanwhile.
     // 1 when the routine has returned (or none was started); 0 on time-out,
     // on a failed wait, or when a WM_QUIT arrived (it is posted again so the
     // caller's own loop still sees it).
-    int Wait(DWORD timeout = INFINITE);
+    [[nodiscard]] int Wait(DWORD timeout = INFINITE);
 
     // Lets go of the routine: it runs on by itself (it must own whatever it
     // uses), and this object can start another one.

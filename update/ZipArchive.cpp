@@ -11,9 +11,17 @@
 namespace {
 
 const DWORD EndSignature = 0x06054B50;
+const DWORD Zip64EndSignature = 0x06064B50;
+const DWORD Zip64LocatorSignature = 0x07064B50;
 const DWORD CentralSignature = 0x02014B50;
 const DWORD LocalSignature = 0x04034B50;
 const DWORD EndRecordSize = 22;
+const DWORD Zip64LocatorSize = 20;
+const DWORD Zip64EndRecordSize = 56;
+const WORD Zip64ExtraId = 0x0001;
+// A 16- or 32-bit field at its highest value hands over to the ZIP64 records.
+const WORD Saturated16 = 0xFFFF;
+const DWORD Saturated32 = 0xFFFFFFFF;
 const DWORD CentralRecordSize = 46;
 const DWORD LocalRecordSize = 30;
 const DWORD LongestComment = 0xFFFF;
@@ -35,6 +43,11 @@ WORD Word(const BYTE* p)
 DWORD Dword(const BYTE* p)
 {
     return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
+}
+
+unsigned long long Qword(const BYTE* p)
+{
+    return (unsigned long long)Dword(p) | ((unsigned long long)Dword(p + 4) << 32);
 }
 
 int DecodeName(const BYTE* bytes, int length, bool utf8, WideString& name)
@@ -114,8 +127,10 @@ int ZipArchive::ReadAt(unsigned long long offset, void* buffer, DWORD bytes)
 int ZipArchive::Open(const wchar_t* path, const ZipLimits& limits)
 {
     Close();
-    file_ = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // Shared for deletion: an installation that is let go of removes its
+    // archive while this may still read it.
+    file_ = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     LARGE_INTEGER size;
     if (file_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(file_, &size)) {
         Close();
@@ -130,27 +145,80 @@ int ZipArchive::Open(const wchar_t* path, const ZipLimits& limits)
         return 0;
     }
     WORD disk = Word(end + 4), directoryDisk = Word(end + 6);
-    WORD onDisk = Word(end + 8), count = Word(end + 10);
-    DWORD directorySize = Dword(end + 12);
-    DWORD directoryOffset = Dword(end + 16);
-    // 0xFFFF and 0xFFFFFFFF announce ZIP64 records, which no update needs.
-    bool plain = disk == 0 && directoryDisk == 0 && onDisk == count && count != 0xFFFF &&
-                 directorySize != 0xFFFFFFFF && directoryOffset != 0xFFFFFFFF;
+    WORD onDisk = Word(end + 8);
+    unsigned long long count = Word(end + 10);
+    unsigned long long directorySize = Dword(end + 12);
+    unsigned long long directoryOffset = Dword(end + 16);
+    // The directory ends where the ZIP64 end record begins, if there is one.
+    unsigned long long directoryEnd = endOffset;
+    unsigned long long zipCount = 0, zipSize = 0, zipOffset = 0, recordOffset = 0;
+    int zip64 = ReadZip64End(endOffset, zipCount, zipSize, zipOffset, recordOffset);
+    if (zip64 < 0) {
+        Close();
+        return 0;
+    }
+    bool plain = disk == 0 && directoryDisk == 0 && onDisk == count;
+    if (zip64) {
+        // Saturated fields take the ZIP64 record's figures; others must agree.
+        plain = (disk == 0 || disk == Saturated16) && (directoryDisk == 0 || directoryDisk == Saturated16) &&
+                (onDisk == count || onDisk == Saturated16) &&
+                (count == Saturated16 || count == zipCount) &&
+                (directorySize == Saturated32 || directorySize == zipSize) &&
+                (directoryOffset == Saturated32 || directoryOffset == zipOffset);
+        count = zipCount;
+        directorySize = zipSize;
+        directoryOffset = zipOffset;
+        directoryEnd = recordOffset;
+    } else {
+        plain = plain && count != Saturated16 && directorySize != Saturated32 &&
+                directoryOffset != Saturated32;
+    }
     if (!plain || count > limits.entries || directorySize > DirectoryLimit ||
-        (unsigned long long)directoryOffset + directorySize > endOffset ||
-        (unsigned long long)count * CentralRecordSize > directorySize) {
+        directoryOffset > directoryEnd || directorySize > directoryEnd - directoryOffset ||
+        count * CentralRecordSize > directorySize) {
         Close();
         return 0;
     }
     directoryOffset_ = directoryOffset;
-    BYTE* directory = (BYTE*)malloc(directorySize ? directorySize : 1);
-    int ok = directory && ReadAt(directoryOffset, directory, directorySize) &&
-             ReadDirectory(directory, directorySize, count, limits);
+    BYTE* directory = (BYTE*)malloc(directorySize ? (size_t)directorySize : 1);
+    int ok = directory && ReadAt(directoryOffset, directory, (DWORD)directorySize) &&
+             ReadDirectory(directory, (DWORD)directorySize, (DWORD)count, limits);
     free(directory);
     if (!ok) {
         Close();
         return 0;
     }
+    return 1;
+}
+
+// The ZIP64 end of central directory locator, right before the end record,
+// and the record it points to: 1 and their figures when they are there, 0
+// when the archive has none, -1 when they are there but do not fit the file
+// or the format (more than one disk, a record that overlaps the locator).
+int ZipArchive::ReadZip64End(unsigned long long endOffset, unsigned long long& count,
+                             unsigned long long& size, unsigned long long& offset,
+                             unsigned long long& recordOffset)
+{
+    BYTE locator[Zip64LocatorSize];
+    if (endOffset < Zip64LocatorSize ||
+        !ReadAt(endOffset - Zip64LocatorSize, locator, Zip64LocatorSize) ||
+        Dword(locator) != Zip64LocatorSignature)
+        return 0;
+    recordOffset = Qword(locator + 8);
+    unsigned long long locatorOffset = endOffset - Zip64LocatorSize;
+    BYTE record[Zip64EndRecordSize];
+    if (Dword(locator + 4) != 0 || Dword(locator + 16) != 1 || recordOffset > locatorOffset ||
+        locatorOffset - recordOffset < Zip64EndRecordSize ||
+        !ReadAt(recordOffset, record, Zip64EndRecordSize) || Dword(record) != Zip64EndSignature)
+        return -1;
+    // The record's own size counts from after its size field, 12 bytes in.
+    unsigned long long recordSize = Qword(record + 4);
+    if (recordSize < Zip64EndRecordSize - 12 || recordSize > locatorOffset - recordOffset - 12 ||
+        Dword(record + 16) != 0 || Dword(record + 20) != 0 || Qword(record + 24) != Qword(record + 32))
+        return -1;
+    count = Qword(record + 32);
+    size = Qword(record + 40);
+    offset = Qword(record + 48);
     return 1;
 }
 
@@ -206,19 +274,20 @@ int ZipArchive::ReadDirectory(const BYTE* directory, DWORD size, DWORD count,
         entry.localHeader = Dword(record + 42);
         DWORD recordLength = CentralRecordSize + nameLength + extraLength + commentLength;
         if (recordLength > size - at || nameLength == 0 || (flags & EncryptedFlags) ||
-            startDisk != 0)
+            (startDisk != 0 && startDisk != Saturated16))
+            return 0;
+        if (!ReadZip64Extra(record + CentralRecordSize + nameLength, extraLength, entry,
+                            entry.size == Saturated32, entry.compressedSize == Saturated32,
+                            entry.localHeader == Saturated32, startDisk == Saturated16))
             return 0;
         if (entry.method != Stored && entry.method != Deflated)
             return 0;
         if (entry.method == Stored && entry.compressedSize != entry.size)
             return 0;
-        if (entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF ||
-            entry.localHeader == 0xFFFFFFFF)
-            return 0;
         total += entry.size;
         if (entry.size > limits.entryBytes || total > limits.totalBytes ||
-            entry.compressedSize > directoryOffset_ ||
-            (unsigned long long)entry.localHeader + LocalRecordSize > directoryOffset_)
+            entry.compressedSize > directoryOffset_ || entry.localHeader > directoryOffset_ ||
+            directoryOffset_ - entry.localHeader < LocalRecordSize)
             return 0;
         if (!DecodeName(record + CentralRecordSize, (int)nameLength, (flags & Utf8NameFlag) != 0,
                         entry.name))
@@ -231,15 +300,61 @@ int ZipArchive::ReadDirectory(const BYTE* directory, DWORD size, DWORD count,
     return 1;
 }
 
+// A member's saturated figures come from its ZIP64 extra field, in the
+// format's order (size, compressed size, local header offset, disk), each
+// present only when its own field is saturated. Without saturated fields
+// the extra field may be there or not; a malformed extra block refuses the
+// member either way.
+int ZipArchive::ReadZip64Extra(const BYTE* extra, DWORD length, ZipEntry& entry,
+                               bool sizeSaturated, bool compressedSaturated, bool offsetSaturated,
+                               bool diskSaturated)
+{
+    bool needed = sizeSaturated || compressedSaturated || offsetSaturated || diskSaturated;
+    bool found = false;
+    DWORD at = 0;
+    while (at < length) {
+        if (length - at < 4)
+            return 0;
+        WORD id = Word(extra + at);
+        DWORD dataLength = Word(extra + at + 2);
+        if (dataLength > length - at - 4)
+            return 0;
+        const BYTE* data = extra + at + 4;
+        if (id == Zip64ExtraId && !found) {
+            found = true;
+            DWORD wanted = (sizeSaturated ? 8 : 0) + (compressedSaturated ? 8 : 0) +
+                           (offsetSaturated ? 8 : 0) + (diskSaturated ? 4 : 0);
+            if (dataLength < wanted)
+                return 0;
+            DWORD read = 0;
+            if (sizeSaturated) {
+                entry.size = Qword(data + read);
+                read += 8;
+            }
+            if (compressedSaturated) {
+                entry.compressedSize = Qword(data + read);
+                read += 8;
+            }
+            if (offsetSaturated) {
+                entry.localHeader = Qword(data + read);
+                read += 8;
+            }
+            if (diskSaturated && Dword(data + read) != 0)
+                return 0;
+        }
+        at += 4 + dataLength;
+    }
+    return found || !needed;
+}
+
 int ZipArchive::DataStart(const ZipEntry& entry, unsigned long long& start)
 {
     BYTE local[LocalRecordSize];
     if (!ReadAt(entry.localHeader, local, LocalRecordSize) || Dword(local) != LocalSignature)
         return 0;
-    start = (unsigned long long)entry.localHeader + LocalRecordSize + Word(local + 26) +
-            Word(local + 28);
+    start = entry.localHeader + LocalRecordSize + Word(local + 26) + Word(local + 28);
     // A member's bytes lie before the central directory, never inside it.
-    return start + entry.compressedSize <= directoryOffset_;
+    return start <= directoryOffset_ && entry.compressedSize <= directoryOffset_ - start;
 }
 
 int ZipArchive::Extract(int index, HANDLE file)
@@ -259,10 +374,10 @@ int ZipArchive::CopyStored(const ZipEntry& entry, unsigned long long start, HAND
     if (!buffers.Valid())
         return 0;
     uLong crc = crc32(0L, Z_NULL, 0);
-    DWORD left = entry.size;
+    unsigned long long left = entry.size;
     unsigned long long at = start;
     while (left) {
-        DWORD piece = left < ChunkSize ? left : ChunkSize;
+        DWORD piece = left < ChunkSize ? (DWORD)left : ChunkSize;
         if (!ReadAt(at, buffers.In(), piece) || !WriteAll(file, buffers.In(), piece))
             return 0;
         crc = crc32(crc, buffers.In(), piece);
@@ -283,12 +398,12 @@ int ZipArchive::Inflate(const ZipEntry& entry, unsigned long long start, HANDLE 
         return 0;
     uLong crc = crc32(0L, Z_NULL, 0);
     unsigned long long at = start;
-    DWORD left = entry.compressedSize;
+    unsigned long long left = entry.compressedSize;
     unsigned long long produced = 0;
     int ok = 0;
     for (;;) {
         if (stream.avail_in == 0 && left) {
-            DWORD piece = left < ChunkSize ? left : ChunkSize;
+            DWORD piece = left < ChunkSize ? (DWORD)left : ChunkSize;
             if (!ReadAt(at, buffers.In(), piece))
                 break;
             at += piece;

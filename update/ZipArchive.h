@@ -19,16 +19,19 @@ struct ZipEntry {
     WideString name;      // as stored (slashes), decoded from UTF-8 or code page 437
     WORD method = 0;      // 0 stored, 8 deflated
     DWORD crc = 0;
-    DWORD compressedSize = 0;
-    DWORD size = 0;
-    DWORD localHeader = 0; // offset of the entry's local header
+    unsigned long long compressedSize = 0;
+    unsigned long long size = 0;
+    unsigned long long localHeader = 0; // offset of the entry's local header
     bool directory = false;
 };
 
-// A ZIP archive read from its central directory. Only what a plain archive
-// holds is accepted: one disk, no ZIP64, no encryption, members stored or
-// deflated. Every offset and size is checked against the file before it is
-// used, and each member's bytes against their size and CRC-32.
+// A ZIP archive read from its central directory. One disk, no encryption,
+// members stored or deflated; the ZIP64 records (the end of central
+// directory record and its locator, and the extra field of a member) are
+// read as the format defines them, under the same limits, since several
+// tools write them even for small archives. Every offset and size is
+// checked against the file before it is used, and each member's bytes
+// against their size and CRC-32.
 class ZipArchive {
 public:
     ZipArchive() = default;
@@ -39,7 +42,7 @@ public:
     // Reads the central directory of `path`. 0 when the file is no archive
     // of the kind above, its directory does not fit the file, or its
     // declared sizes pass `limits`.
-    int Open(const wchar_t* path, const ZipLimits& limits = ZipLimits());
+    [[nodiscard]] int Open(const wchar_t* path, const ZipLimits& limits = ZipLimits());
     void Close();
 
     int Count() const { return count_; }
@@ -47,12 +50,17 @@ public:
 
     // Writes member `index` to `file`: 1 only when exactly the declared
     // number of bytes came out and their CRC-32 matches.
-    int Extract(int index, HANDLE file);
+    [[nodiscard]] int Extract(int index, HANDLE file);
 
 private:
     int ReadAt(unsigned long long offset, void* buffer, DWORD bytes);
     int FindEndRecord(unsigned long long& offset, BYTE (&record)[22]);
+    int ReadZip64End(unsigned long long endOffset, unsigned long long& count,
+                     unsigned long long& size, unsigned long long& offset,
+                     unsigned long long& recordOffset);
     int ReadDirectory(const BYTE* directory, DWORD size, DWORD count, const ZipLimits& limits);
+    int ReadZip64Extra(const BYTE* extra, DWORD length, ZipEntry& entry, bool sizeSaturated,
+                       bool compressedSaturated, bool offsetSaturated, bool diskSaturated);
     int DataStart(const ZipEntry& entry, unsigned long long& start);
     int CopyStored(const ZipEntry& entry, unsigned long long start, HANDLE file);
     int Inflate(const ZipEntry& entry, unsigned long long start, HANDLE file);

@@ -6,6 +6,7 @@
 
 #include "common/LoopbackServer.h"
 #include "common/TlsServer.h"
+#include "update/UpdateSignature.h"
 
 // The tests' side of the maker: files signed with the tests' private key
 // (tests/update/update-test-key.pem), which the programs built for the
@@ -18,6 +19,12 @@ std::string Sha256Hex(const std::string& bytes);
 // `sha256` for `architecture` ("x86" or "x64"; none: this build's).
 std::string TestSignature(const std::string& version, const std::string& name,
                           const std::string& sha256, const char* architecture = nullptr);
+
+// The same by another valid key than the tests', which no program
+// accepts, and that key's public point.
+std::string OtherKeySignature(const std::string& version, const std::string& name,
+                              const std::string& sha256);
+UpdatePublicKey OtherPublicKey();
 
 // One "url" element of an answer's files, signed for `version`: a program
 // file when `name` is given (in the archive `zip` when that is), else an

@@ -292,7 +292,7 @@ TEST(HttpClientDownload, WritesTheFileWithAndWithoutAContentLength)
             EXPECT_EQ(-1, announced);
         }
         // The order of the questions, with one progress pair per 1024 bytes.
-        std::vector<int> expected = {10, 11, 0, 1, 2, 4, 5, 6};
+        std::vector<int> expected = {10, 11, 0, 1, 2, 12, 4, 5, 6};
         for (size_t i = 0; i < (body.size() + 1023) / 1024; ++i) {
             expected.push_back(7);
             expected.push_back(8);
@@ -367,6 +367,61 @@ TEST(HttpClientDownload, FailuresLeaveNoFileBehind)
 // While the body comes, the old file stays whole at the target; the new one
 // takes its place only when complete, and a cut-off one leaves neither it
 // nor a temporary file behind.
+// A caller that made the file for the download itself has the bytes
+// written straight into it (code 12): no temporary file appears beside it,
+// and a failed download deletes it all the same. While it is written,
+// another thread may delete it.
+TEST(HttpClientDownload, InPlaceWritesTheCallersOwnFile)
+{
+    TempDirectory directory(L"in-place");
+    WideString target = directory.File(L"qtm1234.tmp");
+    std::string body = PatternBytes(20000);
+    std::string head = HttpHead(200, "Content-Length: 20000\r\n");
+    LoopbackServer server;
+    HttpClient client;
+    for (bool complete : {true, false}) {
+        SCOPED_TRACE(complete);
+        ASSERT_TRUE(directory.Write(L"qtm1234.tmp", ""));
+        HANDLE goOn = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        LoopbackReply reply = LoopbackReply().Send(head + body.substr(0, 5000)).WaitFor(goOn);
+        server.Script(complete ? reply.Send(body.substr(5000)) : reply.Reset());
+        std::atomic<int> result{-1};
+        std::wstring url = server.Url(L"/f");
+        CallbackRecorder recorder;
+        recorder.inspect = [](int code, void* value) {
+            if (code == HttpDownloadInPlace)
+                *(int*)value = 1;
+        };
+        std::thread downloader([&] {
+            DWORD status = 0;
+            result = client.Download(url.c_str(), Agent, target.Text(), 0, &CallbackRecorder::Callback,
+                                     &recorder, AcceptAll, (DWORD)-1, &status, (DWORD)-1, 0, nullptr);
+        });
+        // The file itself is written (sized to the announced length first)
+        // while the server waits.
+        DWORD start = GetTickCount();
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        while ((!GetFileAttributesExW(target.Text(), GetFileExInfoStandard, &data) ||
+                data.nFileSizeLow == 0) &&
+               Milliseconds(start) < 60000)
+            Sleep(20);
+        EXPECT_EQ(20000u, data.nFileSizeLow);
+        EXPECT_EQ(std::set<std::wstring>{L"qtm1234.tmp"}, FilesIn(directory.Path()));
+        HANDLE deleter = CreateFileW(target.Text(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, deleter) << "the file may be deleted while it is written";
+        CloseHandle(deleter);
+        SetEvent(goOn);
+        downloader.join();
+        CloseHandle(goOn);
+        EXPECT_EQ(complete ? 1 : 0, result.load());
+        if (complete)
+            EXPECT_TRUE(directory.Read(L"qtm1234.tmp") == body);
+        else
+            EXPECT_TRUE(FilesIn(directory.Path()).empty());
+    }
+}
+
 TEST(HttpClientDownload, ReplacesTheTargetOnlyWhenTheNewFileIsComplete)
 {
     TempDirectory directory(L"download");

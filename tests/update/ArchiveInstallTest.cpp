@@ -188,7 +188,7 @@ TEST(ArchiveInstall, RefusesHostileArchivesAndChangesNothing)
         DirectoryState before = StateOf(sandbox.Program());
         FileJournal journal;
         EXPECT_EQ(0, sandbox.Install(whole.substr(0, cut), journal));
-        journal.Rollback();
+        EXPECT_EQ(1, journal.Rollback());
         EXPECT_TRUE(StateOf(sandbox.Program()) == before);
     }
 }
@@ -198,9 +198,11 @@ TEST(ArchiveInstall, RefusesHostileArchivesAndChangesNothing)
 // declared size; installations that fail leave the directory as it was.
 TEST(ArchiveInstall, RandomDamageNeverWritesBeyondTheDeclaredSizes)
 {
-    std::string original = BuildZip({{"Quillmere.exe", Pattern(40000, 5)},
-                                     {"docs/guide.txt", "the guide", false},
-                                     {"docs/sub/x.txt", Pattern(3000, 6)}});
+    // Every other ten rounds damage the same archive written with ZIP64 records.
+    std::vector<ZipMember> members = {{"Quillmere.exe", Pattern(40000, 5)},
+                                      {"docs/guide.txt", "the guide", false},
+                                      {"docs/sub/x.txt", Pattern(3000, 6)}};
+    const std::string originals[] = {BuildZip(members), BuildZip(members, "", true)};
     Sandbox sandbox;
     DirectoryState before = StateOf(sandbox.Program());
     std::wstring output = sandbox.Archive() + L".out";
@@ -208,7 +210,7 @@ TEST(ArchiveInstall, RandomDamageNeverWritesBeyondTheDeclaredSizes)
     int opened = 0, extracted = 0, installed = 0, refused = 0;
     const int Cases = 3000;
     for (int round = 0; round < Cases; ++round) {
-        std::string bytes = original;
+        std::string bytes = originals[(round / 10) % 2];
         switch (random() % 4) {
         case 0: // a few flipped bytes
             for (int n = 1 + (int)(random() % 8); n > 0; --n)
@@ -284,4 +286,89 @@ TEST(ArchiveInstall, ThousandsOfMembersAreInstalledAndUndone)
     EXPECT_EQ("2999", after[L"d29\\f2999.txt"]);
     EXPECT_EQ(1, journal.Rollback());
     EXPECT_TRUE(StateOf(sandbox.Program()) == before);
+}
+
+// Archives with ZIP64 records (the members' extra fields, the ZIP64 end
+// record and its locator), as Info-ZIP's "zip -fz", Python's zipfile and
+// others write them even for small files, install like any other; their
+// figures meet the same limits and checks.
+TEST(ArchiveInstall, Zip64RecordsAreReadAsTheFormatDefinesThem)
+{
+    std::string program = Pattern(70000, 7);
+    std::vector<ZipMember> members = {{"Quillmere.exe", program},
+                                      {"docs/guide.txt", "the new guide", false},
+                                      {"docs/new/", "", false}};
+    struct Made {
+        const char* by;
+        std::string archive;
+        DirectoryState expected;
+    } made[] = {
+        {"this test, every record ZIP64", BuildZip(members, "", true),
+         {{L"Quillmere.exe", program},
+          {L"docs", "<dir>"},
+          {L"docs\\guide.txt", "the new guide"},
+          {L"docs\\new", "<dir>"},
+          {L"keep.txt", "untouched"}}},
+        {"Info-ZIP zip -fz", ReadBytes(TestDirectory() + L"infozip-zip64.zip"),
+         {{L"Quillmere.exe", "the program, packed by Info-ZIP with ZIP64 records\n"},
+          {L"docs", "<dir>"},
+          {L"docs\\guide.txt", "the guide\n"},
+          {L"keep.txt", "untouched"}}},
+        {"Python zipfile, force_zip64", ReadBytes(TestDirectory() + L"python-zip64.zip"),
+         {{L"Quillmere.exe", "the program, packed by Python with ZIP64 records\n"},
+          {L"docs", "<dir>"},
+          {L"docs\\guide.txt", "the guide\n"},
+          {L"keep.txt", "untouched"}}},
+    };
+    for (const Made& archive : made) {
+        SCOPED_TRACE(archive.by);
+        ASSERT_FALSE(archive.archive.empty());
+        Sandbox sandbox;
+        FileJournal journal;
+        ASSERT_EQ(1, sandbox.Install(archive.archive, journal));
+        ASSERT_EQ(1, journal.Finish());
+        EXPECT_TRUE(StateOf(sandbox.Program()) == archive.expected) << NamesOf(StateOf(sandbox.Program()));
+    }
+
+    // The same lies as in plain archives, told in the ZIP64 figures.
+    const unsigned long long MiB = 1024 * 1024;
+    auto refused = [](const std::string& bytes) {
+        Sandbox sandbox;
+        DirectoryState before = StateOf(sandbox.Program());
+        FileJournal journal;
+        int installed = sandbox.Install(bytes, journal);
+        EXPECT_EQ(1, journal.Rollback());
+        EXPECT_TRUE(StateOf(sandbox.Program()) == before);
+        return installed == 0;
+    };
+    ZipMember big{"big.bin", "small"};
+    big.declaredSize = (long long)(64 * MiB + 1);
+    EXPECT_TRUE(refused(BuildZip({{"Quillmere.exe", "good"}, big}, "", true)));
+    ZipMember liar{"liar.txt", Pattern(1000, 3)};
+    liar.declaredSize = 10;
+    EXPECT_TRUE(refused(BuildZip({{"Quillmere.exe", "good"}, liar}, "", true)));
+    std::string good = BuildZip(members, "", true);
+    auto patchedOf = [](std::string copy, size_t at, uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            copy[at + i] = (char)((value >> (8 * i)) & 0xFF);
+        return copy;
+    };
+    auto patched = [&](size_t at, uint64_t value, int bytes) { return patchedOf(good, at, value, bytes); };
+    size_t record = good.rfind(std::string("PK\x06\x06", 4));
+    size_t locator = good.rfind(std::string("PK\x06\x07", 4));
+    ASSERT_NE(std::string::npos, record);
+    ASSERT_NE(std::string::npos, locator);
+    EXPECT_TRUE(refused(patchedOf(patched(record + 24, 4, 8), record + 32, 4, 8)))
+        << "more members than the directory holds";
+    EXPECT_TRUE(refused(patched(record + 48, good.size(), 8))) << "a directory beyond the file";
+    EXPECT_TRUE(refused(patched(locator + 8, locator, 8))) << "a record that overlaps its locator";
+    EXPECT_TRUE(refused(patched(locator + 16, 2, 4))) << "more than one disk";
+    // The last member's extra field cut short of the figures it must hold.
+    size_t central = good.rfind(std::string("PK\x01\x02", 4));
+    EXPECT_TRUE(refused(patched(central + 30, 20, 2)));
+    // The positive control: the archive itself installs.
+    Sandbox sandbox;
+    FileJournal journal;
+    EXPECT_EQ(1, sandbox.Install(good, journal));
+    EXPECT_EQ(1, journal.Rollback());
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "UpdateTestSupport.h"
@@ -14,8 +15,14 @@
 #include "common/ScopedTestKey.h"
 #include "common/SignedAnswer.h"
 #include "common/TempDirectory.h"
+#include "report/ProblemReportDialog.h"
+#include "services/FileSystem.h"
 #include "ui/VersionText.h"
 #include "update/AutoUpdater.h"
+#include "update/FileJournal.h"
+#include "update/ProgramStart.h"
+#include "update/UpdateNotice.h"
+#include "update/UpdateSteps.h"
 
 // The whole update as the program lives it: a host program (a build of
 // version 1.9, copied into a temporary directory as Quillmere.exe) runs the
@@ -171,7 +178,9 @@ std::wstring CaptionOf(HWND window)
 }
 
 // The registry key that Quillmere.exe writes when it closes; removed again
-// when a test created it.
+// when a test created it. Meanwhile a Quillmere.exe started by the test
+// skips its own update check (a last check of 0xFFFFFFFF), so that no
+// build of the test talks to anyone but the test.
 class ProductKeyGuard {
 public:
     ProductKeyGuard()
@@ -180,6 +189,11 @@ public:
         existed_ = RegOpenKeyExW(HKEY_CURRENT_USER, Path, 0, KEY_READ, &key) == ERROR_SUCCESS;
         if (key)
             RegCloseKey(key);
+        if (!existed_ && RegCreateKeyW(HKEY_CURRENT_USER, Path, &key) == ERROR_SUCCESS) {
+            DWORD skip = 0xFFFFFFFF;
+            RegSetValueExW(key, L"LastCheck", 0, REG_DWORD, (const BYTE*)&skip, sizeof skip);
+            RegCloseKey(key);
+        }
     }
     ~ProductKeyGuard()
     {
@@ -190,6 +204,46 @@ public:
 private:
     static constexpr const wchar_t* Path = L"Software\\Tollbrook\\Quillmere";
     bool existed_ = false;
+};
+
+// Sets an environment variable of this process, which the programs it
+// starts inherit, for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name)
+    {
+        wchar_t old[4096] = {};
+        had_ = GetEnvironmentVariableW(name, old, 4096) > 0;
+        old_ = old;
+        SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
+
+private:
+    std::wstring name_;
+    std::wstring old_;
+    bool had_ = false;
+};
+
+// A simulated machine whose device library faults in the first refresh of
+// a Quillmere.exe in `folder`: the simulator goes beside it (the update
+// tests run with it chosen over Wine's own setup library) and the machine
+// it reads is named for the programs the test starts.
+class CrashingMachine {
+public:
+    explicit CrashingMachine(const std::wstring& folder) : root_(L"crashing-machine")
+    {
+        WriteBytes(folder + L"\\setupapi.dll", ReadBytes(TestDirectory() + L"setupapi.dll"));
+        std::wstring machine = std::wstring(root_.Path()) + L"\\machine.txt";
+        WriteBytes(machine, "fail CM_Get_Child crash\n"
+                            "device \"HTREE\\\\ROOT\\\\0\"\n"
+                            "  device \"ROOT\\\\LEGACY\\\\0000\"\n");
+        variable_.reset(new ScopedVariable(L"QUILLMERE_SIM_MACHINE", machine.c_str()));
+    }
+
+private:
+    TempDirectory root_;
+    std::unique_ptr<ScopedVariable> variable_;
 };
 
 } // namespace
@@ -267,7 +321,9 @@ TEST(AutoUpdaterHost, TheReleaseArchiveReplacesTheProgram)
 
     HWND window = WaitForProgramWindow(installation.Program());
     ASSERT_NE(nullptr, window) << "Quillmere.exe did not start";
-    EXPECT_EQ(0u, CaptionOf(window).find(L"Quillmere ["));
+    std::wstring caption = CaptionOf(window);
+    EXPECT_EQ(0u, caption.find(L"Quillmere ["));
+    EXPECT_EQ(std::wstring::npos, caption.find(L"test build")) << "the release is no test build";
     ClosePrograms(installation.Program());
 }
 
@@ -322,7 +378,8 @@ TEST(AutoUpdaterHost, TwoProcessesCheckingAtOnceInstallOnce)
     DialogAnswerer boxes(DialogAnswerer::OtherProcesses, [&](HWND box, int) {
         ++asked;
         std::thread([box, &asked] {
-            for (int i = 0; i < 200 && asked < 2; ++i)
+            DWORD start = GetTickCount();
+            while (asked < 2 && GetTickCount() - start < Patience)
                 Sleep(50);
             DialogAnswerer::Click(box, IDYES);
         }).detach();
@@ -353,22 +410,24 @@ TEST(AutoUpdaterHost, TwoProcessesCheckingAtOnceInstallOnce)
         << NamesOf(installation.State());
 }
 
-// The window closes while the archive trickles in after Yes: the program
-// ends in time, and whatever the download left is gone at the next start.
-TEST(AutoUpdaterHost, ClosingDuringTheDownloadEndsInTimeAndChangesNothing)
+// The window closes while the archive's download waits for bytes after
+// Yes: the program ends in time, and before it has ended, whatever the
+// download had made in the folder is gone (a file still open goes with the
+// process).
+TEST(AutoUpdaterHost, ClosingDuringTheDownloadEndsInTimeAndLeavesTheFolderAsItWas)
 {
     Installation installation;
     ScopedTestKey key(L"closing");
     LoopbackServer server;
     NextVersion update;
     DirectoryState before = installation.State();
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     server.Script(HttpAnswer(200, AnswerFor("1.10", update.Files(server), RestartAtOnce)));
-    LoopbackReply trickle;
-    trickle.Send(HttpHead(200, "Content-Length: " + std::to_string(update.archive.size()) + "\r\n") +
-                 update.archive.substr(0, 1000));
-    for (int i = 0; i < 60; ++i)
-        trickle.Pause(1000).Send(update.archive.substr(1000 + i, 1));
-    server.Script(trickle);
+    server.Script(LoopbackReply()
+                      .Send(HttpHead(200, "Content-Length: " + std::to_string(update.archive.size()) +
+                                              "\r\n") +
+                            update.archive.substr(0, 1000))
+                      .WaitFor(release, Patience));
     DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
     HANDLE process = installation.StartCheck(HttpsUrl(server, Endpoint), key.Path(),
                                              AutoUpdater::CheckNow);
@@ -377,7 +436,7 @@ TEST(AutoUpdaterHost, ClosingDuringTheDownloadEndsInTimeAndChangesNothing)
     while (server.RequestCount() < 2 && GetTickCount() - start < Patience)
         Sleep(50);
     ASSERT_EQ(2u, server.RequestCount());
-    Sleep(2000);
+    EXPECT_FALSE(installation.State() == before) << "the download has begun in the folder";
     HWND window = WaitForProgramWindow(installation.Program());
     ASSERT_NE(nullptr, window);
     start = GetTickCount();
@@ -385,13 +444,193 @@ TEST(AutoUpdaterHost, ClosingDuringTheDownloadEndsInTimeAndChangesNothing)
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, Patience));
     DWORD took = GetTickCount() - start;
     printf("the program ended %lu ms after its window was closed during the download\n", took);
-    EXPECT_LT(took, AutoUpdater::StopPatience + 5000);
+    // The server would hold the download for two minutes.
+    EXPECT_LT(took, AutoUpdater::StopPatience + 30000);
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     CloseHandle(process);
     EXPECT_EQ((DWORD)AutoUpdater::Abandoned, code);
+    EXPECT_TRUE(installation.State() == before) << NamesOf(installation.State());
+    SetEvent(release);
     EXPECT_EQ("1.9\r\n", RunPlainly(installation.Directory()));
     EXPECT_TRUE(installation.State() == before) << NamesOf(installation.State());
+    CloseHandle(release);
+}
+
+// A real Quillmere build as the new program, crashing in its first refresh
+// (its device library faults): its problem report comes up while the old
+// program, out of sight, still waits; once the report is answered the
+// crashed build is gone, the old files are back and the old program runs.
+TEST(AutoUpdaterHost, ANewQuillmereThatCrashesAfterShowingItsWindowIsRolledBack)
+{
+    Installation installation(L"updatehost_ancient.exe");
+    CrashingMachine machine(installation.Directory());
+    ScopedTestKey key(L"crashing");
+    ProductKeyGuard productKey;
+    std::string quillmere = ReadBytes(TestDirectory() + L"Quillmere.exe");
+    std::string archive = BuildZip({{"Quillmere.exe", quillmere}});
+    LoopbackServer server;
+    server.Script(HttpAnswer(200, AnswerFor("1.00",
+                                            SignedEntry(HttpsUrl(server, "/Quillmere.zip"), archive,
+                                                        "1.00", "Quillmere.exe", "Quillmere.zip"),
+                                            RestartAtOnce)));
+    server.Script(HttpAnswer(200, archive));
+    DirectoryState before = installation.State();
+    std::atomic<bool> reported{false};
+    std::atomic<bool> newWhileReported{false};
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, [&](HWND box, int) {
+        if (GetDlgItem(box, IDYES)) {
+            DialogAnswerer::Click(box, IDYES);
+        } else if (GetDlgItem(box, ProblemReportDialog::DontSendButton)) {
+            // The old program has waited: the crashed build is still in place.
+            newWhileReported = ReadBytes(installation.Program()) == quillmere;
+            reported = true;
+            DialogAnswerer::Click(box, ProblemReportDialog::DontSendButton);
+        }
+    });
+    EXPECT_EQ((DWORD)AutoUpdater::InstallFailed,
+              installation.RunCheck(HttpsUrl(server, Endpoint), key.Path(), AutoUpdater::CheckNow));
+    EXPECT_TRUE(reported) << "the new build's problem report came up";
+    EXPECT_TRUE(newWhileReported);
+    DirectoryState after = installation.State();
+    EXPECT_FALSE(after[L"Quillmere_Debug.txt"].empty()) << "the crash left its report";
+    after.erase(L"Quillmere_Debug.txt");
+    after.erase(L"Quillmere_Debug.dmp");
+    EXPECT_TRUE(after == before) << NamesOf(after);
+    EXPECT_EQ("0.9\r\n", RunPlainly(installation.Directory()));
+}
+
+// A new program that failed is ended, but a problem report it shows (on a
+// thread of its own, its main window stopped by the crash) is let finish
+// first: the program then ends by itself, with the crash's code. Without a
+// report up, it is ended at once.
+TEST(AutoUpdaterHost, AFailedNewProgramFinishesItsProblemReportBeforeItIsEnded)
+{
+    TempDirectory folder(L"report-first");
+    std::wstring program = std::wstring(folder.Path()) + L"\\Quillmere.exe";
+    WriteBytes(program, ReadBytes(TestDirectory() + L"Quillmere.exe"));
+    CrashingMachine machine(folder.Path());
+    ProductKeyGuard productKey;
+    {
+        ProgramStart start;
+        ASSERT_EQ(1, start.Launch(program.c_str(), folder.Path()));
+        start.End(ProgramStart::ReportPatience, nullptr);
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, start.ProcessId());
+        DWORD code = 0;
+        if (process) {
+            GetExitCodeProcess(process, &code);
+            CloseHandle(process);
+        }
+        EXPECT_EQ(1u, code) << "ended at once";
+    }
+    static HANDLE reportUp, waiting;
+    reportUp = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    waiting = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, [](HWND box, int) {
+        if (!GetDlgItem(box, ProblemReportDialog::DontSendButton))
+            return;
+        SetEvent(reportUp);
+        // Answered only once the old program waits for it.
+        WaitForSingleObject(waiting, Patience);
+        DialogAnswerer::Click(box, ProblemReportDialog::DontSendButton);
+    });
+    WatchUpdateSteps(
+        [](const wchar_t* step, void*) {
+            if (wcscmp(step, L"wait for the problem report") == 0)
+                SetEvent(waiting);
+        },
+        nullptr);
+    ProgramStart start;
+    ASSERT_EQ(1, start.Launch(program.c_str(), folder.Path()));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reportUp, Patience));
+    EXPECT_EQ(ProgramStart::Failed, start.WaitForProof(0, nullptr));
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, start.ProcessId());
+    start.End(ProgramStart::ReportPatience, nullptr);
+    WatchUpdateSteps(nullptr, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(waiting, 0)) << "the report was waited for";
+    DWORD code = 0;
+    ASSERT_NE(nullptr, process);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, Patience));
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    EXPECT_EQ((DWORD)EXCEPTION_ACCESS_VIOLATION, code) << "it ended by itself";
+    CloseHandle(reportUp);
+    CloseHandle(waiting);
+}
+
+// Without a restart the new version is on trial until it runs: its first
+// start that shows its window proves it, and the old files go.
+TEST(AutoUpdaterHost, AVersionInstalledWithoutARestartIsFinalOnceItHasRun)
+{
+    Installation installation;
+    ScopedTestKey key(L"no-restart");
+    LoopbackServer server;
+    NextVersion update;
+    update.Serve(server, "");
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDYES));
+    EXPECT_EQ((DWORD)AutoUpdater::Installed,
+              installation.RunCheck(HttpsUrl(server, Endpoint), key.Path(), AutoUpdater::CheckNow));
+    EXPECT_FALSE(installation.State() == update.Installed(installation)) << "on trial";
+    EXPECT_EQ("1.10\r\n", RunPlainly(installation.Directory()));
+    EXPECT_TRUE(installation.State() == update.Installed(installation)) << NamesOf(installation.State());
+}
+
+// Without a restart the new version stays on trial: a build that crashes
+// at every start gets two, and the third start of it puts the old version
+// back and starts it.
+TEST(AutoUpdaterHost, ANewBuildThatNeverRunsIsRolledBackAtItsThirdStart)
+{
+    Installation installation;
+    ScopedTestKey key(L"trial");
+    LoopbackServer server;
+    NextVersion update;
+    update.Serve(server, "<restart><en>Restart Quillmere now?</en></restart>",
+                 ReadBytes(TestDirectory() + L"updatehost_broken.exe"));
+    DirectoryState before = installation.State();
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, [](HWND box, int index) {
+        DialogAnswerer::Click(box, index == 0 ? IDYES : IDNO);
+    });
+    EXPECT_EQ((DWORD)AutoUpdater::Installed,
+              installation.RunCheck(HttpsUrl(server, Endpoint), key.Path(), AutoUpdater::CheckNow));
+    EXPECT_EQ(2, boxes.Count());
+    EXPECT_TRUE(PathExists((installation.Directory() + L"\\Quillmere.journal").c_str()));
+    for (int start = 1; start < FileJournal::TrialStarts; ++start) {
+        SCOPED_TRACE(start);
+        EXPECT_EQ("", RunPlainly(installation.Directory()));
+        EXPECT_FALSE(installation.State() == before) << "still on trial";
+    }
+    EXPECT_EQ("1.9\r\n", RunPlainly(installation.Directory()));
+    EXPECT_TRUE(installation.State() == before) << NamesOf(installation.State());
+}
+
+// A journal planted to make the next start delete the program: the record
+// is set aside untouched, the user is told once, and the program runs. A
+// journal the program wrote itself is acted on at the same start.
+TEST(AutoUpdaterHost, APlantedJournalIsSetAsideAndToldOnce)
+{
+    Installation installation;
+    const std::string header = "Quillmere update journal 1\n";
+    WriteBytes(installation.Directory() + L"\\Quillmere.journal",
+               header + "scratch\tQuillmere.exe\nswapped\n");
+    DialogAnswerer boxes(DialogAnswerer::OtherProcesses, DialogAnswerer::Press(IDOK));
+    EXPECT_EQ("1.9\r\n", RunPlainly(installation.Directory()));
+    ASSERT_EQ(1, boxes.Count());
+    WideString told;
+    ASSERT_EQ(1, UpdateNoticeText(NoticeRecordRejected, L"", FileJournal::RejectedName, told));
+    std::wstring opening(told.Text(), wcschr(told.Text(), L'"') - told.Text());
+    EXPECT_EQ(0u, boxes.Boxes()[0].text.find(opening)) << "the notice of a record set aside";
+    EXPECT_NE(std::wstring::npos, boxes.Boxes()[0].text.find(FileJournal::RejectedName));
+    EXPECT_EQ(installation.Host(), ReadBytes(installation.Program()));
+    EXPECT_EQ(header + "scratch\tQuillmere.exe\nswapped\n",
+              ReadBytes(installation.Directory() + L"\\Quillmere.journal.rejected"));
+    DeleteFileW((installation.Directory() + L"\\Quillmere.journal.rejected").c_str());
+
+    WriteBytes(installation.Directory() + L"\\qtm1.tmp", "a working file");
+    WriteBytes(installation.Directory() + L"\\Quillmere.journal", header + "scratch\tqtm1.tmp\nprepared\n");
+    EXPECT_EQ("1.9\r\n", RunPlainly(installation.Directory()));
+    EXPECT_EQ(1, boxes.Count()) << "told once";
+    EXPECT_FALSE(PathExists((installation.Directory() + L"\\qtm1.tmp").c_str()));
+    EXPECT_FALSE(PathExists((installation.Directory() + L"\\Quillmere.journal").c_str()));
 }
 
 // The update killed at every step in turn, from the first download to the

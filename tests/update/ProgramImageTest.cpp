@@ -72,7 +72,7 @@ TEST(ProgramImage, AnArchiveWithAProgramForAnotherProcessorInstallsNothing)
         int installed = InstallArchive(archive, program, journal);
         if (machine != ThisProcessorMachine()) {
             EXPECT_EQ(0, installed);
-            journal.Rollback();
+            EXPECT_EQ(1, journal.Rollback());
             EXPECT_TRUE(StateOf(program) == before) << NamesOf(StateOf(program));
             continue;
         }

@@ -103,8 +103,8 @@ private:
 };
 
 // Holds a file open without FILE_SHARE_DELETE from the moment a step is
-// announced, so that it can be neither renamed nor deleted, and lets go of
-// it a second later, as a virus scanner looking at a fresh file would; or,
+// announced until the installation has ended, so that it can be neither
+// renamed nor deleted, as a virus scanner looking at a fresh file would; or,
 // with `appears`, makes a file of another program appear there.
 class StepLock {
 public:
@@ -117,8 +117,8 @@ public:
     ~StepLock()
     {
         WatchUpdateSteps(nullptr, nullptr);
-        if (releaser_.joinable())
-            releaser_.join();
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
     }
     bool Taken() const { return taken_; }
 
@@ -132,22 +132,16 @@ private:
             lock->taken_ = WriteBytes(lock->path_, "another program's");
             return;
         }
-        HANDLE handle = CreateFileW(lock->path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        lock->handle_ = CreateFileW(lock->path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE)
-            return;
-        lock->taken_ = true;
-        lock->releaser_ = std::thread([handle] {
-            Sleep(1000);
-            CloseHandle(handle);
-        });
+        lock->taken_ = lock->handle_ != INVALID_HANDLE_VALUE;
     }
 
     std::wstring step_;
     std::wstring path_;
     bool appears_;
     bool taken_ = false;
-    std::thread releaser_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
 } // namespace
@@ -209,8 +203,9 @@ TEST(UpdateFiles, AnswersTheMakerDidNotSignAreRefusedBeforeAnythingIsFetched)
     } cases[] = {
         {"unsigned", entry(" sha256=\"" + digest + "\"", url)},
         {"no digest", entry(" signature=\"" + TestSignature("1.10", "Quillmere.exe", digest) + "\"", url)},
-        {"signed by another key", entry(" sha256=\"" + digest + "\" signature=\"" +
-                                            TestSignature("1.10", "Quillmere.exe", Sha256Hex("x")) + "\"", url)},
+        {"signed by a valid key no program accepts",
+         entry(" sha256=\"" + digest + "\" signature=\"" +
+                   OtherKeySignature("1.10", "Quillmere.exe", digest) + "\"", url)},
         {"signed for another version", entry(signedBy("1.9", "Quillmere.exe", nullptr), url)},
         {"signed for the other processor", entry(signedBy("1.10", "Quillmere.exe", otherProcessor), url)},
         {"signed for another file", entry(signedBy("1.10", "Tool.exe", nullptr), url)},
@@ -236,6 +231,61 @@ TEST(UpdateFiles, AnswersTheMakerDidNotSignAreRefusedBeforeAnythingIsFetched)
         EXPECT_TRUE(StateOf(scene.Program()) == before);
     }
     EXPECT_EQ(0u, server.RequestCount());
+    // The same entry signed as the maker signs it is fetched and installed.
+    server.Script(HttpAnswer(200, next));
+    EXPECT_EQ(1, scene.Install("<update><version>1.10</version><files>" +
+                               entry(signedBy("1.10", "Quillmere.exe", nullptr), url) +
+                               "</files></update>"));
+    EXPECT_EQ(1u, server.RequestCount());
+    EXPECT_EQ(next, ReadBytes(scene.Program() + L"\\Quillmere.exe"));
+}
+
+// An installer needs a folder of the user's to land in: without one (the
+// desktop's path could not be read) the update is not offered, rather than
+// sending the installer to the current directory.
+TEST(UpdateFiles, AnInstallerWithoutADesktopIsNotOffered)
+{
+    std::string answer = "<update><version>1.10</version><files>" +
+                         SignedEntry("https://127.0.0.1/get.php?file=setup.exe", "an installer", "1.10") +
+                         "</files></update>";
+    XmlDocument document;
+    std::wstring wide(answer.begin(), answer.end());
+    ASSERT_TRUE(document.Open(XmlNoValidation | XmlNoExternals) && document.LoadText(wide.c_str()));
+    HttpClient http;
+    for (const wchar_t* desktop : {L"", L"C:\\Users\\someone\\Desktop"}) {
+        SCOPED_TRACE(desktop);
+        UpdateFiles files(http, L"C:\\program", desktop);
+        ASSERT_EQ(1, files.Read(document, nullptr));
+        EXPECT_EQ(*desktop ? 1 : 0,
+                  files.Check(L"1.10", L"Quillmere.exe", UpdatePublicKeys, UpdatePublicKeyCount));
+    }
+}
+
+// Redirects are followed by the client itself, each Location checked
+// before a request goes out: one to plain HTTP sends nothing anywhere,
+// one that stays on TLS is followed.
+TEST(UpdateFiles, ARedirectToPlainHttpSendsNothingThereAndOneOverTlsIsFollowed)
+{
+    LoopbackServer plain;
+    plain.Script(HttpAnswer(200, "from plain http"));
+    for (bool staysSecure : {false, true}) {
+        SCOPED_TRACE(staysSecure ? "https to https" : "https to http");
+        UpdateScene scene;
+        scene.SignArchive();
+        LoopbackServer server;
+        std::string target = staysSecure ? HttpsUrl(server, "/files/good.zip")
+                                         : "http://127.0.0.1:" + std::to_string(plain.Port()) +
+                                               "/files/good.zip";
+        server.Script(HttpAnswer(302, "moved", "Location: " + target + "\r\n"));
+        scene.ServeAll(server);
+        DirectoryState before = StateOf(scene.Program());
+        EXPECT_EQ(staysSecure ? 1 : 0, scene.Install(scene.Answer(server)));
+        if (staysSecure)
+            EXPECT_EQ(scene.Next(), ReadBytes(scene.Program() + L"\\Quillmere.exe"));
+        else
+            EXPECT_TRUE(StateOf(scene.Program()) == before);
+    }
+    EXPECT_EQ(0u, plain.RequestCount()) << "nothing of the request went out in the clear";
 }
 
 // Every step made to fail in turn: each time the directory holds exactly

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "UpdateTestSupport.h"
 #include "update/InstallPath.h"
 #include "update/UpdateRules.h"
 
@@ -24,7 +25,7 @@ TEST(UpdateRules, NewAndOldNamesGoBeforeShortExtensions)
     }
 }
 
-TEST(UpdateRules, OfferedVersionsCompareAsNumbers)
+TEST(UpdateRules, VersionsCompareAsNumbersInFullSixteenBitParts)
 {
     VersionNumbers local;
     local.major = 1;
@@ -38,23 +39,70 @@ TEST(UpdateRules, OfferedVersionsCompareAsNumbers)
         {L"1.09", true, false}, {L"1.8", true, false}, {L"0.99", true, false},
         {L" 1. 12", true, true}, {L"1.9.5", true, false}, {L"1", false, false},
         {L"x.1", false, false}, {L"1,10", false, false}, {L"", false, false},
+        {L"65535.65535", true, true}, {L"65536.0", false, false}, {L"1.65536", false, false},
+        // Digits that would wrap 32 bits must not come back as a small number.
+        {L"4294967297.0", false, false}, {L"1.4294967306", false, false},
     };
     for (const Case& c : cases) {
         VersionNumbers offered;
-        bool parses = ParseOfferedVersion(c.offered, offered) == 1;
+        bool parses = ParseVersionText(c.offered, offered) == 1;
         EXPECT_EQ(c.parses, parses) << c.offered;
         if (parses) {
             EXPECT_EQ(c.newer, IsNewerVersion(offered, local)) << c.offered;
         }
     }
-    // The running program counts with the low eight bits of its numbers.
-    VersionNumbers wide;
-    wide.major = 0x101;
-    wide.minor = 99;
-    VersionNumbers two;
+    // A program at 256.0 or beyond counts as what it is: 2.0 is older, and
+    // so is 256.0 against 256.1 (an 8-bit view would see 0.0 and 0.1).
+    VersionNumbers wide, two, older;
+    wide.major = 256;
+    wide.minor = 1;
     two.major = 2;
     two.minor = 0;
-    EXPECT_TRUE(IsNewerVersion(two, wide));
+    older.major = 256;
+    older.minor = 0;
+    EXPECT_FALSE(IsNewerVersion(two, wide));
+    EXPECT_FALSE(IsNewerVersion(older, wide));
+    EXPECT_TRUE(IsNewerVersion(wide, older));
+}
+
+// A program whose version text cannot be read states no version, and none
+// is assumed for it; without the text its fixed version counts.
+TEST(UpdateRules, AProgramVersionIsReadOrRefusedNeverAssumed)
+{
+    VersionNumbers version;
+    ASSERT_EQ(1, ReadProgramVersion((TestDirectory() + L"updatehost.exe").c_str(), version));
+    EXPECT_EQ(1u, version.major);
+    EXPECT_EQ(9u, version.minor);
+    EXPECT_EQ(0, ReadProgramVersion((TestDirectory() + L"updatehost_nightly.exe").c_str(), version));
+    EXPECT_EQ(0, ReadProgramVersion((TestDirectory() + L"no such program.exe").c_str(), version));
+    ASSERT_EQ(1, ReadProgramVersion(nullptr, version)) << "this test executable states 1.9";
+    EXPECT_EQ(9u, version.minor);
+}
+
+TEST(UpdateRules, TestBuildsAskOnlyLoopbackAndInvalidHosts)
+{
+    struct Case {
+        const wchar_t* url;
+        bool allowed;
+    } cases[] = {
+        {L"https://127.0.0.1:4433/common/update.php?p=quillmere", true},
+        {L"https://127.0.0.2/x", true},
+        {L"https://localhost/x", true},
+        {L"https://[::1]:8443/x", true},
+        {L"https://update.tollbrook.invalid/common/update.php?p=quillmere", true},
+        {L"https://UPDATE.TOLLBROOK.INVALID./x", true},
+        {L"https://www.tollbrook.example/common/update.php?p=quillmere", false},
+        {L"https://127.0.0.1.tollbrook.example/x", false},
+        {L"https://127.attacker.example/x", false},
+        {L"https://invalid/x", false},
+        {L"https://tollbrook.invalid.example/x", false},
+        {L"https://127.0.0.1@www.tollbrook.example/x", false},
+        {L"https://www.tollbrook.example/?h=127.0.0.1", false},
+        {L"https://www.tollbrook.example/x.invalid", false},
+        {L"file://127.0.0.1/x", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.allowed, IsTestEndpoint(c.url)) << c.url;
 }
 
 TEST(UpdateRules, TextsAreDecodedFromTheirUtf8Bytes)

@@ -24,4 +24,8 @@ struct ZipMember {
 std::string Deflate(const std::string& data);
 uint32_t Crc32(const std::string& data);
 // The whole archive: local headers and data, central directory, end record.
-std::string BuildZip(const std::vector<ZipMember>& members, const std::string& comment = "");
+// With `zip64`, every size and offset goes into the ZIP64 records instead
+// (the members' extra fields, the ZIP64 end record and its locator), their
+// 32-bit fields saturated, as zip tools that always write ZIP64 do.
+std::string BuildZip(const std::vector<ZipMember>& members, const std::string& comment = "",
+                     bool zip64 = false);

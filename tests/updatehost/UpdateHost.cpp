@@ -10,10 +10,12 @@
 
 // Like the program, the host first recovers an interrupted update (and
 // starts the folder's program instead when that replaced it). Started
-// without arguments it then notes that it ran (a line with its version is
-// appended to "restarted.txt" beside it) and shows a window until it is
-// closed or HostLifetime has passed; the "broken" build ends at once
-// instead, as a build that crashes at start would. Started as
+// without arguments it then shows a window, gives the proof that it runs
+// at once (the program waits ProgramStart::ProofDelay for it; the tests
+// need not), notes that it ran (a line with its version is appended to
+// "restarted.txt" beside it) and stays until it is closed or HostLifetime
+// has passed; the "broken" build crashes instead, with an access
+// violation, before any window. Started as
 //   updatehost.exe check <url> <key path below HKCU> <flags> [<step>]
 // it runs an update check for a window of its own, the way the main window
 // does, and ends with the check's outcome as its exit code (100 when no
@@ -26,9 +28,7 @@ namespace {
 const UINT_PTR PollTimer = 1;
 const UINT_PTR LifetimeTimer = 2;
 const DWORD NotDue = 100;
-#ifdef HOST_ENDS_AT_START
-const DWORD EndsAtStart = 3;
-#else
+#ifndef HOST_CRASHES_AT_START
 const DWORD HostLifetime = 20000;
 #endif
 
@@ -126,13 +126,17 @@ int RunCheck(const wchar_t* url, const wchar_t* keyPath, DWORD flags)
 
 int RunPlainly()
 {
-#ifdef HOST_ENDS_AT_START
-    return (int)EndsAtStart;
+#ifdef HOST_CRASHES_AT_START
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 3;
+    return 3;
 #else
-    // Noted once the window shows, so that whoever reads the note can close it.
+    // Noted once the window shows and the proof is given, so that whoever
+    // reads the note can close it.
     HWND window = CreateHostWindow();
     if (!window)
         return 101;
+    ConfirmProgramRuns();
     AppendLine(L"restarted.txt", HOST_VERSION_TEXT "\r\n");
     SetTimer(window, LifetimeTimer, HostLifetime, nullptr);
     return RunMessageLoop();

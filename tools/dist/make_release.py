@@ -23,7 +23,8 @@ DIR:
 The signature is ECDSA P-256 over the SHA-256 of the text the program
 checks (update/UpdateSignature.h), made with `openssl dgst -sha256 -sign`
 and verified against the public keys the release accepts before anything
-is written. A key that belongs to none of them is refused.
+is written. A key that belongs to none of them is refused, and so is a
+program that holds the tests' public key.
 """
 import argparse
 import base64
@@ -39,6 +40,11 @@ from xml.sax.saxutils import escape, quoteattr
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import make_update_archive  # noqa: E402
+import update_keys  # noqa: E402
+
+# The tests' public key, whose private half lies in the repository: a
+# program that holds it accepts updates anyone can sign.
+TEST_PUBLIC_KEY = os.path.join("tests", "update", "update-test-key.pub.pem")
 
 INFO = {
     "en": "Quillmere {version} is available. Install it now?",
@@ -65,6 +71,15 @@ def version_text(root):
     if not found:
         fail("resources/resource.h names no QUILLMERE_VERSION_TEXT")
     return found.group(1)
+
+
+def refuse_test_build(program, root):
+    """A program that holds the tests' public key never ships."""
+    point = update_keys.point_of(os.path.join(root, TEST_PUBLIC_KEY))
+    with open(program, "rb") as source:
+        if point in source.read():
+            fail(f"{program} holds the tests' update key ({TEST_PUBLIC_KEY}): "
+                 "a test build, which accepts updates anyone can sign, is never released")
 
 
 def public_key_of(private_key):
@@ -149,6 +164,7 @@ def main():
     program = os.path.join(options.out, "Quillmere.exe")
     shutil.copyfile(os.path.join(options.tree, "dist", "Quillmere.exe"), program)
     shutil.copyfile(os.path.join(options.tree, "dist", "Quillmere.exe.debug"), program + ".debug")
+    refuse_test_build(program, root)
     if options.codesign:
         codesign(program, options.codesign, options.codesign_password_file)
         print(f"make_release: {options.arch}: Quillmere.exe is Authenticode-signed and verified")

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Writes the C++ list of the update keys an executable accepts.
 
-Usage: update_keys.py --out KEYS.cpp PUBLIC.pem [PUBLIC.pem]
+Usage: update_keys.py --out KEYS.cpp [--tests] PUBLIC.pem [PUBLIC.pem]
 
 Each PEM file holds an ECDSA P-256 public key ("-----BEGIN PUBLIC KEY-----",
 as `openssl ec -pubout` writes it). The output defines UpdatePublicKeys and
 UpdatePublicKeyCount (update/UpdateSignature.h) with the X and Y coordinates
-of each key. At most two keys: the current one and its successor.
+of each key, and UpdateAcceptsTestKeys: true with --tests, for the programs
+built to be tested, which accept the tests' key. At most two keys: the
+current one and its successor.
 """
 import argparse
 import base64
@@ -36,6 +38,7 @@ def point_of(path):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--out", required=True)
+    parser.add_argument("--tests", action="store_true")
     parser.add_argument("keys", nargs="+")
     options = parser.parse_args()
     if len(options.keys) > MOST_KEYS:
@@ -50,7 +53,8 @@ def main():
             + ", ".join(os.path.basename(path) for path in options.keys) + ".\n"
             '#include "update/UpdateSignature.h"\n\n'
             "const UpdatePublicKey UpdatePublicKeys[] = {\n" + "\n".join(entries) + "\n};\n"
-            f"const int UpdatePublicKeyCount = {len(entries)};\n")
+            f"const int UpdatePublicKeyCount = {len(entries)};\n"
+            f"const bool UpdateAcceptsTestKeys = {'true' if options.tests else 'false'};\n")
     temporary = options.out + ".tmp"
     with open(temporary, "w", newline="\n") as out:
         out.write(text)

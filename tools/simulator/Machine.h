@@ -75,6 +75,7 @@ struct Device {
     RegistryTree hardwareKey;
     RegistryTree softwareKey;
     EntrySet failures;
+    EntrySet crashes; // entry points that fault instead of failing
     int line = 0;
 
     const RegistryProperty* FindRegistryProperty(ULONG code) const;
@@ -92,6 +93,7 @@ struct SetupClass {
     RegistryTree installerKey;
     RegistryTree interfaceKey;
     EntrySet failures;
+    EntrySet crashes; // entry points that fault instead of failing
 };
 
 struct GuidLess {
@@ -104,6 +106,7 @@ struct Machine {
     std::vector<SetupClass> classes;
     std::vector<std::wstring> unreachableMachines;
     EntrySet failures; // entry points that fail for every argument
+    EntrySet crashes;  // entry points that fault for every argument
     // Windows gives a process at most this many user-interface objects
     // (icons, menus, windows); creating one more fails.
     int userObjectQuota = 10000;

@@ -774,14 +774,17 @@ int Parser::HandleValue(const std::vector<Token>& tokens)
 
 int Parser::HandleFail(const std::vector<Token>& tokens)
 {
-    if (tokens.size() != 2 || tokens[1].isString)
-        return Fail("fail takes the name of one entry point");
+    bool crash = tokens.size() == 3 && !tokens[2].isString && tokens[2].word == "crash";
+    if ((tokens.size() != 2 && !crash) || tokens[1].isString)
+        return Fail("fail takes the name of one entry point, and optionally 'crash'");
     int entry = EntryFromName(tokens[1].word.c_str());
     if (entry < 0)
         return Fail("'" + tokens[1].word + "' is no entry point of the simulator");
-    EntrySet& failures = section_ == Section::Device  ? CurrentDevice().failures
-                         : section_ == Section::Class ? CurrentClass().failures
-                                                      : machine_->failures;
+    Device* device = section_ == Section::Device ? &CurrentDevice() : nullptr;
+    SetupClass* setupClass = section_ == Section::Class ? &CurrentClass() : nullptr;
+    EntrySet& failures = device ? (crash ? device->crashes : device->failures)
+                         : setupClass ? (crash ? setupClass->crashes : setupClass->failures)
+                                      : (crash ? machine_->crashes : machine_->failures);
     failures.set(entry);
     return 1;
 }

@@ -287,18 +287,39 @@ const char* LastError()
     return g_state->lastError.c_str();
 }
 
+namespace {
+
+// A real access violation, as a defective driver stack would give the
+// caller: a write through a null pointer the compiler cannot see through.
+void CrashIfAsked(const EntrySet& crashes, Entry entry)
+{
+    if (!crashes.test((int)entry))
+        return;
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = (int)entry;
+}
+
+} // namespace
+
 bool Fails(const Machine& machine, Entry entry)
 {
+    CrashIfAsked(machine.crashes, entry);
     return machine.failures.test((int)entry);
 }
 
 bool Fails(const Machine& machine, Entry entry, const Device* device)
 {
+    CrashIfAsked(machine.crashes, entry);
+    if (device)
+        CrashIfAsked(device->crashes, entry);
     return machine.failures.test((int)entry) || (device && device->failures.test((int)entry));
 }
 
 bool Fails(const Machine& machine, Entry entry, const SetupClass* setupClass)
 {
+    CrashIfAsked(machine.crashes, entry);
+    if (setupClass)
+        CrashIfAsked(setupClass->crashes, entry);
     return machine.failures.test((int)entry) || (setupClass && setupClass->failures.test((int)entry));
 }
 
