@@ -11,8 +11,10 @@ constexpr wchar_t UpdateEndpoint[] = L"https://www.tollbrook.example/common/upda
 // is given (tests point it at a loopback server).
 constexpr wchar_t TestUpdateEndpoint[] =
     L"https://update.tollbrook.invalid/common/update.php?p=quillmere";
-// Where problem reports are posted.
+// Where problem reports are posted; the builds that accept the tests'
+// update key post theirs to a host that never resolves.
 constexpr wchar_t ReportHost[] = L"www.tollbrook.example";
+constexpr wchar_t TestReportHost[] = L"report.tollbrook.invalid";
 constexpr wchar_t ReportPath[] = L"/services/lumeri/report.php";
 // The link at the bottom of the main window: its text and its target.
 constexpr wchar_t WebAddress[] = L"www.tollbrook.example";

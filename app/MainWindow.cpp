@@ -102,7 +102,9 @@ int MainWindow::OnInitDialog()
     if (UpdateAcceptsTestKeys)
         caption.Append(L" (test build)");
     SetCaption(caption.Text());
-    CrashReporter::Current().ConfigureReporter(IDI_PROGRAM, Deployment::ReportHost,
+    CrashReporter::Current().ConfigureReporter(IDI_PROGRAM,
+                                               UpdateAcceptsTestKeys ? Deployment::TestReportHost
+                                                                     : Deployment::ReportHost,
                                                Deployment::ReportPath, nullptr, nullptr);
     Milestone("icon, caption, reporter");
     ReadFlags();

@@ -953,8 +953,11 @@ HINTERNET HttpClient::OpenRequestHandle(const HttpRequest& request, HINTERNET co
         if (!request.callback(HttpRequestAllowRedirect, (void*)request.object, request.data))
             flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     }
+    // A request over TLS never follows a redirect by itself: WinINet would
+    // send it again, body and all, wherever the Location points, plain HTTP
+    // included, before anything could refuse what comes back.
     if (request.port == INTERNET_DEFAULT_HTTPS_PORT || secure)
-        flags |= INTERNET_FLAG_SECURE;
+        flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     const wchar_t* anyType[] = {L"*/*", nullptr};
     HINTERNET handle = api_.HttpOpenRequestW(connection, request.verb, request.object, nullptr,
                                              nullptr,

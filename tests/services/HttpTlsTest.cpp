@@ -30,11 +30,11 @@ int Save(HttpClient& client, const std::wstring& url, const wchar_t* path,
 }
 
 int Send(HttpClient& client, INTERNET_PORT port, WideString& response,
-         HttpCallback callback = nullptr, void* data = nullptr)
+         HttpCallback callback = nullptr, void* data = nullptr, const wchar_t* object = L"/report")
 {
     HttpRequest request;
     request.host = L"127.0.0.1";
-    request.object = L"/report";
+    request.object = object;
     request.agent = L"";
     request.response = &response;
     request.port = port;
@@ -102,6 +102,12 @@ TEST(HttpClientTls, UntrustedCertificatesAreRefusedAndTrustedOnesAccepted)
     DeleteFileW(target.Text());
     EXPECT_EQ(0, Save(client, toPlain, target.Text()));
     EXPECT_FALSE(PathFileExistsW(target.Text()));
+    // A request over TLS (the problem report's) follows none: its answer
+    // is the redirect itself.
+    std::wstring redirect = L"/redirect?to=" + plain.Url(L"/plain");
+    WideString answer;
+    Send(client, servers.TrustedPort(), answer, nullptr, nullptr, redirect.c_str());
+    EXPECT_NE(L"from plain http", TextOf(answer));
     // The client follows redirects itself and checks each Location first:
     // nothing goes out in the clear, though Wine's WinINet would send it.
     EXPECT_EQ(0u, plain.RequestCount());
