@@ -53,7 +53,8 @@ have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'instal
 ensure_tools() {
   # libz-mingw-w64-dev holds the static zlib of both MinGW targets.
   local wanted=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix clang lld wine64 xvfb cmake
-                ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap osslsigncode ccache)
+                ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap osslsigncode ccache
+                nlohmann-json3-dev python3-jsonschema)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done

@@ -1,0 +1,62 @@
+// The central promise: a machine saved as a snapshot and shown from it looks
+// exactly as it did live, tree and every property list; and the simulator
+// that loads the same snapshot shows it the same way again.
+
+#include <gtest/gtest.h>
+
+#include "SnapshotMachines.h"
+#include "common/ReferenceData.h"
+#include "common/ScratchFile.h"
+#include "common/SimulatedMachine.h"
+#include "snapshot/SnapshotBinding.h"
+#include "snapshot/SnapshotReader.h"
+
+#include <memory>
+
+namespace {
+
+std::string ShownLive(size_t step)
+{
+    DeviceTree live;
+    live.Start();
+    return ShownMachine(live, step);
+}
+
+void ExpectRoundTrip(size_t step)
+{
+    std::string live = ShownLive(step);
+    ASSERT_GT(live.size(), 1000u) << SimulatedMachine::LastError();
+    std::shared_ptr<Snapshot> captured = CaptureSimulated();
+    std::string text = SnapshotText(*captured);
+
+    auto read = std::make_shared<Snapshot>();
+    SnapshotProblem problem;
+    ASSERT_EQ(1, SnapshotReader::Read(text.data(), text.size(), *read, problem))
+        << "problem " << problem.kind << " at " << std::string(problem.where.begin(), problem.where.end());
+    SnapshotBinding binding;
+    DWORD error = 0;
+    ASSERT_EQ(1, binding.Serve(read, &error)) << error;
+    {
+        DeviceTree shown;
+        shown.Api().UseBinding(&binding);
+        shown.Start();
+        std::string fromSnapshot = ShownMachine(shown, step);
+        EXPECT_EQ("", FirstDifference(live, fromSnapshot)) << "shown from the snapshot";
+    }
+    EXPECT_EQ(0, binding.OpenSets());
+
+    ScratchFile file(L".quillmere.json");
+    ASSERT_TRUE(file.Write(text));
+    SimulatedMachine simulated{std::wstring(file.Path())};
+    std::string loaded = ShownLive(step);
+    EXPECT_EQ("", FirstDifference(live, loaded)) << "the snapshot loaded by the simulator: "
+                                                 << SimulatedMachine::LastError();
+}
+
+} // namespace
+
+TEST(SnapshotRoundTrip, DefaultMachine)
+{
+    SimulatedMachine machine;
+    ExpectRoundTrip(1);
+}
