@@ -60,3 +60,9 @@ TEST(SnapshotRoundTrip, DefaultMachine)
     SimulatedMachine machine;
     ExpectRoundTrip(1);
 }
+
+TEST(SnapshotRoundTrip, GeneratedMachineOf20000Devnodes)
+{
+    SimulatedMachine machine(ReferenceData::BesideExe(L"machine_20000.txt"));
+    ExpectRoundTrip(1);
+}
