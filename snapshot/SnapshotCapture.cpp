@@ -20,6 +20,8 @@ const ULONG InstanceIdRoom = 1024;
 // A value that keeps growing between two reads is given up after this many.
 const int MostReadAttempts = 8;
 const DWORD LongestValueName = 16384;
+// Most values fit; a larger one is read once more with room for it.
+const size_t InitialValueRoom = 4096;
 
 struct GuidHash {
     size_t operator()(const GUID& guid) const
@@ -76,6 +78,7 @@ private:
     std::vector<GUID> guids_;
     std::unordered_set<GUID, GuidHash, GuidEqual> noted_;
     std::vector<BYTE> buffer_;
+    std::vector<wchar_t> valueName_;
 };
 
 int Capturer::Run()
@@ -290,11 +293,10 @@ bool Capturer::ReadProperty(SP_DEVINFO_DATA& element, const DEVPROPKEY& key, Sna
 void Capturer::ReadKey(HKEY key, SnapshotKey& out)
 {
     out.present = true;
-    DWORD longestData = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     &longestData, nullptr, nullptr);
-    std::vector<wchar_t> name(LongestValueName + 1);
-    buffer_.resize(longestData + 16);
+    std::vector<wchar_t>& name = valueName_;
+    name.resize(LongestValueName + 1);
+    if (buffer_.size() < InitialValueRoom)
+        buffer_.resize(InitialValueRoom);
     bool grown = false;
     for (DWORD index = 0;;) {
         DWORD nameLength = (DWORD)name.size(), dataLength = (DWORD)buffer_.size(), type = 0;

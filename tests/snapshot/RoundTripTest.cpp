@@ -15,16 +15,18 @@
 
 namespace {
 
-std::string ShownLive(size_t step)
+std::string ShownLive()
 {
     DeviceTree live;
     live.Start();
-    return ShownMachine(live, step);
+    return ShownMachine(live);
 }
 
-void ExpectRoundTrip(size_t step)
+// `throughSimulator`: the simulator loads the saved snapshot and the model
+// shows it live once more.
+void ExpectRoundTrip(bool throughSimulator)
 {
-    std::string live = ShownLive(step);
+    std::string live = ShownLive();
     ASSERT_GT(live.size(), 1000u) << SimulatedMachine::LastError();
     std::shared_ptr<Snapshot> captured = CaptureSimulated();
     std::string text = SnapshotText(*captured);
@@ -40,15 +42,17 @@ void ExpectRoundTrip(size_t step)
         DeviceTree shown;
         shown.Api().UseBinding(&binding);
         shown.Start();
-        std::string fromSnapshot = ShownMachine(shown, step);
+        std::string fromSnapshot = ShownMachine(shown);
         EXPECT_EQ("", FirstDifference(live, fromSnapshot)) << "shown from the snapshot";
     }
     EXPECT_EQ(0, binding.OpenSets());
+    if (!throughSimulator)
+        return;
 
     ScratchFile file(L".quillmere.json");
     ASSERT_TRUE(file.Write(text));
     SimulatedMachine simulated{std::wstring(file.Path())};
-    std::string loaded = ShownLive(step);
+    std::string loaded = ShownLive();
     EXPECT_EQ("", FirstDifference(live, loaded)) << "the snapshot loaded by the simulator: "
                                                  << SimulatedMachine::LastError();
 }
@@ -58,11 +62,14 @@ void ExpectRoundTrip(size_t step)
 TEST(SnapshotRoundTrip, DefaultMachine)
 {
     SimulatedMachine machine;
-    ExpectRoundTrip(1);
+    ExpectRoundTrip(true);
 }
 
+// Every registry key costs Wine a few server round trips at each of the
+// three readings; the simulator's reading of a snapshot is the default
+// machine's part.
 TEST(SnapshotRoundTrip, GeneratedMachineOf20000Devnodes)
 {
     SimulatedMachine machine(ReferenceData::BesideExe(L"machine_20000.txt"));
-    ExpectRoundTrip(1);
+    ExpectRoundTrip(false);
 }
