@@ -1,6 +1,7 @@
 #include "snapshot/SnapshotReader.h"
 
 #include "services/Base64.h"
+#include "snapshot/IconFile.h"
 #include "snapshot/ValueForm.h"
 
 // The product runs without exceptions: the library then ends the process
@@ -267,6 +268,7 @@ public:
     bool binary(std::vector<std::uint8_t>&) { return Scalar(JsonFloat); }
     bool start_object(std::size_t);
     bool end_object();
+    bool EndObject();
     bool start_array(std::size_t);
     bool end_array();
     bool key(std::string& name);
@@ -291,6 +293,7 @@ private:
     };
 
     bool Scalar(JsonKind kind);
+    bool Start(JsonKind kind);
     bool Begin(JsonKind kind);
     bool Push(Frame frame, const char* label);
     bool ScanScalar(JsonKind kind);
@@ -460,22 +463,26 @@ bool Handler::key(std::string& name)
 
 bool Handler::start_object(std::size_t)
 {
-    if (scanning_) {
-        ++scanDepth_;
-        scanMember_ = NoMember;
-        return true;
-    }
-    return Begin(JsonObject);
+    return Start(JsonObject);
 }
 
 bool Handler::start_array(std::size_t)
+{
+    return Start(JsonArray);
+}
+
+bool Handler::Start(JsonKind kind)
 {
     if (scanning_) {
         ++scanDepth_;
         scanMember_ = NoMember;
         return true;
     }
-    return Begin(JsonArray);
+    bool going = Begin(kind);
+    // A container refused is entered all the same.
+    if (scanning_)
+        ++scanDepth_;
+    return going;
 }
 
 bool Handler::Begin(JsonKind kind)
@@ -612,6 +619,15 @@ bool Handler::end_object()
         --scanDepth_;
         return true;
     }
+    bool going = EndObject();
+    // A container refused at its end is left all the same.
+    if (scanning_)
+        --scanDepth_;
+    return going;
+}
+
+bool Handler::EndObject()
+{
     State state = stack_.back();
     switch (state.frame) {
     case Frame::Top:
@@ -881,6 +897,8 @@ bool Handler::ClassScalar(Member member, JsonKind kind)
             !DecodeBase64(encoded.Text(), setupClass.icon.data(), setupClass.icon.size(), &size))
             return Fail(SnapshotProblem::BadValue, Where(true));
         setupClass.icon.resize(size);
+        if (!IconFile::IsWellFormed(setupClass.icon))
+            return Fail(SnapshotProblem::BadValue, Where(true));
         return true;
     }
     case InstallerPropertyKeys:
@@ -1092,7 +1110,8 @@ bool Handler::parse_error(std::size_t position, const std::string&,
     if (strstr(error.what(), "UTF-8") || strstr(error.what(), "surrogate")) {
         problem.kind = SnapshotProblem::InvalidUtf8;
         problem.number = position;
-    } else if (size_ > 0 && position >= size_) {
+    } else if (size_ > 0 && position > size_) {
+        // The parser read past the last byte: the text stops in mid-value.
         problem.kind = SnapshotProblem::Truncated;
     } else {
         problem.kind = SnapshotProblem::NotJson;
