@@ -29,6 +29,14 @@ int SaveSnapshotText(const wchar_t* path, const std::string& text, DWORD* error,
     if (!error)
         error = &ignored;
     *error = ERROR_SUCCESS;
+    // Windows refuses to rename onto a read-only file; Wine does not, and
+    // a file the user protected stays as it is on both.
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+        *error = ERROR_ACCESS_DENIED;
+        return 0;
+    }
     WideString temporary;
     if (!CreateTemporaryBeside(path, temporary)) {
         *error = LastErrorOr(ERROR_CANNOT_MAKE);
