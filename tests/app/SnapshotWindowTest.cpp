@@ -310,3 +310,40 @@ TEST_F(SnapshotWindowTest, BadFilesAndFailedSavesAreToldInGermanWhileTheViewStay
     EXPECT_NE(std::wstring::npos, seen[1].text.find(L"konnte nicht als")) << seen[1].text;
     EXPECT_NE(std::wstring::npos, seen[1].text.find(L"Es wurde keine Datei geschrieben.")) << seen[1].text;
 }
+
+TEST_F(SnapshotWindowTest, ASavedMachineShowsAsItDidLive)
+{
+    TempDirectory folder(L"snapshot-shown");
+    ASSERT_TRUE(folder.Write(L"DESKTOP-7Q2K 2026-12-01.quillmere.json", SnapshotOf(nullptr, L"DESKTOP-7Q2K")));
+    WideString saved = folder.File(L"DESKTOP-7Q2K 2026-12-01.quillmere.json");
+    std::vector<std::wstring> live;
+    auto rowsOfTheEthernetAdapter = [&](std::vector<std::wstring>& rows) {
+        HTREEITEM ethernet = FindTreeNode(Tree(), [](const DeviceNode* n) { return n && n->devnode == 43; });
+        EXPECT_NE(nullptr, ethernet);
+        SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)ethernet);
+        rows.clear();
+        for (int i = 0; i < ListCount(List()); ++i)
+            rows.push_back(ListCell(List(), i, 0) + L"\t" + ListCell(List(), i, 1) + L"\t" +
+                           ListCell(List(), i, 2) + L"\t" + ListCell(List(), i, 3));
+    };
+    WaitForTree();
+    script.Then([&]() {
+        rowsOfTheEthernetAdapter(live);
+        EXPECT_GT(live.size(), 30u);
+        EXPECT_EQ(1, window.OpenSnapshotFile(saved.Text()));
+        return true;
+    });
+    script.Then([&]() {
+        EXPECT_EQ(78, TreeCount(Tree()));
+        std::vector<std::wstring> shown;
+        rowsOfTheEthernetAdapter(shown);
+        EXPECT_EQ(live, shown);
+        return true;
+    });
+    // tools/screenshot.sh snapshot photographs the window at this point.
+    wchar_t hold[16] = {};
+    if (GetEnvironmentVariableW(L"QUILL_SCREENSHOT_HOLD", hold, 16))
+        script.Wait((DWORD)_wtoi(hold));
+    EXPECT_EQ(42, script.Run());
+    EXPECT_TRUE(script.Finished());
+}
