@@ -24,7 +24,7 @@ public:
     PrivateHive& operator=(const PrivateHive&) = delete;
 
     // 1 when a hive is open; otherwise 0 and the system's error code.
-    int Open(DWORD* error);
+    [[nodiscard]] int Open(DWORD* error);
     // Unloads the hive and removes its files.
     void Close();
 

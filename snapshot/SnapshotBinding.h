@@ -32,7 +32,7 @@ public:
     // Serves `snapshot` from now on, with a new private hive for its keys;
     // 0 with the system's error code when no hive can be had (nothing
     // changes then).
-    int Serve(std::shared_ptr<const Snapshot> snapshot, DWORD* error);
+    [[nodiscard]] int Serve(std::shared_ptr<const Snapshot> snapshot, DWORD* error);
     // Serves nothing: every entry point fails, the hive is gone.
     void Stop();
     const Snapshot* Served() const { return snapshot_.get(); }

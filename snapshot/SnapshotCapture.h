@@ -12,5 +12,5 @@ public:
     // Replaces `snapshot`; 0 when the machine has no device tree to read.
     // Devices deeper than Snapshot::DeepestTree below the root and values
     // beyond Snapshot::LargestValue are left out, as no snapshot holds them.
-    static int Capture(const DeviceApi& api, const SnapshotHeader& header, Snapshot& snapshot);
+    [[nodiscard]] static int Capture(const DeviceApi& api, const SnapshotHeader& header, Snapshot& snapshot);
 };

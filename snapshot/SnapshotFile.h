@@ -17,5 +17,5 @@ const SnapshotFileCalls& SystemSnapshotFileCalls();
 // Writes `text` to `path` whole or not at all: into a new file beside it,
 // flushed, then renamed onto `path` (replacing a file of that name only
 // then). On failure no file is left and `error` holds the system's code.
-int SaveSnapshotText(const wchar_t* path, const std::string& text, DWORD* error,
+[[nodiscard]] int SaveSnapshotText(const wchar_t* path, const std::string& text, DWORD* error,
                      const SnapshotFileCalls& calls = SystemSnapshotFileCalls());

@@ -44,7 +44,7 @@ public:
     // Reads a snapshot's JSON text into `snapshot` (replaced) and indexes
     // it; 0 with `problem` set for anything that is not a sound snapshot of
     // this format version within the limits of Snapshot.
-    static int Read(const char* text, size_t size, Snapshot& snapshot, SnapshotProblem& problem);
+    [[nodiscard]] static int Read(const char* text, size_t size, Snapshot& snapshot, SnapshotProblem& problem);
     // The same for a file; the file is only read.
-    static int ReadFile(const wchar_t* path, Snapshot& snapshot, SnapshotProblem& problem);
+    [[nodiscard]] static int ReadFile(const wchar_t* path, Snapshot& snapshot, SnapshotProblem& problem);
 };

@@ -170,10 +170,12 @@ void WriteValue(Json& json, ValueKind kind, const SnapshotValue& value)
         break;
     }
     case ValueForm::Time:
-        TimeString(NumberOf(value.bytes), spelled);
-        json.Raw(", ");
-        json.Key("time");
-        json.Ascii(spelled);
+        // Chosen only for a time that has a spelling.
+        if (TimeString(NumberOf(value.bytes), spelled)) {
+            json.Raw(", ");
+            json.Key("time");
+            json.Ascii(spelled);
+        }
         break;
     case ValueForm::Base64:
         json.Raw(", ");

@@ -10,5 +10,5 @@
 class SnapshotWriter {
 public:
     // Replaces `out`; 0 when memory runs out.
-    static int Write(const Snapshot& snapshot, std::string& out);
+    [[nodiscard]] static int Write(const Snapshot& snapshot, std::string& out);
 };

@@ -48,12 +48,12 @@ std::vector<BYTE> NumberBytes(unsigned long long number, int width);
 // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} in upper case, and its reading
 // (either case of hexadecimal digits); 0 for anything else.
 std::string GuidString(const GUID& guid);
-int ParseGuidString(const char* text, size_t length, GUID& guid);
+[[nodiscard]] int ParseGuidString(const char* text, size_t length, GUID& guid);
 
 // FILETIME ticks as "2023-12-31T23:59:59.0000000Z"; 0 for a time after the
 // year 9999, which has no such spelling.
-int TimeString(unsigned long long ticks, std::string& text);
+[[nodiscard]] int TimeString(unsigned long long ticks, std::string& text);
 // The exact spelling above back to ticks; 0 for anything else.
-int ParseTimeString(const char* text, size_t length, unsigned long long& ticks);
+[[nodiscard]] int ParseTimeString(const char* text, size_t length, unsigned long long& ticks);
 // A whole second of a SYSTEMTIME as "2026-12-09T08:21:00Z".
 std::string SecondString(const SYSTEMTIME& time);

@@ -44,7 +44,7 @@ std::string SnapshotOf(const char* machineText, const wchar_t* computer)
     Snapshot snapshot;
     EXPECT_EQ(1, SnapshotCapture::Capture(model.Api(), header, snapshot));
     std::string text;
-    SnapshotWriter::Write(snapshot, text);
+    EXPECT_EQ(1, SnapshotWriter::Write(snapshot, text));
     return text;
 }
 

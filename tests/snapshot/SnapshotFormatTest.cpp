@@ -66,7 +66,7 @@ TEST(SnapshotFormat, EveryValueReadsBackAsWritten)
     }
     // And the text it writes again is the same text.
     std::string again;
-    SnapshotWriter::Write(read, again);
+    EXPECT_EQ(1, SnapshotWriter::Write(read, again));
     EXPECT_EQ(text, again);
 }
 

@@ -53,7 +53,7 @@ std::shared_ptr<Snapshot> CaptureSimulated()
 std::string SnapshotText(const Snapshot& snapshot)
 {
     std::string text;
-    SnapshotWriter::Write(snapshot, text);
+    EXPECT_EQ(1, SnapshotWriter::Write(snapshot, text));
     return text;
 }
 

@@ -135,6 +135,6 @@ Snapshot SampleSnapshot()
 std::string SampleText()
 {
     std::string text;
-    SnapshotWriter::Write(SampleSnapshot(), text);
+    EXPECT_EQ(1, SnapshotWriter::Write(SampleSnapshot(), text));
     return text;
 }

@@ -127,19 +127,20 @@ Figures Measure(const wchar_t* machine)
         // The simulator writes a device's keys when they are first opened,
         // as they stand ready on Windows: once, before the timing.
         Snapshot warm;
-        SnapshotCapture::Capture(live.Api(), header, warm);
+        if (!SnapshotCapture::Capture(live.Api(), header, warm))
+            printf("%ls: no device tree to save\n", machine);
     }
     std::vector<double> save, capture, write, file, fileFloor, open, read, parse, serve, parseFloor, shown;
     for (int round = 0; round < Rounds; ++round) {
         double start = Now();
         Snapshot snapshot;
-        SnapshotCapture::Capture(live.Api(), header, snapshot);
+        bool ok = SnapshotCapture::Capture(live.Api(), header, snapshot);
         double captured = Now();
         std::string text;
-        SnapshotWriter::Write(snapshot, text);
+        ok = SnapshotWriter::Write(snapshot, text) && ok;
         double written = Now();
         DWORD error = 0;
-        SaveSnapshotText(target.c_str(), text, &error);
+        ok = SaveSnapshotText(target.c_str(), text, &error) && ok;
         double saved = Now();
         save.push_back(saved - start);
         capture.push_back(captured - start);
@@ -163,11 +164,13 @@ Figures Measure(const wchar_t* machine)
         double loaded = Now();
         auto opened = std::make_shared<Snapshot>();
         SnapshotProblem problem;
-        SnapshotReader::Read(bytes.data(), bytes.size(), *opened, problem);
+        ok = SnapshotReader::Read(bytes.data(), bytes.size(), *opened, problem) && ok;
         double parsed = Now();
         SnapshotBinding binding;
-        binding.Serve(opened, &error);
+        ok = binding.Serve(opened, &error) && ok;
         double served = Now();
+        if (!ok)
+            printf("%ls: a save or an open failed (problem %d, error %lu)\n", machine, problem.kind, error);
         open.push_back(served - start);
         read.push_back(loaded - start);
         parse.push_back(parsed - loaded);
