@@ -500,8 +500,7 @@ void MainWindow::Refresh()
     KillTimer(Window(), RefreshTimer);
     Milestone("first refresh begins");
     WideString filter;
-    if (filterBox_.Window())
-        GetItemText(IDC_FILTER, filter);
+    FilterText(filter);
     if (!started_ && !startSnapshot_.IsEmpty()) {
         WideString path = startSnapshot_;
         startSnapshot_.Clear();
@@ -521,11 +520,17 @@ void MainWindow::Refresh()
     started_ = true;
 }
 
+void MainWindow::FilterText(WideString& filter)
+{
+    filter.Clear();
+    if (filterBox_.Window())
+        GetItemText(IDC_FILTER, filter);
+}
+
 void MainWindow::Refilter()
 {
     WideString filter;
-    if (filterBox_.Window())
-        GetItemText(IDC_FILTER, filter);
+    FilterText(filter);
     model_.RebuildTree(tree_, filter.Text());
     model_.FillPropertyList(list_, nullptr);
 }
@@ -783,8 +788,7 @@ void MainWindow::SwitchMachine(DeviceBinding* binding)
     model_.Api().UseBinding(binding);
     model_.Start();
     WideString filter;
-    if (filterBox_.Window())
-        GetItemText(IDC_FILTER, filter);
+    FilterText(filter);
     // A filter shows the nodes of the last reading: there must be one.
     if (!filter.IsEmpty())
         model_.RebuildTree(tree_, nullptr);

@@ -116,6 +116,7 @@ private:
     void SavePlacement();
     void StartRefresh(UINT delay);
     void Refresh();
+    void FilterText(WideString& filter);
     void Refilter();
     void AddSnapshotMenuItems();
     void UpdateSnapshotState();

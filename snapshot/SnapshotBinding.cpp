@@ -58,6 +58,7 @@ DWORD FindElement(HDEVINFO handle, const SP_DEVINFO_DATA* element, const Snapsho
     return ERROR_SUCCESS;
 }
 
+// The served snapshot's device of a devnode handle, and its index.
 CONFIGRET FindDevice(DEVINST devnode, const Snapshot*& snapshot, int& index)
 {
     snapshot = Served();
@@ -65,6 +66,15 @@ CONFIGRET FindDevice(DEVINST devnode, const Snapshot*& snapshot, int& index)
         return CR_FAILURE;
     index = snapshot->FindDevice(devnode);
     return index < 0 ? CR_INVALID_DEVNODE : CR_SUCCESS;
+}
+
+CONFIGRET FindDevice(DEVINST devnode, const SnapshotDevice*& device)
+{
+    const Snapshot* snapshot;
+    int index;
+    CONFIGRET result = FindDevice(devnode, snapshot, index);
+    device = result == CR_SUCCESS ? &snapshot->devices[index] : nullptr;
+    return result;
 }
 
 BOOL CopyKeys(const std::vector<DEVPROPKEY>& keys, DEVPROPKEY* array, DWORD count, PDWORD required)
@@ -136,12 +146,11 @@ CONFIGRET WINAPI GetDeviceId(DEVINST devnode, PWSTR buffer, ULONG length, ULONG)
 {
     if (!buffer)
         return CR_INVALID_POINTER;
-    const Snapshot* snapshot;
-    int index;
-    CONFIGRET result = FindDevice(devnode, snapshot, index);
+    const SnapshotDevice* found;
+    CONFIGRET result = FindDevice(devnode, found);
     if (result != CR_SUCCESS)
         return result;
-    const SnapshotDevice& device = snapshot->devices[index];
+    const SnapshotDevice& device = *found;
     if (!device.hasInstanceId)
         return CR_FAILURE;
     if (length == 0)
@@ -161,12 +170,11 @@ CONFIGRET WINAPI GetRegistryProperty(DEVINST devnode, ULONG code, PULONG type, P
         return CR_INVALID_FLAG;
     if (code < 1 || code > Snapshot::LastRegistryProperty)
         return CR_INVALID_PROPERTY;
-    const Snapshot* snapshot;
-    int index;
-    CONFIGRET result = FindDevice(devnode, snapshot, index);
+    const SnapshotDevice* device;
+    CONFIGRET result = FindDevice(devnode, device);
     if (result != CR_SUCCESS)
         return result;
-    const SnapshotRegistryProperty* property = snapshot->devices[index].FindRegistryProperty(code);
+    const SnapshotRegistryProperty* property = device->FindRegistryProperty(code);
     if (!property)
         return CR_NO_SUCH_VALUE;
     const SnapshotValue& value = property->value;
@@ -186,16 +194,14 @@ CONFIGRET WINAPI GetStatus(PULONG status, PULONG problem, DEVINST devnode, ULONG
 {
     if (!status || !problem)
         return CR_INVALID_POINTER;
-    const Snapshot* snapshot;
-    int index;
-    CONFIGRET result = FindDevice(devnode, snapshot, index);
+    const SnapshotDevice* device;
+    CONFIGRET result = FindDevice(devnode, device);
     if (result != CR_SUCCESS)
         return result;
-    const SnapshotDevice& device = snapshot->devices[index];
-    if (!device.hasStatus)
+    if (!device->hasStatus)
         return CR_FAILURE;
-    *status = device.status;
-    *problem = device.problem;
+    *status = device->status;
+    *problem = device->problem;
     return CR_SUCCESS;
 }
 
