@@ -353,6 +353,7 @@ int MainWindow::CanClose(INT_PTR result)
     model_.Api().UseBinding(nullptr);
     snapshots_.Stop();
     snapshotPath_.Clear();
+    liveSetupLibrary_.Release();
     return 1;
 }
 
@@ -781,12 +782,19 @@ void MainWindow::ShowMessage(const WideString& text)
 
 void MainWindow::SwitchMachine(DeviceBinding* binding)
 {
+    // While a snapshot is shown the system's setup library stays loaded, so
+    // that going back finds the one the machine was read with: a library
+    // loaded meanwhile as another's dependency could otherwise take its name.
+    if (binding && !liveSetupLibrary_.IsLoaded())
+        liveSetupLibrary_.LoadKnownDll(DeviceApi::SystemLibraries.setup);
     // The items point at the nodes that Stop deletes.
     model_.FillPropertyList(list_, nullptr);
     tree_.DeleteAllItems();
     model_.Stop();
     model_.Api().UseBinding(binding);
     model_.Start();
+    if (!binding)
+        liveSetupLibrary_.Release();
     WideString filter;
     FilterText(filter);
     // A filter shows the nodes of the last reading: there must be one.

@@ -179,4 +179,5 @@ private:
     WideString snapshotPath_;
     WideString startSnapshot_;
     HHOOK snapshotKeys_ = nullptr;
+    LibraryHolder liveSetupLibrary_;
 };
