@@ -2,7 +2,8 @@
 # Quillmere's one entry point on Linux: installs what is missing, cross-builds
 # with MinGW-w64 and runs under 64-bit Wine.
 #
-#   ./build.sh run     build, then start Quillmere.exe (x64) on the simulated machine
+#   ./build.sh run [FILE]  build, then start Quillmere.exe (x64) on the simulated machine
+#                      (FILE: a machine file or a snapshot to simulate)
 #   ./build.sh test    build with GCC and with clang, for x86_64 and for i686, then
 #                      run every test of both x86_64 builds under Wine and Xvfb on a
 #                      Windows 7 prefix, and the release-dependent tests of the GCC
@@ -60,7 +61,7 @@ ensure_tools() {
   # libz-mingw-w64-dev holds the static zlib of both MinGW targets.
   local wanted=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix clang lld wine64 xvfb cmake
                 ninja-build imagemagick libz-mingw-w64-dev python3 openssl debootstrap osslsigncode ccache
-                googletest)
+                googletest nlohmann-json3-dev python3-jsonschema)
   local missing=()
   local p
   for p in "${wanted[@]}"; do have_package "$p" || missing+=("$p"); done
@@ -341,7 +342,9 @@ run_program() {
   fi
   prepare_wine
   # The device simulator (bin/setupapi.dll, reading bin/machine.txt) stands
-  # in for the configuration manager that Wine does not provide.
+  # in for the configuration manager that Wine does not provide; a machine
+  # file or a snapshot given first is the machine it simulates.
+  if [ $# -gt 0 ] && [ -f "$1" ]; then export QUILLMERE_SIM_MACHINE="Z:$(realpath "$1")"; shift; fi
   cd "$build/release"
   if [ -z "$headless" ]; then
     WINEDLLOVERRIDES="setupapi=n,b;$WINEDLLOVERRIDES" "$wine" Quillmere.exe "$@"

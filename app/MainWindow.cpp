@@ -1,13 +1,22 @@
 #include "app/MainWindow.h"
 #include "app/Clipboard.h"
 #include "app/Deployment.h"
+#include "app/SnapshotFileDialog.h"
+#include "app/SnapshotMessages.h"
 #include "properties/PropertyList.h"
 #include "report/CrashReporter.h"
 #include "resources/resource.h"
+#include "services/RegistryKey.h"
+#include "snapshot/SnapshotCapture.h"
+#include "snapshot/SnapshotFile.h"
+#include "snapshot/SnapshotWriter.h"
+#include "snapshot/ThisComputer.h"
 #include "ui/VersionText.h"
 #include "update/ProgramStart.h"
 #include "update/UpdateRecovery.h"
 #include "update/UpdateSignature.h"
+
+#include <shellapi.h>
 
 #include <commctrl.h>
 #include <wchar.h>
@@ -65,6 +74,11 @@ namespace {
 // Exists before the entry point runs, like the rest of the process's state.
 MainWindow TheMainWindow;
 
+// The window whose Ctrl+S and Ctrl+O the thread's dialog loop hands over.
+MainWindow* g_snapshotKeysWindow = nullptr;
+
+const wchar_t SnapshotFolderValue[] = L"SnapshotFolder";
+
 } // namespace
 
 MainWindow& MainWindow::Current()
@@ -115,6 +129,7 @@ int MainWindow::OnInitDialog()
     Milestone("list set up");
     SetUpFurnishings();
     NameControls();
+    AddSnapshotMenuItems();
     Milestone("furnishings");
     RestorePlacement();
     grip_.Attach(Window());
@@ -350,6 +365,14 @@ int MainWindow::CanClose(INT_PTR result)
     anchors_.Clear();
     updater_.StopCheck();
     // The update check stops here.
+    if (snapshotKeys_)
+        UnhookWindowsHookEx(snapshotKeys_);
+    snapshotKeys_ = nullptr;
+    g_snapshotKeysWindow = nullptr;
+    model_.Api().UseBinding(nullptr);
+    snapshots_.Stop();
+    snapshotPath_.Clear();
+    liveSetupLibrary_.Release();
     return 1;
 }
 
@@ -383,6 +406,12 @@ int MainWindow::OnCommand(int id, WPARAM wParam, LPARAM lParam)
     case ID_TREE_REFRESH:
         StartRefresh(StartRefreshDelay);
         return 1;
+    case ID_SAVE_SNAPSHOT:
+        SaveSnapshot();
+        return 1;
+    case ID_OPEN_SNAPSHOT:
+        OpenSnapshot();
+        return 1;
     default:
         return DialogWindow::OnCommand(id, wParam, lParam);
     }
@@ -403,8 +432,26 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         Refresh();
         return 1;
     case WM_DEVICECHANGE:
-        StartRefresh(DeviceChangeDelay);
+        // A snapshot does not change with this machine's devices.
+        if (!ShowsSnapshot())
+            StartRefresh(DeviceChangeDelay);
         break;
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case ID_SAVE_SNAPSHOT:
+            SaveSnapshot();
+            return 1;
+        case ID_OPEN_SNAPSHOT:
+            OpenSnapshot();
+            return 1;
+        case ID_THIS_COMPUTER:
+            ShowThisComputer();
+            return 1;
+        }
+        break;
+    case WM_DROPFILES:
+        OnDropFiles((HDROP)wParam);
+        return 1;
     case WM_SIZE:
         grip_.OnSize();
         anchors_.Resize(wParam, lParam);
@@ -472,18 +519,38 @@ void MainWindow::Refresh()
 {
     KillTimer(Window(), RefreshTimer);
     Milestone("first refresh begins");
-    Refilter();
+    WideString filter;
+    FilterText(filter);
+    if (!started_ && !startSnapshot_.IsEmpty()) {
+        WideString path = startSnapshot_;
+        startSnapshot_.Clear();
+        if (!OpenSnapshotFile(path.Text()))
+            Refilter();
+    } else if (ShowsSnapshot() && filter.IsEmpty()) {
+        // As the live machine is read again, the file is: a file that no
+        // longer opens leaves the view as it was.
+        WideString path = snapshotPath_;
+        OpenSnapshotFile(path.Text());
+    } else {
+        Refilter();
+    }
     Milestone("first refresh ends");
     if (!started_ && !afterStart_.Start(Window(), AfterFirstPicture, this))
         AfterFirstPicture(this);
     started_ = true;
 }
 
+void MainWindow::FilterText(WideString& filter)
+{
+    filter.Clear();
+    if (filterBox_.Window())
+        GetItemText(IDC_FILTER, filter);
+}
+
 void MainWindow::Refilter()
 {
     WideString filter;
-    if (filterBox_.Window())
-        GetItemText(IDC_FILTER, filter);
+    FilterText(filter);
     model_.RebuildTree(tree_, filter.Text());
     model_.FillPropertyList(list_, nullptr);
 }
@@ -664,4 +731,230 @@ int MainWindow::OnListCompare(int first, int second, int* declined, ListViewCont
                               void* self)
 {
     return Self(self)->CompareRows(first, second, declined);
+}
+
+void MainWindow::UseCommandLine(const wchar_t* commandLine)
+{
+    startSnapshot_.Clear();
+    int count = 0;
+    wchar_t** arguments = commandLine && *commandLine ? CommandLineToArgvW(commandLine, &count) : nullptr;
+    if (!arguments)
+        return;
+    if (count == 2)
+        startSnapshot_ = arguments[1];
+    LocalFree(arguments);
+}
+
+void MainWindow::AddSnapshotMenuItems()
+{
+    HMENU menu = GetSystemMenu(Window(), FALSE);
+    if (menu) {
+        WideString text;
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, ID_SAVE_SNAPSHOT, strings_.Get(IDS_SAVE_SNAPSHOT, &text));
+        AppendMenuW(menu, MF_STRING, ID_OPEN_SNAPSHOT, strings_.Get(IDS_OPEN_SNAPSHOT, &text));
+        AppendMenuW(menu, MF_STRING, ID_THIS_COMPUTER, strings_.Get(IDS_THIS_COMPUTER, &text));
+    }
+    // A modal dialog's loop has no accelerators: its message filter hands
+    // the two keys over as commands.
+    g_snapshotKeysWindow = this;
+    snapshotKeys_ = SetWindowsHookExW(WH_MSGFILTER, FilterSnapshotKeys, nullptr, GetCurrentThreadId());
+    DragAcceptFiles(Window(), TRUE);
+    UpdateSnapshotState();
+}
+
+LRESULT CALLBACK MainWindow::FilterSnapshotKeys(int code, WPARAM wParam, LPARAM lParam)
+{
+    const MSG* message = (const MSG*)lParam;
+    MainWindow* window = g_snapshotKeysWindow;
+    if (code == MSGF_DIALOGBOX && window && window->Window() && message->message == WM_KEYDOWN &&
+        (message->wParam == 'S' || message->wParam == 'O') && window->ControlKeyDown() &&
+        !(GetKeyState(VK_MENU) & 0x8000) &&
+        (message->hwnd == window->Window() || IsChild(window->Window(), message->hwnd))) {
+        PostMessageW(window->Window(), WM_COMMAND,
+                     message->wParam == 'S' ? ID_SAVE_SNAPSHOT : ID_OPEN_SNAPSHOT, 0);
+        return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void MainWindow::UpdateSnapshotState()
+{
+    WideString caption, program;
+    CaptionWithVersion(L"Quillmere", nullptr, program);
+    const Snapshot* shown = snapshots_.Served();
+    if (ShowsSnapshot() && shown)
+        SnapshotMessages::Caption(strings_, program.Text(), snapshotPath_.Text(), shown->header.computer,
+                                  shown->header.taken, caption);
+    else
+        caption = program;
+    SetCaption(caption.Text());
+    HMENU menu = GetSystemMenu(Window(), FALSE);
+    if (menu)
+        EnableMenuItem(menu, ID_THIS_COMPUTER, MF_BYCOMMAND | (ShowsSnapshot() ? MF_ENABLED : MF_GRAYED));
+}
+
+void MainWindow::ShowMessage(const WideString& text)
+{
+    MessageBoxW(Window(), text.Text(), L"Quillmere", MB_OK | MB_ICONWARNING);
+}
+
+void MainWindow::SwitchMachine(DeviceBinding* binding)
+{
+    // While a snapshot is shown the system's setup library stays loaded, so
+    // that going back finds the one the machine was read with: a library
+    // loaded meanwhile as another's dependency could otherwise take its name.
+    if (binding && !liveSetupLibrary_.IsLoaded())
+        liveSetupLibrary_.LoadKnownDll(DeviceApi::SystemLibraries.setup);
+    // The items point at the nodes that Stop deletes.
+    model_.FillPropertyList(list_, nullptr);
+    tree_.DeleteAllItems();
+    model_.Stop();
+    model_.Api().UseBinding(binding);
+    model_.Start();
+    if (!binding)
+        liveSetupLibrary_.Release();
+    WideString filter;
+    FilterText(filter);
+    // A filter shows the nodes of the last reading: there must be one.
+    if (!filter.IsEmpty())
+        model_.RebuildTree(tree_, nullptr);
+    Refilter();
+}
+
+int MainWindow::ServeSnapshot(const wchar_t* path)
+{
+    auto snapshot = std::make_shared<Snapshot>();
+    SnapshotProblem problem;
+    WideString text;
+    if (!SnapshotReader::ReadFile(path, *snapshot, problem)) {
+        SnapshotMessages::NotOpened(strings_, path, problem, text);
+        ShowMessage(text);
+        return 0;
+    }
+    DWORD error = 0;
+    if (!snapshots_.Serve(snapshot, &error)) {
+        SnapshotMessages::NoHive(strings_, path, error, text);
+        ShowMessage(text);
+        return 0;
+    }
+    return 1;
+}
+
+int MainWindow::OpenSnapshotFile(const wchar_t* path)
+{
+    WideString full;
+    if (!full.Reserve(MAX_PATH * 4) ||
+        !GetFullPathNameW(path, (DWORD)full.Capacity() - 1, full.Buffer(), nullptr))
+        full = path;
+    else
+        full.Recompute();
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    int served = ServeSnapshot(full.Text());
+    if (served) {
+        snapshotPath_ = full;
+        SwitchMachine(&snapshots_);
+        UpdateSnapshotState();
+    }
+    SetCursor(previous);
+    return served;
+}
+
+void MainWindow::ShowThisComputer()
+{
+    if (!ShowsSnapshot())
+        return;
+    snapshotPath_.Clear();
+    SwitchMachine(nullptr);
+    snapshots_.Stop();
+    UpdateSnapshotState();
+}
+
+int MainWindow::SaveSnapshotTo(const wchar_t* path)
+{
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    const Snapshot* shown = snapshots_.Served();
+    SnapshotHeader header = ShowsSnapshot() && shown ? shown->header : ThisComputerHeader();
+    Snapshot snapshot;
+    std::string text;
+    DWORD error = 0;
+    WideString message;
+    int saved = 0;
+    if (!SnapshotCapture::Capture(model_.Api(), header, snapshot))
+        strings_.Get(IDS_SNAPSHOT_NOTHING_TO_SAVE, &message);
+    else if (!SnapshotWriter::Write(snapshot, text) || !SaveSnapshotText(path, text, &error))
+        SnapshotMessages::NotSaved(strings_, path, error ? error : ERROR_OUTOFMEMORY, message);
+    else
+        saved = 1;
+    SetCursor(previous);
+    if (!saved)
+        ShowMessage(message);
+    return saved;
+}
+
+void MainWindow::SnapshotFolder(WideString& folder)
+{
+    RegistryKey settings;
+    if (!settings.OpenRead(settingsRoot_, settingsPath_.Text()) ||
+        !settings.ReadText(SnapshotFolderValue, folder) || folder.IsEmpty())
+        SnapshotFileDialog::DocumentsFolder(folder);
+}
+
+void MainWindow::RememberSnapshotFolder(const wchar_t* path)
+{
+    WideString folder = path;
+    int slash = -1;
+    for (int i = 0; i < folder.Length(); ++i)
+        if (folder.At(i) == L'\\' || folder.At(i) == L'/')
+            slash = i;
+    if (slash < 0)
+        return;
+    folder.Truncate(slash);
+    RegistryKey settings;
+    if (settings.CreateWrite(settingsRoot_, settingsPath_.Text()))
+        settings.WriteText(SnapshotFolderValue, folder.Text());
+}
+
+void MainWindow::SaveSnapshot()
+{
+    const Snapshot* shown = snapshots_.Served();
+    std::wstring computer = ShowsSnapshot() && shown ? shown->header.computer : ThisComputerName();
+    SYSTEMTIME date;
+    GetLocalTime(&date);
+    if (ShowsSnapshot() && shown && shown->header.taken.size() >= 10) {
+        // The day the snapshot shown was taken.
+        const std::wstring& taken = shown->header.taken;
+        date.wYear = (WORD)_wtoi(taken.substr(0, 4).c_str());
+        date.wMonth = (WORD)_wtoi(taken.substr(5, 2).c_str());
+        date.wDay = (WORD)_wtoi(taken.substr(8, 2).c_str());
+    }
+    WideString folder, name, path;
+    SnapshotFolder(folder);
+    SnapshotFileDialog::DefaultName(computer, date, name);
+    if (!SnapshotFileDialog::AskSave(Window(), strings_, folder.Text(), name.Text(), path))
+        return;
+    if (SaveSnapshotTo(path.Text()))
+        RememberSnapshotFolder(path.Text());
+}
+
+void MainWindow::OpenSnapshot()
+{
+    WideString folder, path;
+    SnapshotFolder(folder);
+    if (!SnapshotFileDialog::AskOpen(Window(), strings_, folder.Text(), path))
+        return;
+    if (OpenSnapshotFile(path.Text()))
+        RememberSnapshotFolder(path.Text());
+}
+
+void MainWindow::OnDropFiles(HDROP drop)
+{
+    WideString path;
+    UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+    if (length && path.Reserve((int)length + 1) &&
+        DragQueryFileW(drop, 0, path.Buffer(), (UINT)path.Capacity()))
+        path.Recompute();
+    DragFinish(drop);
+    if (!path.IsEmpty())
+        OpenSnapshotFile(path.Text());
 }

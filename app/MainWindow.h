@@ -1,9 +1,11 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include "devices/DeviceTree.h"
 #include "services/SettingsStore.h"
+#include "snapshot/SnapshotBinding.h"
 #include "ui/AccessibleNames.h"
 #include "ui/DeferredCall.h"
 #include "ui/DialogWindow.h"
@@ -75,6 +77,22 @@ public:
     typedef void (*StartupObserver)(const char* milestone, void* data);
     void ObserveStartup(StartupObserver observer, void* data);
 
+    // Snapshots. A snapshot's path as the only argument of `commandLine`
+    // is shown at start instead of this computer.
+    void UseCommandLine(const wchar_t* commandLine);
+    const wchar_t* StartSnapshot() const { return startSnapshot_.Text(); }
+    // Saves this machine (or the snapshot shown) to `path`; 1 when saved,
+    // else the user has been told why.
+    int SaveSnapshotTo(const wchar_t* path);
+    // Shows the snapshot `path` instead of what is shown; 1 when shown, else
+    // the user has been told why and the view is as it was.
+    int OpenSnapshotFile(const wchar_t* path);
+    // The live machine again.
+    void ShowThisComputer();
+    bool ShowsSnapshot() const { return !snapshotPath_.IsEmpty(); }
+    const wchar_t* SnapshotPath() const { return snapshotPath_.Text(); }
+    const SnapshotBinding& Snapshots() const { return snapshots_; }
+
 private:
     void Milestone(const char* name);
     void SetUpTree();
@@ -99,7 +117,19 @@ private:
     void SavePlacement();
     void StartRefresh(UINT delay);
     void Refresh();
+    void FilterText(WideString& filter);
     void Refilter();
+    void AddSnapshotMenuItems();
+    void UpdateSnapshotState();
+    void SaveSnapshot();
+    void OpenSnapshot();
+    int ServeSnapshot(const wchar_t* path);
+    void SwitchMachine(DeviceBinding* binding);
+    void OnDropFiles(HDROP drop);
+    void ShowMessage(const WideString& text);
+    void SnapshotFolder(WideString& folder);
+    void RememberSnapshotFolder(const wchar_t* path);
+    static LRESULT CALLBACK FilterSnapshotKeys(int code, WPARAM wParam, LPARAM lParam);
     void CopyListRows();
     void CopyTreeItem();
     bool ControlKeyDown() const;
@@ -147,4 +177,11 @@ private:
     // Set from the first close on: the update check's wait dispatches
     // messages, and a second close arriving then is the same close.
     bool closing_ = false;
+    // The snapshot shown (its full path; empty: this computer) and the one
+    // the command line asked for.
+    SnapshotBinding snapshots_;
+    WideString snapshotPath_;
+    WideString startSnapshot_;
+    HHOOK snapshotKeys_ = nullptr;
+    LibraryHolder liveSetupLibrary_;
 };

@@ -7,8 +7,9 @@
 #include "update/UpdateRecovery.h"
 #include "update/UpdateSignature.h"
 
-// Quillmere takes no arguments: it runs its one window and returns the
-// dialog's result (1 after Exit, 0 after Escape or the close box).
+// Quillmere runs its one window and returns the dialog's result (1 after
+// Exit, 0 after Escape or the close box). Its only argument, when it is
+// given one, is a snapshot to show.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     // A crash from here on is offered like any other, the start-up
@@ -22,5 +23,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // folder's program runs instead.
     if (!RecoverAtStart())
         return 0;
+    MainWindow::Current().UseCommandLine(GetCommandLineW());
     return (int)MainWindow::Current().Run(instance, IDD_MAIN, 0, nullptr);
 }

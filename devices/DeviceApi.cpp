@@ -1,4 +1,5 @@
 #include "devices/DeviceApi.h"
+#include "devices/DeviceBinding.h"
 #include "devices/DeviceNode.h"
 
 #include <string.h>
@@ -94,6 +95,12 @@ void DeviceApi::BindGroup(const LibraryHolder& library, int first, int count, in
 int DeviceApi::Bind()
 {
     Unbind();
+    if (binding_) {
+        binding_->FillSlots(*this);
+        if (topLevel_)
+            topLevel_->Reset();
+        return 1;
+    }
     // The setup library is a known DLL: the system's own on Windows, and
     // under Wine the device simulator that a DLL override puts beside the
     // executable. It is loaded first, so that the libraries loaded from the

@@ -11,6 +11,7 @@
 #include "services/WideString.h"
 
 class NodeList;
+class DeviceBinding;
 
 #ifndef DICLASSPROP_INSTALLER
 #define DICLASSPROP_INSTALLER 0x00000001
@@ -174,6 +175,10 @@ struct DeviceApi {
     // The owner's top-level node list, emptied by Bind and Unbind.
     void AttachNodes(NodeList* topLevel) { topLevel_ = topLevel; }
     void UseLibraries(const LibraryNames& names) { names_ = names; }
+    // The entry points of `binding` instead of the libraries from the next
+    // Bind on; nullptr returns to the libraries.
+    void UseBinding(DeviceBinding* binding) { binding_ = binding; }
+    DeviceBinding* Binding() const { return binding_; }
 
     // Binds every slot it can; always returns 1.
     [[nodiscard]] int Bind();
@@ -210,6 +215,7 @@ private:
     FARPROC slots_[SlotCount];
     NodeList* topLevel_ = nullptr;
     LibraryNames names_;
+    DeviceBinding* binding_ = nullptr;
 };
 
 static_assert(DeviceApi::SlotCount == 75, "the device API binds 75 names");

@@ -17,6 +17,11 @@
 #define ID_TREE_COPY 40002
 #define ID_LIST_REFRESH 40003
 #define ID_TREE_REFRESH 40004
+// Snapshots: items of the window's system menu (their low four bits are
+// the system's), also sent as commands by Ctrl+S and Ctrl+O.
+#define ID_SAVE_SNAPSHOT 0x0110
+#define ID_OPEN_SNAPSHOT 0x0120
+#define ID_THIS_COMPUTER 0x0130
 
 // Icons and the link cursor.
 #define IDI_PROGRAM 101
@@ -39,6 +44,20 @@
 #define IDS_TREE_NAME 3
 #define IDS_LIST_NAME 4
 #define IDS_FILTER_NAME 5
+// Snapshots: menu items, dialogs, caption and messages.
+#define IDS_SAVE_SNAPSHOT 20
+#define IDS_OPEN_SNAPSHOT 21
+#define IDS_THIS_COMPUTER 22
+#define IDS_SNAPSHOT_FILTER 23
+#define IDS_SNAPSHOT_CAPTION 24
+#define IDS_SNAPSHOT_NOT_OPENED 25
+#define IDS_SNAPSHOT_NOT_SAVED 26
+#define IDS_SNAPSHOT_NOTHING_TO_SAVE 27
+#define IDS_SNAPSHOT_NO_HIVE 28
+#define IDS_SNAPSHOT_SAVE_TITLE 29
+#define IDS_SNAPSHOT_OPEN_TITLE 30
+// Why a file is no snapshot, in the order of SnapshotProblem's kinds.
+#define IDS_PROBLEM_FIRST 40
 
 #define QUILLMERE_VERSION_MAJOR 1
 #define QUILLMERE_VERSION_MINOR 0

@@ -326,7 +326,10 @@ def usb_function(m, hub, ids, port_number):
         m.add(device, "%s&MI_00\\6&%08x&0&0000" % (base, ids.next()), "Camera", "Logitech Webcam C925e",
               hardware_ids=[base + "&MI_00"], service="usbvideo", removable=True)
     elif kind == "serial":
-        m.add(device, "FTDIBUS\\VID_0557+PID_2008+A50285BIA\\0000", "Ports", "USB Serial Port",
+        # The adapter's serial number is part of its instance ID, which no
+        # two devices of a machine share.
+        m.add(device, "FTDIBUS\\VID_0557+PID_2008+A5%06XA\\0000" % (ids.value % 0x1000000), "Ports",
+              "USB Serial Port",
               friendly="USB Serial Port (COM%d)" % (3 + ids.value % 20), service="FTSER2K")
 
 

@@ -87,6 +87,7 @@ struct SetupClass {
     std::wstring name;
     bool hasIcon = false;
     COLORREF colour = 0;
+    std::vector<BYTE> iconFile; // from a snapshot: the icon itself, not a colour
     int miniIconIndex = 0;
     std::vector<DEVPROPKEY> installerPropertyKeys;
     std::vector<DEVPROPKEY> interfacePropertyKeys;

@@ -8,6 +8,8 @@
 #include "ClassIcons.h"
 #include "MachineParser.h"
 #include "MachineRegistry.h"
+#include "SnapshotMachine.h"
+#include "snapshot/IconFile.h"
 
 namespace {
 
@@ -187,7 +189,9 @@ void Load(const std::wstring& path)
         return;
     }
     state.contentHash = HashBytes(content);
-    std::shared_ptr<Machine> machine = ParseMachine(content.data(), content.size(), path, error);
+    std::shared_ptr<Machine> machine = LooksLikeSnapshot(content.data(), content.size())
+                                           ? MachineFromSnapshot(content.data(), content.size(), path, error)
+                                           : ParseMachine(content.data(), content.size(), path, error);
     if (!machine) {
         ReportLoadError(error);
         return;
@@ -456,7 +460,8 @@ HICON NewClassIcon(const Machine& machine, const SetupClass& setupClass, DWORD& 
         error = ERROR_NO_MORE_USER_HANDLES;
         return nullptr;
     }
-    HICON icon = ClassIcons::Create(setupClass.colour);
+    HICON icon = setupClass.iconFile.empty() ? ClassIcons::Create(setupClass.colour)
+                                             : IconFile::Create(setupClass.iconFile);
     if (!icon) {
         error = ERROR_GEN_FAILURE;
         return nullptr;
