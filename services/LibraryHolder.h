@@ -22,7 +22,7 @@ public:
     // (setupapi.dll): loaded by its bare name, which on Windows always
     // yields the system's own copy, and under Wine lets a DLL override
     // choose a stand-in beside the executable.
-    [[nodiscard]] int LoadKnownDll(const wchar_t* fileName);
+    int LoadKnownDll(const wchar_t* fileName);
     // The entry point `name`, or nullptr when nothing is loaded or it is absent.
     FARPROC Lookup(const char* name) const;
     void Release();
