@@ -79,6 +79,15 @@ MainWindow* g_snapshotKeysWindow = nullptr;
 
 const wchar_t SnapshotFolderValue[] = L"SnapshotFolder";
 
+// The program's name and version; a build that accepts updates anyone can
+// sign says so.
+void ProgramCaption(WideString& caption)
+{
+    CaptionWithVersion(L"Quillmere", nullptr, caption);
+    if (UpdateAcceptsTestKeys)
+        caption.Append(L" (test build)");
+}
+
 } // namespace
 
 MainWindow& MainWindow::Current()
@@ -111,10 +120,7 @@ int MainWindow::OnInitDialog()
     closing_ = false;
     SetIcon(IDI_PROGRAM);
     WideString caption;
-    CaptionWithVersion(L"Quillmere", nullptr, caption);
-    // A build that accepts updates anyone can sign says so.
-    if (UpdateAcceptsTestKeys)
-        caption.Append(L" (test build)");
+    ProgramCaption(caption);
     SetCaption(caption.Text());
     CrashReporter::Current().ConfigureReporter(IDI_PROGRAM,
                                                UpdateAcceptsTestKeys ? Deployment::TestReportHost
@@ -781,7 +787,7 @@ LRESULT CALLBACK MainWindow::FilterSnapshotKeys(int code, WPARAM wParam, LPARAM 
 void MainWindow::UpdateSnapshotState()
 {
     WideString caption, program;
-    CaptionWithVersion(L"Quillmere", nullptr, program);
+    ProgramCaption(program);
     const Snapshot* shown = snapshots_.Served();
     if (ShowsSnapshot() && shown)
         SnapshotMessages::Caption(strings_, program.Text(), snapshotPath_.Text(), shown->header.computer,
