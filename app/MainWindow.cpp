@@ -91,6 +91,15 @@ const int MarkIcons[DeviceComparison::ChangeCount] = {0, IDI_MARK_ADDED, IDI_MAR
                                                       IDI_MARK_CHANGED};
 const int RowIcons[DeviceComparison::ChangeCount] = {0, IDI_ROW_ADDED, IDI_ROW_REMOVED, IDI_ROW_CHANGED};
 
+// The program's name and version; a build that accepts updates anyone can
+// sign says so.
+void ProgramCaption(WideString& caption)
+{
+    CaptionWithVersion(L"Quillmere", nullptr, caption);
+    if (UpdateAcceptsTestKeys)
+        caption.Append(L" (test build)");
+}
+
 } // namespace
 
 MainWindow::MainWindow() : markedTree_(tree_, MarkIcons) {}
@@ -125,10 +134,7 @@ int MainWindow::OnInitDialog()
     closing_ = false;
     SetIcon(IDI_PROGRAM);
     WideString caption;
-    CaptionWithVersion(L"Quillmere", nullptr, caption);
-    // A build that accepts updates anyone can sign says so.
-    if (UpdateAcceptsTestKeys)
-        caption.Append(L" (test build)");
+    ProgramCaption(caption);
     SetCaption(caption.Text());
     CrashReporter::Current().ConfigureReporter(IDI_PROGRAM,
                                                UpdateAcceptsTestKeys ? Deployment::TestReportHost
@@ -841,7 +847,7 @@ LRESULT CALLBACK MainWindow::FilterSnapshotKeys(int code, WPARAM wParam, LPARAM 
 void MainWindow::UpdateSnapshotState()
 {
     WideString caption, program;
-    CaptionWithVersion(L"Quillmere", nullptr, program);
+    ProgramCaption(program);
     const Snapshot* shown = snapshots_.Served();
     if (ShowsSnapshot() && shown)
         SnapshotMessages::Caption(strings_, program.Text(), snapshotPath_.Text(), shown->header.computer,

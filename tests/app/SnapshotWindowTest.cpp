@@ -152,7 +152,7 @@ TEST_F(SnapshotWindowTest, CommandLineShowsTheSnapshotUntilBackToThisComputer)
     script.Then([&]() {
         EXPECT_TRUE(window.ShowsSnapshot());
         std::wstring caption = Caption(window.Window());
-        EXPECT_NE(std::wstring::npos, caption.find(L"Quillmere [1.00] - ")) << caption;
+        EXPECT_NE(std::wstring::npos, caption.find(L"Quillmere [1.00] (test build) - ")) << caption;
         EXPECT_NE(std::wstring::npos, caption.find(L"(FAR-AWAY, 2026-12-01 10:00 UTC)")) << caption;
         std::wstring name = file.Path();
         EXPECT_NE(std::wstring::npos, caption.find(name.substr(name.rfind(L'\\') + 1))) << caption;
@@ -176,7 +176,7 @@ TEST_F(SnapshotWindowTest, CommandLineShowsTheSnapshotUntilBackToThisComputer)
     WaitForCount(78);
     script.Then([&]() {
         EXPECT_FALSE(window.ShowsSnapshot());
-        EXPECT_EQ(L"Quillmere [1.00]", Caption(window.Window()));
+        EXPECT_EQ(L"Quillmere [1.00] (test build)", Caption(window.Window()));
         UINT state = 0;
         SystemMenuText(window.Window(), ID_THIS_COMPUTER, &state);
         EXPECT_TRUE(state & MF_GRAYED);

@@ -5,6 +5,7 @@
 
 #include "report/CrashText.h"
 #include "common/TempDirectory.h"
+#include "common/ThreadBlock.h"
 
 namespace {
 
@@ -230,7 +231,7 @@ TEST(CrashText, ThreadNamesAreCutAndNeverTouchedDirectly)
     ASSERT_NE(nullptr, block);
     DWORD old = 0;
     ASSERT_TRUE(VirtualProtect(block + 4096, 4096, PAGE_NOACCESS, &old));
-    NT_TIB* tib = (NT_TIB*)NtCurrentTeb();
+    NT_TIB* tib = CurrentThreadBlock();
     PVOID saved = tib->ArbitraryUserPointer;
     HANDLE self = GetCurrentThread();
     // On x86 the block is found through the thread's FS selector too; x64

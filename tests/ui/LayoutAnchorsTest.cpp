@@ -102,7 +102,10 @@ TEST_F(LayoutAnchorsTest, AfterADpiChangeInEitherOrderTheNextResizeKeepsBottomRo
         FakeDpi::dpi = 144;
         if (dpiMessageFirst)
             announce();
-        dialog.Resize(Width(suggested), Height(suggested));
+        // The system resizes the dialog and moves its children in one go, with
+        // no message loop in between to run what the dialog deferred.
+        SetWindowPos(dialog.Window(), nullptr, 0, 0, Width(suggested), Height(suggested),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         for (int id : moved) {
             RECT r = dialog.ItemRect(id);
             MoveWindow(dialog.Item(id), r.left * 3 / 2, r.top * 3 / 2, Width(r) * 3 / 2, Height(r) * 3 / 2, TRUE);

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "report/CrashReporter.h"
+#include "../../common/ThreadBlock.h"
 
 // Global and static rather than in an anonymous namespace, so that every
 // symbol format names the functions alike (a PDB would add the namespace).
@@ -124,23 +125,14 @@ static __attribute__((noinline)) int OverflowTheStack(int depth)
     return OverflowTheStack(depth + 1) + frame[depth % 512]; // crash line: overflow
 }
 
-// GCC takes MinGW's segment-relative read of the thread block for a read of
-// a zero-length array at address 0.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"
-#endif
 static DWORD WINAPI CrashingThread(void*)
 {
     // NT_TIB's ArbitraryUserPointer, where the report looks for a thread's
     // name: FS:0x14 on x86, GS:0x28 on x64.
-    ((NT_TIB*)NtCurrentTeb())->ArbitraryUserPointer = (PVOID)LongThreadName;
+    CurrentThreadBlock()->ArbitraryUserPointer = (PVOID)LongThreadName;
     CrashByWritingToAddress16();
     return 0;
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 // Two threads that fault at the same moment: each says it is ready, and
 // both go when both are.
