@@ -100,6 +100,16 @@ void ProgramCaption(WideString& caption)
         caption.Append(L" (test build)");
 }
 
+// `path` made absolute, or as it is when it cannot be.
+void FullPathOf(const wchar_t* path, WideString& full)
+{
+    if (!full.Reserve(MAX_PATH * 4) ||
+        !GetFullPathNameW(path, (DWORD)full.Capacity() - 1, full.Buffer(), nullptr))
+        full = path;
+    else
+        full.Recompute();
+}
+
 } // namespace
 
 MainWindow::MainWindow() : markedTree_(tree_, MarkIcons) {}
@@ -939,11 +949,7 @@ int MainWindow::ServeSnapshot(const wchar_t* path)
 int MainWindow::OpenSnapshotFile(const wchar_t* path)
 {
     WideString full;
-    if (!full.Reserve(MAX_PATH * 4) ||
-        !GetFullPathNameW(path, (DWORD)full.Capacity() - 1, full.Buffer(), nullptr))
-        full = path;
-    else
-        full.Recompute();
+    FullPathOf(path, full);
     HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     int served = ServeSnapshot(full.Text());
     if (served) {
@@ -1159,11 +1165,7 @@ int MainWindow::CaptureShown(std::shared_ptr<const Snapshot>& shown)
 int MainWindow::CompareWithSnapshotFile(const wchar_t* path)
 {
     WideString full;
-    if (!full.Reserve(MAX_PATH * 4) ||
-        !GetFullPathNameW(path, (DWORD)full.Capacity() - 1, full.Buffer(), nullptr))
-        full = path;
-    else
-        full.Recompute();
+    FullPathOf(path, full);
     HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     auto chosen = std::make_shared<Snapshot>();
     SnapshotProblem problem;

@@ -134,7 +134,7 @@ TEST_F(ComparisonWindowTest, UnionShowsEveryChangeWithItsMarkRowsAndCounts)
         EXPECT_EQ(1, window.CompareWithSnapshotFile(earlierFile.Path()));
         EXPECT_TRUE(window.ShowsComparison());
         std::wstring caption = Caption(window.Window());
-        EXPECT_NE(std::wstring::npos, caption.find(L"Quillmere [1.00] - compared with ")) << caption;
+        EXPECT_NE(std::wstring::npos, caption.find(L"Quillmere [1.00] (test build) - compared with ")) << caption;
         EXPECT_NE(std::wstring::npos, caption.find(L"(DESK-7, 2026-12-01 10:00 UTC): 1 new, 1 removed, 5 changed"))
             << caption;
         EXPECT_EQ(10, TreeCount(Tree()));
@@ -217,7 +217,7 @@ TEST_F(ComparisonWindowTest, UnionShowsEveryChangeWithItsMarkRowsAndCounts)
         EXPECT_FALSE(window.ShowsComparison());
         EXPECT_EQ(9, TreeCount(Tree()));
         EXPECT_EQ(4, HeaderCount(List()));
-        EXPECT_EQ(L"Quillmere [1.00]", Caption(window.Window()));
+        EXPECT_EQ(L"Quillmere [1.00] (test build)", Caption(window.Window()));
         std::map<std::wstring, int> none;
         for (const auto& mark : Overlays(Tree()))
             none[mark.first] = Unmarked;
@@ -316,4 +316,50 @@ TEST_F(ComparisonWindowTest, MarksKeepApartInHighContrastAndTheMenuSpeaksGerman)
         return true;
     });
     EXPECT_EQ(42, script.Run());
+}
+
+TEST_F(ComparisonWindowTest, ControlDComparesThroughTheDialogAndABadFileChangesNothing)
+{
+    ScratchFile bad(L".quillmere.json");
+    EXPECT_TRUE(bad.Write("{\"format\": \"Quillmere snapshot\", \"version\": 1, "));
+    int answered = 0;
+    std::vector<std::wstring> captions;
+    DialogAnswerer boxes(0, ExceptMainWindow(window, [&](HWND box, int) {
+        wchar_t caption[128] = {};
+        GetWindowTextW(box, caption, 128);
+        captions.push_back(caption);
+        switch (++answered) {
+        case 1:
+            ChooseFile(bad.Path())(box, 0);
+            break;
+        case 2:
+            DialogAnswerer::Click(box, IDOK);
+            break;
+        default:
+            ChooseFile(earlierFile.Path())(box, 0);
+        }
+    }));
+    WaitForCount(9);
+    script.Then([&]() {
+        PressControlShift(Tree(), 'D', false);
+        return true;
+    });
+    script.Then([&]() { return answered == 2; });
+    script.Then([&]() {
+        EXPECT_FALSE(window.ShowsComparison());
+        EXPECT_EQ(9, TreeCount(Tree()));
+        EXPECT_EQ(4, HeaderCount(List()));
+        PressControlShift(List(), 'D', false);
+        return true;
+    });
+    WaitForCount(10);
+    script.Then([&]() {
+        ReleaseKeys();
+        EXPECT_TRUE(window.ShowsComparison());
+        return true;
+    });
+    EXPECT_EQ(42, script.Run());
+    ASSERT_EQ(3u, captions.size());
+    EXPECT_EQ(L"Compare with Snapshot", captions[0]);
+    EXPECT_EQ(L"Quillmere", captions[1]) << "the message that the file does not open";
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/MainWindow.h"
+#include "common/DialogAnswerer.h"
 #include "common/ScopedTestKey.h"
 #include "common/SimulatedMachine.h"
 #include "resources/resource.h"
@@ -311,6 +312,28 @@ inline NMTVCUSTOMDRAW DrawTreeItem(HWND window, HWND tree, HTREEITEM item, bool 
     draw.clrText = draw.clrTextBk = CLR_DEFAULT;
     SendMessageW(window, WM_NOTIFY, draw.nmcd.hdr.idFrom, (LPARAM)&draw);
     return draw;
+}
+
+// Fills the file name of the system's Open or Save dialog and presses its
+// default button.
+inline DialogAnswerer::Action ChooseFile(const std::wstring& path)
+{
+    return [path](HWND box, int) {
+        const int fileName[] = {0x47C /* cmb13 */, 0x480 /* edt1 */};
+        for (int id : fileName)
+            if (GetDlgItem(box, id))
+                SendMessageW(GetDlgItem(box, id), WM_SETTEXT, 0, (LPARAM)path.c_str());
+        DialogAnswerer::Click(box, IDOK);
+    };
+}
+
+// Leaves the main window alone.
+inline DialogAnswerer::Action ExceptMainWindow(MainWindow& window, DialogAnswerer::Action action)
+{
+    return [&window, action](HWND box, int index) {
+        if (box != window.Window())
+            action(box, index);
+    };
 }
 
 // Points a window at the test's settings and at an update endpoint where

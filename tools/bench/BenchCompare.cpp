@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "ControlRecording.h"
 #include "compare/ComparedMachines.h"
 #include "compare/MarkedTreeSink.h"
 #include "devices/DeviceTree.h"
@@ -30,16 +31,6 @@ namespace {
 const int Rounds = 5;
 const double Goal = 2000;
 const int MarkIcons[DeviceComparison::ChangeCount] = {0, IDI_MARK_ADDED, IDI_MARK_REMOVED, IDI_MARK_CHANGED};
-
-double Now()
-{
-    static LARGE_INTEGER frequency = {};
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart * 1000.0 / frequency.QuadPart;
-}
 
 double Median(std::vector<double> values)
 {
@@ -119,14 +110,14 @@ int wmain(int argc, wchar_t** argv)
         SnapshotHeader header;
         header.computer = L"BENCH";
         header.taken = L"2026-12-01T10:00:00Z";
-        double start = Now();
+        double start = NowMs();
         if (!SnapshotCapture::Capture(live.Api(), header, *earlier)) {
             printf("%ls: no device tree\n", machine);
             return 1;
         }
         printf("Quillmere comparison benchmark: medians of %d rounds\n\n"
                "%ls: %zu devnodes (captured in %.0f ms, untimed below)\n",
-               Rounds, machine, earlier->devices.size(), Now() - start);
+               Rounds, machine, earlier->devices.size(), NowMs() - start);
     }
     std::shared_ptr<Snapshot> later = LaterMoment(*earlier);
 
@@ -137,28 +128,28 @@ int wmain(int argc, wchar_t** argv)
         {
             SnapshotBinding binding;
             DWORD error = 0;
-            double start = Now();
+            double start = NowMs();
             if (!binding.Serve(later, &error))
                 printf("no private hive (%lu)\n", error);
             DeviceTree model;
             model.Api().UseBinding(&binding);
             model.Start();
             model.RebuildTree(tree, nullptr);
-            floor.push_back(Now() - start);
+            floor.push_back(NowMs() - start);
             tree.DeleteAllItems();
         }
         ComparedMachines machines;
         DWORD error = 0;
-        double start = Now();
+        double start = NowMs();
         if (!machines.Start(earlier, later, &error))
             printf("the comparison failed (%lu)\n", error);
-        double compared = Now();
+        double compared = NowMs();
         DeviceTree model;
         model.Api().UseBinding(machines.Binding());
         model.Start();
         marked.Show(&machines.Comparison());
         model.RebuildTree(marked, nullptr);
-        double done = Now();
+        double done = NowMs();
         compare.push_back(compared - start);
         shown.push_back(done - compared);
         total.push_back(done - start);
@@ -171,9 +162,9 @@ int wmain(int argc, wchar_t** argv)
         while (changed && machines.ChangeOf(changed) != DeviceComparison::Changed)
             changed = changed->next;
         std::vector<ComparedRow> compared_rows;
-        start = Now();
+        start = NowMs();
         machines.Rows(model, changed ? changed : root, compared_rows);
-        rows.push_back(Now() - start);
+        rows.push_back(NowMs() - start);
 
         marked.Show(nullptr);
         tree.DeleteAllItems();
