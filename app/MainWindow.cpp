@@ -749,10 +749,13 @@ int MainWindow::OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* se
         DeviceComparison::Change change =
             window->comparing_ ? window->compared_.ChangeOf(node) : DeviceComparison::Unchanged;
         if (change != DeviceComparison::Unchanged) {
-            window->ColourItem(draw, MarkedTreeSink::TextColour(change, false),
-                               MarkedTreeSink::TextColour(change, true));
-            *result = CDRF_DODEFAULT;
-            window->Handled(CDRF_DODEFAULT);
+            // Selected, the item keeps the selection's own colours: the mark
+            // tells the change.
+            if (!(draw->nmcd.uItemState & CDIS_SELECTED))
+                window->ColourItem(draw, MarkedTreeSink::TextColour(change, false),
+                                   MarkedTreeSink::TextColour(change, true));
+            *result = window->markedTree_.PaintsMarks() ? CDRF_NOTIFYPOSTPAINT : CDRF_DODEFAULT;
+            window->Handled(*result);
             return 1;
         }
         if (node && (node->status & DN_HAS_PROBLEM)) {
@@ -763,6 +766,11 @@ int MainWindow::OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* se
         }
         return 0;
     }
+    case CDDS_ITEMPOSTPAINT:
+        if (window->comparing_)
+            window->markedTree_.PaintMark(draw, window->compared_.ChangeOf(
+                                                    (const DeviceNode*)draw->nmcd.lItemlParam));
+        return 0;
     default:
         return 0;
     }

@@ -26,6 +26,15 @@ public:
     // there each change takes another of the scheme's text colours.
     static COLORREF TextColour(DeviceComparison::Change change, bool highContrast);
 
+    // Whether the marks must be painted over the items after the control
+    // has drawn them: where the platform draws no overlay over an image
+    // with an alpha channel (Wine), as found by drawing one when the marks
+    // were added.
+    bool PaintsMarks() const { return marksAdded_ && paintsMarks_; }
+    // Paints `change`'s mark over the image of the item `draw` has drawn
+    // (its CDDS_ITEMPOSTPAINT).
+    void PaintMark(const NMTVCUSTOMDRAW* draw, DeviceComparison::Change change) const;
+
     void SetRedraw(bool on) override;
     void DeleteAllItems() override;
     void RemoveAllImages() override;
@@ -43,6 +52,8 @@ private:
     TreeViewControl& tree_;
     int markIcons_[DeviceComparison::ChangeCount];
     int overlays_[DeviceComparison::ChangeCount] = {};
+    int images_[DeviceComparison::ChangeCount] = {};
     bool marksAdded_ = false;
+    bool paintsMarks_ = false;
     const DeviceComparison* comparison_ = nullptr;
 };

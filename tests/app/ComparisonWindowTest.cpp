@@ -230,10 +230,19 @@ TEST_F(ComparisonWindowTest, UnionShowsEveryChangeWithItsMarkRowsAndCounts)
         SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, (LPARAM)ItemNamed(Tree(), L"Network adapter"));
         return true;
     });
-    // tools/screenshot.sh compare photographs the window at this point.
+    // tools/screenshot.sh compare photographs the window at this point,
+    // wide enough for the values before and now.
     wchar_t hold[16] = {};
-    if (GetEnvironmentVariableW(L"QUILL_SCREENSHOT_HOLD", hold, 16))
+    if (GetEnvironmentVariableW(L"QUILL_SCREENSHOT_HOLD", hold, 16)) {
+        script.Then([&]() {
+            SetWindowPos(window.Window(), nullptr, 0, 0, 1180, 520, SWP_NOZORDER);
+            const int widths[] = {270, 190, 110, 110, 170};
+            for (int column = 0; column < 5; ++column)
+                ListView_SetColumnWidth(List(), column, widths[column]);
+            return true;
+        });
         script.Wait((DWORD)_wtoi(hold));
+    }
     EXPECT_EQ(42, script.Run());
 }
 
@@ -308,10 +317,10 @@ TEST_F(ComparisonWindowTest, MarksKeepApartInHighContrastAndTheMenuSpeaksGerman)
                 }
             }
             EXPECT_EQ(CLR_DEFAULT, DrawTreeItem(window.Window(), Tree(), ItemNamed(Tree(), L"Steady device"), false).clrText);
-            // Selected, a marked device takes the selection's pair.
+            // Selected, a marked device keeps the selection's own colours.
             NMTVCUSTOMDRAW selected = DrawTreeItem(window.Window(), Tree(), ItemNamed(Tree(), L"New device"), true);
-            EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHTTEXT), selected.clrText);
-            EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), selected.clrTextBk);
+            EXPECT_EQ(CLR_DEFAULT, selected.clrText);
+            EXPECT_EQ(CLR_DEFAULT, selected.clrTextBk);
         }
         return true;
     });
