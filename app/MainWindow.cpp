@@ -408,6 +408,7 @@ int MainWindow::CanClose(INT_PTR result)
     markedTree_.Show(nullptr);
     compared_.Stop();
     comparedPath_.Clear();
+    shownMoment_.reset();
     liveSetupLibrary_.Release();
     return 1;
 }
@@ -537,6 +538,7 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DPICHANGED:
         grip_.OnDpiChanged();
         tree_.OnDpiChanged();
+        markedTree_.OnImagesRecreated();
         anchors_.OnDpiChanged();
         splitter_.OnDpiChanged();
         break;
@@ -932,6 +934,7 @@ void MainWindow::ShowMachine(DeviceBinding* binding)
     if (compared) {
         compared_.Stop();
         comparedPath_.Clear();
+        shownMoment_.reset();
     }
 }
 
@@ -1231,7 +1234,6 @@ void MainWindow::EndComparison()
     if (!comparing_)
         return;
     ShowMachine(ShowsSnapshot() ? &snapshots_ : nullptr);
-    shownMoment_.reset();
     UpdateSnapshotState();
 }
 

@@ -93,6 +93,14 @@ void MarkedTreeSink::AddMarks()
         paintsMarks_ = !DrawsOverlay(images, 0, 1);
 }
 
+void MarkedTreeSink::OnImagesRecreated()
+{
+    HIMAGELIST images = tree_.Images().Handle();
+    for (int change = DeviceComparison::Added; marksAdded_ && change < DeviceComparison::ChangeCount; ++change)
+        if (overlays_[change] && images)
+            ImageList_SetOverlayImage(images, images_[change], overlays_[change]);
+}
+
 void MarkedTreeSink::PaintMark(const NMTVCUSTOMDRAW* draw, DeviceComparison::Change change) const
 {
     HIMAGELIST images = tree_.Images().Handle();

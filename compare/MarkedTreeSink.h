@@ -34,6 +34,9 @@ public:
     // Paints `change`'s mark over the image of the item `draw` has drawn
     // (its CDDS_ITEMPOSTPAINT).
     void PaintMark(const NMTVCUSTOMDRAW* draw, DeviceComparison::Change change) const;
+    // The tree's image list was made anew (at another DPI) with the same
+    // images: the marks are made its overlays again.
+    void OnImagesRecreated();
 
     void SetRedraw(bool on) override;
     void DeleteAllItems() override;

@@ -244,6 +244,12 @@ TEST_F(ComparisonWindowTest, UnionShowsEveryChangeWithItsMarkRowsAndCounts)
         script.Wait((DWORD)_wtoi(hold));
     }
     EXPECT_EQ(42, script.Run());
+    // Closed while comparing: the plain list's layout holds its four
+    // columns, as the next start expects.
+    DWORD size = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(settings.Root(), settings.Path(), L"ListView", RRF_RT_REG_BINARY,
+                                          nullptr, nullptr, &size));
+    EXPECT_EQ(4u * 2 * sizeof(DWORD), size);
 }
 
 TEST_F(ComparisonWindowTest, SnapshotsCompareWithEachOtherTheOlderBeforeAndWithThemselvesUnchanged)
