@@ -28,9 +28,20 @@ if [ ! -f "$root/.fresh-ready" ]; then
   rm -rf --one-file-system "$root"
   debootstrap --variant=minbase --include=git,ca-certificates "$release" "$root" "$mirror" \
     >"$work/debootstrap.log" 2>&1 || { tail -20 "$work/debootstrap.log" >&2; exit 1; }
-  cp /etc/resolv.conf "$root/etc/resolv.conf"
   touch "$root/.fresh-ready"
 fi
+# The machine's own network setup comes along, as a new machine of the same
+# network would have it: its name servers and the certificate authorities
+# it trusts locally (a network that inspects TLS signs with one of those).
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+if compgen -G '/usr/local/share/ca-certificates/*.crt' >/dev/null; then
+  mkdir -p "$root/usr/local/share/ca-certificates"
+  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+  chroot "$root" update-ca-certificates >/dev/null
+fi
+# Node.js trusts its own list of authorities unless told of the system's.
+trust=()
+[ -n "${NODE_EXTRA_CA_CERTS:-}" ] && trust+=("NODE_EXTRA_CA_CERTS=$NODE_EXTRA_CA_CERTS")
 
 rm -rf "$root/src"
 git clone -q "$here" "$root/src"
@@ -45,8 +56,8 @@ unshare --mount --fork /bin/bash -c '
   mount --bind "$root" "$root"
   for d in proc sys dev; do mount --rbind /$d "$root/$d"; done
   exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-    QUILL_DISPLAY_FROM="$2" /bin/bash -c "cd /src && ./build.sh test"' \
-  fresh "$root" "${FRESH_DISPLAY_FROM:-200}" >"$work/test.log" 2>&1 || rc=$?
+    QUILL_DISPLAY_FROM="$2" "${@:3}" /bin/bash -c "cd /src && ./build.sh test"' \
+  fresh "$root" "${FRESH_DISPLAY_FROM:-200}" "${trust[@]}" >"$work/test.log" 2>&1 || rc=$?
 log "./build.sh test ended with $rc after $(( ($(date +%s) - start) / 60 )) minutes"
 tail -25 "$work/test.log" >&2
 exit $rc
