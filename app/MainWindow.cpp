@@ -9,8 +9,10 @@
 #include "services/RegistryKey.h"
 #include "snapshot/SnapshotCapture.h"
 #include "snapshot/SnapshotFile.h"
+#include "snapshot/SnapshotReader.h"
 #include "snapshot/SnapshotWriter.h"
 #include "snapshot/ThisComputer.h"
+#include "ui/SavedColumnLayout.h"
 #include "ui/VersionText.h"
 #include "update/ProgramStart.h"
 #include "update/UpdateRecovery.h"
@@ -78,6 +80,16 @@ MainWindow TheMainWindow;
 MainWindow* g_snapshotKeysWindow = nullptr;
 
 const wchar_t SnapshotFolderValue[] = L"SnapshotFolder";
+// The layout of the list with the column of the values before, of which
+// that column's width is taken.
+const wchar_t ComparedColumnsValue[] = L"ListViewCompared";
+const int BeforeColumnWidth = 300;
+
+// By DeviceComparison::Change: the marks over a device's icon, and the
+// icons of the list's rows that differ.
+const int MarkIcons[DeviceComparison::ChangeCount] = {0, IDI_MARK_ADDED, IDI_MARK_REMOVED,
+                                                      IDI_MARK_CHANGED};
+const int RowIcons[DeviceComparison::ChangeCount] = {0, IDI_ROW_ADDED, IDI_ROW_REMOVED, IDI_ROW_CHANGED};
 
 // The program's name and version; a build that accepts updates anyone can
 // sign says so.
@@ -88,7 +100,19 @@ void ProgramCaption(WideString& caption)
         caption.Append(L" (test build)");
 }
 
+// `path` made absolute, or as it is when it cannot be.
+void FullPathOf(const wchar_t* path, WideString& full)
+{
+    if (!full.Reserve(MAX_PATH * 4) ||
+        !GetFullPathNameW(path, (DWORD)full.Capacity() - 1, full.Buffer(), nullptr))
+        full = path;
+    else
+        full.Recompute();
+}
+
 } // namespace
+
+MainWindow::MainWindow() : markedTree_(tree_, MarkIcons) {}
 
 MainWindow& MainWindow::Current()
 {
@@ -348,6 +372,8 @@ int MainWindow::CanClose(INT_PTR result)
     closing_ = true;
     // Placement and splitter are saved here, before the columns.
     SavePlacement();
+    if (comparing_)
+        ShowBeforeColumn(false);
     list_.SaveColumns(settingsRoot_, settingsPath_.Text(), L"ListView");
     settings_.WriteNumber(L"Flags", flags_);
     settings_.Close();
@@ -378,6 +404,11 @@ int MainWindow::CanClose(INT_PTR result)
     model_.Api().UseBinding(nullptr);
     snapshots_.Stop();
     snapshotPath_.Clear();
+    comparing_ = false;
+    markedTree_.Show(nullptr);
+    compared_.Stop();
+    comparedPath_.Clear();
+    shownMoment_.reset();
     liveSetupLibrary_.Release();
     return 1;
 }
@@ -418,6 +449,12 @@ int MainWindow::OnCommand(int id, WPARAM wParam, LPARAM lParam)
     case ID_OPEN_SNAPSHOT:
         OpenSnapshot();
         return 1;
+    case ID_COMPARE:
+        CompareWithSnapshot();
+        return 1;
+    case ID_CHANGED_ONLY:
+        ToggleChangedOnly();
+        return 1;
     default:
         return DialogWindow::OnCommand(id, wParam, lParam);
     }
@@ -438,8 +475,9 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         Refresh();
         return 1;
     case WM_DEVICECHANGE:
-        // A snapshot does not change with this machine's devices.
-        if (!ShowsSnapshot())
+        // A snapshot does not change with this machine's devices, nor does
+        // a comparison of two moments.
+        if (!ShowsSnapshot() && !comparing_)
             StartRefresh(DeviceChangeDelay);
         break;
     case WM_SYSCOMMAND:
@@ -452,6 +490,15 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 1;
         case ID_THIS_COMPUTER:
             ShowThisComputer();
+            return 1;
+        case ID_COMPARE:
+            CompareWithSnapshot();
+            return 1;
+        case ID_CHANGED_ONLY:
+            ToggleChangedOnly();
+            return 1;
+        case ID_END_COMPARISON:
+            EndComparison();
             return 1;
         }
         break;
@@ -491,6 +538,7 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DPICHANGED:
         grip_.OnDpiChanged();
         tree_.OnDpiChanged();
+        markedTree_.OnImagesRecreated();
         anchors_.OnDpiChanged();
         splitter_.OnDpiChanged();
         break;
@@ -532,6 +580,8 @@ void MainWindow::Refresh()
         startSnapshot_.Clear();
         if (!OpenSnapshotFile(path.Text()))
             Refilter();
+    } else if (comparing_ && filter.IsEmpty()) {
+        RefreshComparison();
     } else if (ShowsSnapshot() && filter.IsEmpty()) {
         // As the live machine is read again, the file is: a file that no
         // longer opens leaves the view as it was.
@@ -557,8 +607,15 @@ void MainWindow::Refilter()
 {
     WideString filter;
     FilterText(filter);
-    model_.RebuildTree(tree_, filter.Text());
+    model_.RebuildTree(ShownTree(), filter.Text());
     model_.FillPropertyList(list_, nullptr);
+}
+
+TreeSink& MainWindow::ShownTree()
+{
+    if (comparing_)
+        return markedTree_;
+    return tree_;
 }
 
 bool MainWindow::ControlKeyDown() const
@@ -598,8 +655,7 @@ int MainWindow::CompareRows(int first, int second, int* declined)
 
 void MainWindow::OnTreeSelectionChanged(const TVITEMW* item, void* self)
 {
-    MainWindow* window = Self(self);
-    window->model_.FillPropertyList(window->list_, item ? (DeviceNode*)item->lParam : nullptr);
+    Self(self)->FillList(item ? (DeviceNode*)item->lParam : nullptr);
 }
 
 int MainWindow::LoadMenu(int menuId, UINT copyId, UINT refreshId)
@@ -692,35 +748,53 @@ int MainWindow::OnTreeCustomDraw(NMTVCUSTOMDRAW* draw, LRESULT* result, void* se
         return 1;
     case CDDS_ITEMPREPAINT: {
         const DeviceNode* node = (const DeviceNode*)draw->nmcd.lItemlParam;
+        DeviceComparison::Change change =
+            window->comparing_ ? window->compared_.ChangeOf(node) : DeviceComparison::Unchanged;
+        if (change != DeviceComparison::Unchanged) {
+            // Selected, the item keeps the selection's own colours: the mark
+            // tells the change.
+            if (!(draw->nmcd.uItemState & CDIS_SELECTED))
+                window->ColourItem(draw, MarkedTreeSink::TextColour(change, false),
+                                   MarkedTreeSink::TextColour(change, true));
+            *result = window->markedTree_.PaintsMarks() ? CDRF_NOTIFYPOSTPAINT : CDRF_DODEFAULT;
+            window->Handled(*result);
+            return 1;
+        }
         if (node && (node->status & DN_HAS_PROBLEM)) {
-            window->ColourProblemItem(draw);
+            window->ColourItem(draw, ProblemColour, GetSysColor(COLOR_GRAYTEXT));
             *result = CDRF_DODEFAULT;
             window->Handled(CDRF_DODEFAULT);
             return 1;
         }
         return 0;
     }
+    case CDDS_ITEMPOSTPAINT:
+        if (window->comparing_)
+            window->markedTree_.PaintMark(draw, window->compared_.ChangeOf(
+                                                    (const DeviceNode*)draw->nmcd.lItemlParam));
+        return 0;
     default:
         return 0;
     }
 }
 
-void MainWindow::ColourProblemItem(NMTVCUSTOMDRAW* draw) const
+void MainWindow::ColourItem(NMTVCUSTOMDRAW* draw, COLORREF colour, COLORREF highContrast) const
 {
     // Red is readable on the window's background and on the light
     // selection of the visual style, not on the classic selection colour;
     // a high-contrast scheme allows only its own pairs, and there a problem
-    // device is told apart by the scheme's colour for unavailable text.
+    // device is told apart by the scheme's colour for unavailable text (a
+    // change of a comparison by another of its text colours).
     bool selected = (draw->nmcd.uItemState & CDIS_SELECTED) != 0;
     if (selected && (highContrast_ || !themed_)) {
         bool focused = GetFocus() == tree_.Window();
         draw->clrText = GetSysColor(focused ? COLOR_HIGHLIGHTTEXT : COLOR_BTNTEXT);
         draw->clrTextBk = GetSysColor(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
     } else if (highContrast_) {
-        draw->clrText = GetSysColor(COLOR_GRAYTEXT);
+        draw->clrText = highContrast;
         draw->clrTextBk = GetSysColor(COLOR_WINDOW);
     } else {
-        draw->clrText = ProblemColour;
+        draw->clrText = colour;
     }
 }
 
@@ -760,9 +834,13 @@ void MainWindow::AddSnapshotMenuItems()
         AppendMenuW(menu, MF_STRING, ID_SAVE_SNAPSHOT, strings_.Get(IDS_SAVE_SNAPSHOT, &text));
         AppendMenuW(menu, MF_STRING, ID_OPEN_SNAPSHOT, strings_.Get(IDS_OPEN_SNAPSHOT, &text));
         AppendMenuW(menu, MF_STRING, ID_THIS_COMPUTER, strings_.Get(IDS_THIS_COMPUTER, &text));
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, ID_COMPARE, strings_.Get(IDS_COMPARE, &text));
+        AppendMenuW(menu, MF_STRING, ID_CHANGED_ONLY, strings_.Get(IDS_CHANGED_ONLY, &text));
+        AppendMenuW(menu, MF_STRING, ID_END_COMPARISON, strings_.Get(IDS_END_COMPARISON, &text));
     }
     // A modal dialog's loop has no accelerators: its message filter hands
-    // the two keys over as commands.
+    // the keys over as commands.
     g_snapshotKeysWindow = this;
     snapshotKeys_ = SetWindowsHookExW(WH_MSGFILTER, FilterSnapshotKeys, nullptr, GetCurrentThreadId());
     DragAcceptFiles(Window(), TRUE);
@@ -774,11 +852,13 @@ LRESULT CALLBACK MainWindow::FilterSnapshotKeys(int code, WPARAM wParam, LPARAM 
     const MSG* message = (const MSG*)lParam;
     MainWindow* window = g_snapshotKeysWindow;
     if (code == MSGF_DIALOGBOX && window && window->Window() && message->message == WM_KEYDOWN &&
-        (message->wParam == 'S' || message->wParam == 'O') && window->ControlKeyDown() &&
-        !(GetKeyState(VK_MENU) & 0x8000) &&
+        (message->wParam == 'S' || message->wParam == 'O' || message->wParam == 'D') &&
+        window->ControlKeyDown() && !(GetKeyState(VK_MENU) & 0x8000) &&
         (message->hwnd == window->Window() || IsChild(window->Window(), message->hwnd))) {
-        PostMessageW(window->Window(), WM_COMMAND,
-                     message->wParam == 'S' ? ID_SAVE_SNAPSHOT : ID_OPEN_SNAPSHOT, 0);
+        UINT command = message->wParam == 'S' ? ID_SAVE_SNAPSHOT : ID_OPEN_SNAPSHOT;
+        if (message->wParam == 'D')
+            command = (GetKeyState(VK_SHIFT) & 0x8000) ? ID_CHANGED_ONLY : ID_COMPARE;
+        PostMessageW(window->Window(), WM_COMMAND, command, 0);
         return 1;
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -794,10 +874,24 @@ void MainWindow::UpdateSnapshotState()
                                   shown->header.taken, caption);
     else
         caption = program;
+    if (comparing_) {
+        const DeviceComparison& comparison = compared_.Comparison();
+        const int counts[3] = {comparison.Count(DeviceComparison::Added),
+                               comparison.Count(DeviceComparison::Removed),
+                               comparison.Count(DeviceComparison::Changed)};
+        WideString shown = caption;
+        SnapshotMessages::ComparisonCaption(strings_, shown.Text(), comparedPath_.Text(), comparedHeader_,
+                                            counts, compared_.ShowsChangedOnly(), caption);
+    }
     SetCaption(caption.Text());
     HMENU menu = GetSystemMenu(Window(), FALSE);
-    if (menu)
+    if (menu) {
         EnableMenuItem(menu, ID_THIS_COMPUTER, MF_BYCOMMAND | (ShowsSnapshot() ? MF_ENABLED : MF_GRAYED));
+        for (UINT id : {ID_CHANGED_ONLY, ID_END_COMPARISON})
+            EnableMenuItem(menu, id, MF_BYCOMMAND | (comparing_ ? MF_ENABLED : MF_GRAYED));
+        CheckMenuItem(menu, ID_CHANGED_ONLY,
+                      MF_BYCOMMAND | (comparing_ && compared_.ShowsChangedOnly() ? MF_CHECKED : MF_UNCHECKED));
+    }
 }
 
 void MainWindow::ShowMessage(const WideString& text)
@@ -824,8 +918,24 @@ void MainWindow::SwitchMachine(DeviceBinding* binding)
     FilterText(filter);
     // A filter shows the nodes of the last reading: there must be one.
     if (!filter.IsEmpty())
-        model_.RebuildTree(tree_, nullptr);
+        model_.RebuildTree(ShownTree(), nullptr);
     Refilter();
+}
+
+void MainWindow::ShowMachine(DeviceBinding* binding)
+{
+    bool compared = comparing_;
+    if (comparing_) {
+        comparing_ = false;
+        ShowBeforeColumn(false);
+        markedTree_.Show(nullptr);
+    }
+    SwitchMachine(binding);
+    if (compared) {
+        compared_.Stop();
+        comparedPath_.Clear();
+        shownMoment_.reset();
+    }
 }
 
 int MainWindow::ServeSnapshot(const wchar_t* path)
@@ -850,16 +960,12 @@ int MainWindow::ServeSnapshot(const wchar_t* path)
 int MainWindow::OpenSnapshotFile(const wchar_t* path)
 {
     WideString full;
-    if (!full.Reserve(MAX_PATH * 4) ||
-        !GetFullPathNameW(path, (DWORD)full.Capacity() - 1, full.Buffer(), nullptr))
-        full = path;
-    else
-        full.Recompute();
+    FullPathOf(path, full);
     HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     int served = ServeSnapshot(full.Text());
     if (served) {
         snapshotPath_ = full;
-        SwitchMachine(&snapshots_);
+        ShowMachine(&snapshots_);
         UpdateSnapshotState();
     }
     SetCursor(previous);
@@ -871,7 +977,7 @@ void MainWindow::ShowThisComputer()
     if (!ShowsSnapshot())
         return;
     snapshotPath_.Clear();
-    SwitchMachine(nullptr);
+    ShowMachine(nullptr);
     snapshots_.Stop();
     UpdateSnapshotState();
 }
@@ -886,9 +992,12 @@ int MainWindow::SaveSnapshotTo(const wchar_t* path)
     DWORD error = 0;
     WideString message;
     int saved = 0;
-    if (!SnapshotCapture::Capture(model_.Api(), header, snapshot))
+    // A comparison shows the union: what it compared is saved.
+    const Snapshot* compared = comparing_ ? shownMoment_.get() : nullptr;
+    if (!compared && !SnapshotCapture::Capture(model_.Api(), header, snapshot))
         strings_.Get(IDS_SNAPSHOT_NOTHING_TO_SAVE, &message);
-    else if (!SnapshotWriter::Write(snapshot, text) || !SaveSnapshotText(path, text, &error))
+    else if (!SnapshotWriter::Write(compared ? *compared : snapshot, text) ||
+             !SaveSnapshotText(path, text, &error))
         SnapshotMessages::NotSaved(strings_, path, error ? error : ERROR_OUTOFMEMORY, message);
     else
         saved = 1;
@@ -963,4 +1072,197 @@ void MainWindow::OnDropFiles(HDROP drop)
     DragFinish(drop);
     if (!path.IsEmpty())
         OpenSnapshotFile(path.Text());
+}
+
+void MainWindow::FillList(DeviceNode* node)
+{
+    if (comparing_)
+        FillComparedList(node);
+    else
+        model_.FillPropertyList(list_, node);
+}
+
+void MainWindow::FillComparedList(DeviceNode* node)
+{
+    std::vector<ComparedRow> rows;
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    compared_.Rows(model_, node, rows);
+    list_.DeleteAllItems(true);
+    list_.SetRedraw(false);
+    for (const ComparedRow& row : rows) {
+        DeviceComparison::Change mark = !row.differs ? DeviceComparison::Unchanged
+                                        : row.presence == ComparedRow::OnlyNow ? DeviceComparison::Added
+                                        : row.presence == ComparedRow::OnlyBefore ? DeviceComparison::Removed
+                                                                                    : DeviceComparison::Changed;
+        int item = list_.InsertItem(0x7FFFFFFF, rowImages_[mark], row.row.key.c_str(), 0, row.row.group);
+        list_.SetItemText(item, 1, row.row.keyDetails.c_str());
+        list_.SetItemText(item, 2, row.row.value.c_str());
+        list_.SetItemText(item, 3, row.row.valueDetails.c_str());
+        // The details before only where they are not those of now.
+        std::wstring before = row.beforeValue;
+        if (!row.beforeDetails.empty() && row.beforeDetails != row.row.valueDetails)
+            before += L" (" + row.beforeDetails + L")";
+        list_.SetItemText(item, BeforeColumn, before.c_str());
+    }
+    if (!rows.empty())
+        list_.Resort();
+    list_.SetRedraw(true);
+    SetCursor(previous);
+}
+
+void MainWindow::ShowBeforeColumn(bool on)
+{
+    if (!list_.Window())
+        return;
+    if (!on) {
+        if (list_.HeaderItemCount() <= BeforeColumn)
+            return;
+        list_.SaveColumns(settingsRoot_, settingsPath_.Text(), ComparedColumnsValue);
+        bool sortedByIt = list_.SortColumn() == BeforeColumn;
+        list_.DeleteColumn(BeforeColumn);
+        if (sortedByIt)
+            list_.SortBy(0, true);
+        return;
+    }
+    if (list_.HeaderItemCount() != BeforeColumn)
+        return;
+    // The width the user gave it last; the other columns keep theirs.
+    int width = BeforeColumnWidth;
+    SavedColumnLayout saved(BeforeColumn + 1);
+    if (saved.Count() && saved.Load(settingsRoot_, settingsPath_.Text(), ComparedColumnsValue))
+        width = (int)saved.Widths()[BeforeColumn];
+    WideString title;
+    if (list_.InsertColumn(strings_.Get(IDS_BEFORE_COLUMN, &title), BeforeColumn, width, 0, 0) != BeforeColumn)
+        return;
+    // Beside the value now, wherever the user has put that.
+    int order[BeforeColumn + 1] = {};
+    if (!SendMessageW(list_.Window(), LVM_GETCOLUMNORDERARRAY, BeforeColumn + 1, (LPARAM)order))
+        return;
+    int at = 0;
+    for (int i = 0; i < BeforeColumn; ++i)
+        if (order[i] != BeforeColumn)
+            order[at++] = order[i];
+    int value = 0;
+    while (value < BeforeColumn && order[value] != 2)
+        ++value;
+    for (int i = BeforeColumn; i > value + 1; --i)
+        order[i] = order[i - 1];
+    order[value + 1] = BeforeColumn;
+    SendMessageW(list_.Window(), LVM_SETCOLUMNORDERARRAY, BeforeColumn + 1, (LPARAM)order);
+}
+
+int MainWindow::CaptureShown(std::shared_ptr<const Snapshot>& shown)
+{
+    shown.reset();
+    if (ShowsSnapshot() && snapshots_.Served()) {
+        shown = snapshots_.ServedShared();
+        return 1;
+    }
+    auto captured = std::make_shared<Snapshot>();
+    if (!comparing_) {
+        if (!SnapshotCapture::Capture(model_.Api(), ThisComputerHeader(), *captured))
+            return 0;
+    } else {
+        // The model serves the comparison: this machine is read by a model
+        // of its own.
+        DeviceTree live;
+        if (!live.Start() || !SnapshotCapture::Capture(live.Api(), ThisComputerHeader(), *captured))
+            return 0;
+    }
+    shown = std::move(captured);
+    return 1;
+}
+
+int MainWindow::CompareWithSnapshotFile(const wchar_t* path)
+{
+    WideString full;
+    FullPathOf(path, full);
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    auto chosen = std::make_shared<Snapshot>();
+    SnapshotProblem problem;
+    std::shared_ptr<const Snapshot> shown;
+    WideString message;
+    int compared = 0;
+    if (!SnapshotReader::ReadFile(full.Text(), *chosen, problem)) {
+        SnapshotMessages::NotOpened(strings_, full.Text(), problem, message);
+    } else if (!CaptureShown(shown)) {
+        strings_.Get(IDS_NOTHING_TO_COMPARE, &message);
+    } else {
+        // The older moment is before; UTC times in one form sort as text.
+        std::shared_ptr<const Snapshot> before = chosen, now = shown;
+        if (!chosen->header.taken.empty() && chosen->header.taken > shown->header.taken)
+            std::swap(before, now);
+        // The model must leave the comparison shown before it ends.
+        if (comparing_)
+            ShowMachine(ShowsSnapshot() ? &snapshots_ : nullptr);
+        DWORD error = 0;
+        if (!compared_.Start(before, now, &error)) {
+            SnapshotMessages::NoHive(strings_, full.Text(), error ? error : ERROR_OUTOFMEMORY, message);
+        } else {
+            comparedPath_ = full;
+            comparedHeader_ = chosen->header;
+            shownMoment_ = shown;
+            comparing_ = true;
+            markedTree_.Show(&compared_.Comparison());
+            for (int change = DeviceComparison::Added; change < DeviceComparison::ChangeCount; ++change)
+                if (!rowImages_[change])
+                    rowImages_[change] = list_.AddIcon(RowIcons[change]);
+            ShowBeforeColumn(true);
+            SwitchMachine(compared_.Binding());
+            compared = 1;
+        }
+    }
+    UpdateSnapshotState();
+    SetCursor(previous);
+    if (!compared)
+        ShowMessage(message);
+    return compared;
+}
+
+void MainWindow::CompareWithSnapshot()
+{
+    WideString folder, path;
+    SnapshotFolder(folder);
+    if (!SnapshotFileDialog::AskCompare(Window(), strings_, folder.Text(), path))
+        return;
+    if (CompareWithSnapshotFile(path.Text()))
+        RememberSnapshotFolder(path.Text());
+}
+
+void MainWindow::EndComparison()
+{
+    if (!comparing_)
+        return;
+    ShowMachine(ShowsSnapshot() ? &snapshots_ : nullptr);
+    UpdateSnapshotState();
+}
+
+void MainWindow::RefreshComparison()
+{
+    // This machine is read again (a snapshot shown stays as it is read),
+    // and so is the file compared with.
+    WideString path = comparedPath_;
+    bool changedOnly = compared_.ShowsChangedOnly();
+    if (CompareWithSnapshotFile(path.Text()) && changedOnly)
+        ShowChangedOnly(true);
+}
+
+void MainWindow::ShowChangedOnly(bool on)
+{
+    if (!comparing_ || compared_.ShowsChangedOnly() == on)
+        return;
+    DWORD error = 0;
+    if (!compared_.ShowChangedOnly(on, &error)) {
+        WideString message;
+        SnapshotMessages::NoHive(strings_, comparedPath_.Text(), error ? error : ERROR_OUTOFMEMORY, message);
+        ShowMessage(message);
+        return;
+    }
+    SwitchMachine(compared_.Binding());
+    UpdateSnapshotState();
+}
+
+void MainWindow::ToggleChangedOnly()
+{
+    ShowChangedOnly(!compared_.ShowsChangedOnly());
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "compare/ComparedMachines.h"
+#include "compare/MarkedTreeSink.h"
 #include "devices/DeviceTree.h"
 #include "services/SettingsStore.h"
 #include "snapshot/SnapshotBinding.h"
@@ -40,7 +42,7 @@ public:
     // Bit of "Flags": the automatic update check is switched off.
     static const DWORD UpdateCheckOff = 0x01;
 
-    MainWindow() = default;
+    MainWindow();
 
     // The one main window of the process.
     static MainWindow& Current();
@@ -93,6 +95,19 @@ public:
     const wchar_t* SnapshotPath() const { return snapshotPath_.Text(); }
     const SnapshotBinding& Snapshots() const { return snapshots_; }
 
+    // Comparisons. Compares what is shown (this machine or the snapshot)
+    // with the snapshot `path`, the older of the two as before, and shows
+    // the union of both; 1 when shown, else the user has been told why.
+    int CompareWithSnapshotFile(const wchar_t* path);
+    // What was shown before the comparison, again.
+    void EndComparison();
+    // Only the changed devices with their ancestors, or every device.
+    void ShowChangedOnly(bool on);
+    bool ShowsComparison() const { return comparing_; }
+    const ComparedMachines& Comparison() const { return compared_; }
+    // The list's column of the values before, while a comparison is shown.
+    static const int BeforeColumn = 4;
+
 private:
     void Milestone(const char* name);
     void SetUpTree();
@@ -125,6 +140,16 @@ private:
     void OpenSnapshot();
     int ServeSnapshot(const wchar_t* path);
     void SwitchMachine(DeviceBinding* binding);
+    // Shows `binding`'s machine, ending a comparison shown.
+    void ShowMachine(DeviceBinding* binding);
+    void CompareWithSnapshot();
+    int CaptureShown(std::shared_ptr<const Snapshot>& shown);
+    void RefreshComparison();
+    TreeSink& ShownTree();
+    void FillList(DeviceNode* node);
+    void FillComparedList(DeviceNode* node);
+    void ShowBeforeColumn(bool on);
+    void ToggleChangedOnly();
     void OnDropFiles(HDROP drop);
     void ShowMessage(const WideString& text);
     void SnapshotFolder(WideString& folder);
@@ -133,7 +158,8 @@ private:
     void CopyListRows();
     void CopyTreeItem();
     bool ControlKeyDown() const;
-    void ColourProblemItem(NMTVCUSTOMDRAW* draw) const;
+    // `colour` on the window's background, `highContrast` in such a scheme.
+    void ColourItem(NMTVCUSTOMDRAW* draw, COLORREF colour, COLORREF highContrast) const;
     // Message results of handled notifications go to DWLP_MSGRESULT.
     INT_PTR Handled(LRESULT result);
 
@@ -184,4 +210,14 @@ private:
     WideString startSnapshot_;
     HHOOK snapshotKeys_ = nullptr;
     LibraryHolder liveSetupLibrary_;
+    // The comparison shown: its machines, the tree that marks its changes,
+    // the snapshot compared with, the list's images of marked rows.
+    ComparedMachines compared_;
+    MarkedTreeSink markedTree_;
+    bool comparing_ = false;
+    WideString comparedPath_;
+    SnapshotHeader comparedHeader_;
+    // What the window showed when the comparison began (saved as such).
+    std::shared_ptr<const Snapshot> shownMoment_;
+    int rowImages_[DeviceComparison::ChangeCount] = {};
 };

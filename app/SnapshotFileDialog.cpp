@@ -62,6 +62,11 @@ int AskOpen(HWND owner, StringTable& strings, const wchar_t* folder, WideString&
     return Ask(owner, strings, IDS_SNAPSHOT_OPEN_TITLE, folder, nullptr, false, path);
 }
 
+int AskCompare(HWND owner, StringTable& strings, const wchar_t* folder, WideString& path)
+{
+    return Ask(owner, strings, IDS_COMPARE_TITLE, folder, nullptr, false, path);
+}
+
 int AskSave(HWND owner, StringTable& strings, const wchar_t* folder, const wchar_t* name,
             WideString& path)
 {

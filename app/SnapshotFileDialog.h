@@ -13,6 +13,8 @@ namespace SnapshotFileDialog {
 // The file the user chose, or 0 when the dialog was cancelled. `folder` is
 // where the dialog starts; `name` the proposed file name (Save only).
 int AskOpen(HWND owner, StringTable& strings, const wchar_t* folder, WideString& path);
+// The same, for the snapshot to compare with.
+int AskCompare(HWND owner, StringTable& strings, const wchar_t* folder, WideString& path);
 int AskSave(HWND owner, StringTable& strings, const wchar_t* folder, const wchar_t* name,
             WideString& path);
 

@@ -100,16 +100,38 @@ void NotSaved(StringTable& strings, const wchar_t* path, DWORD error, WideString
     text.Format(format.Text(), path, errorText.Text());
 }
 
-void Caption(StringTable& strings, const wchar_t* programCaption, const wchar_t* path,
-             const std::wstring& computer, const std::wstring& taken, WideString& text)
+// "2026-12-09T08:21:00Z" reads "2026-12-09 08:21".
+std::wstring ShownTime(const std::wstring& taken)
 {
-    // "2026-12-09T08:21:00Z" reads "2026-12-09 08:21".
     std::wstring when = taken.substr(0, 16);
     if (when.size() > 10 && when[10] == L'T')
         when[10] = L' ';
+    return when;
+}
+
+void Caption(StringTable& strings, const wchar_t* programCaption, const wchar_t* path,
+             const std::wstring& computer, const std::wstring& taken, WideString& text)
+{
     WideString format;
     strings.Get(IDS_SNAPSHOT_CAPTION, &format);
-    text.Format(format.Text(), programCaption, FileName(path), computer.c_str(), when.c_str());
+    text.Format(format.Text(), programCaption, FileName(path), computer.c_str(), ShownTime(taken).c_str());
+}
+
+void ComparisonCaption(StringTable& strings, const wchar_t* shownCaption, const wchar_t* path,
+                       const SnapshotHeader& compared, const int (&counts)[3], bool changedOnly,
+                       WideString& text)
+{
+    WideString format, numbers;
+    strings.Get(IDS_COMPARE_COUNTS, &format);
+    numbers.Format(format.Text(), counts[0], counts[1], counts[2]);
+    strings.Get(IDS_COMPARE_CAPTION, &format);
+    text.Format(format.Text(), shownCaption, FileName(path), compared.computer.c_str(),
+                ShownTime(compared.taken).c_str(), numbers.Text());
+    if (changedOnly) {
+        WideString whole = text;
+        strings.Get(IDS_CHANGED_ONLY_CAPTION, &format);
+        text.Format(format.Text(), whole.Text());
+    }
 }
 
 } // namespace SnapshotMessages

@@ -21,4 +21,11 @@ void NotSaved(StringTable& strings, const wchar_t* path, DWORD error, WideString
 void Caption(StringTable& strings, const wchar_t* programCaption, const wchar_t* path,
              const std::wstring& computer, const std::wstring& taken, WideString& text);
 
+// The caption while a comparison is shown: the caption of what is shown,
+// the snapshot compared with (name, computer, time), the counts of new,
+// removed and changed devices, and whether only the changed are shown.
+void ComparisonCaption(StringTable& strings, const wchar_t* shownCaption, const wchar_t* path,
+                       const SnapshotHeader& compared, const int (&counts)[3], bool changedOnly,
+                       WideString& text);
+
 } // namespace SnapshotMessages

@@ -22,7 +22,8 @@ public:
     // `state` TVIS_EXPANDED inserts an item with children (`children` 1)
     // already expanded, as expanding it once its children are in would leave
     // it; an item without children stays as it is, as the control would not
-    // expand it either.
+    // expand it either. Overlay bits (TVIS_OVERLAYMASK) put that overlay
+    // image over the item's image.
     virtual HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text,
                                  int image, int selectedImage, int children, LPARAM param,
                                  UINT state) = 0;

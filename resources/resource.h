@@ -22,6 +22,10 @@
 #define ID_SAVE_SNAPSHOT 0x0110
 #define ID_OPEN_SNAPSHOT 0x0120
 #define ID_THIS_COMPUTER 0x0130
+// Comparisons: system menu items too, sent by Ctrl+D and Ctrl+Shift+D.
+#define ID_COMPARE 0x0140
+#define ID_END_COMPARISON 0x0150
+#define ID_CHANGED_ONLY 0x0160
 
 // Icons and the link cursor.
 #define IDI_PROGRAM 101
@@ -36,6 +40,14 @@
 #define IDI_TREE 110
 #define IDI_REFRESH 111
 #define IDC_HAND_CURSOR 112
+// Marks of a comparison: over a device's icon in the tree, and a property
+// row's icon with the mark in the list.
+#define IDI_MARK_ADDED 113
+#define IDI_MARK_REMOVED 114
+#define IDI_MARK_CHANGED 115
+#define IDI_ROW_ADDED 116
+#define IDI_ROW_REMOVED 117
+#define IDI_ROW_CHANGED 118
 
 // String table.
 #define IDS_COPY 1
@@ -56,6 +68,16 @@
 #define IDS_SNAPSHOT_NO_HIVE 28
 #define IDS_SNAPSHOT_SAVE_TITLE 29
 #define IDS_SNAPSHOT_OPEN_TITLE 30
+// Comparisons: menu items, dialog title, caption, column and message.
+#define IDS_COMPARE 31
+#define IDS_END_COMPARISON 32
+#define IDS_CHANGED_ONLY 33
+#define IDS_COMPARE_TITLE 34
+#define IDS_COMPARE_CAPTION 35
+#define IDS_COMPARE_COUNTS 36
+#define IDS_CHANGED_ONLY_CAPTION 37
+#define IDS_BEFORE_COLUMN 38
+#define IDS_NOTHING_TO_COMPARE 39
 // Why a file is no snapshot, in the order of SnapshotProblem's kinds.
 #define IDS_PROBLEM_FIRST 40
 

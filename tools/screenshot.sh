@@ -3,6 +3,7 @@
 #   tools/screenshot.sh          the main window with a device selected: docs/screenshot.png
 #   tools/screenshot.sh report   the problem report dialog after a crash: docs/problem-report.png
 #   tools/screenshot.sh snapshot a snapshot of the default machine open: docs/snapshot.png
+#   tools/screenshot.sh compare  a comparison of two moments of a machine: docs/comparison.png
 #   tools/screenshot.sh toolkit  the toolkit test dialog (splitter, anchored bottom row,
 #                                icon edit, link): docs/toolkit-dialog.png
 set -euo pipefail
@@ -18,8 +19,10 @@ case "${1:-main}" in
   report) exe=report_tests.exe filter='*ShowsTheProgramsWebsiteAndBothFiles*' crop=(-trim +repage)
           out=problem-report.png ;;
   snapshot) exe=app_tests.exe filter='*ASavedMachineShowsAsItDidLive*' crop=(-trim +repage) out=snapshot.png ;;
+  compare) exe=app_tests.exe filter='*UnionShowsEveryChangeWithItsMarkRowsAndCounts*' crop=(-trim +repage)
+           out=comparison.png ;;
   toolkit) exe=ui_tests.exe filter='ToolkitDialog.*' crop=(-crop 706x412+40+40) out=toolkit-dialog.png ;;
-  *) echo "usage: $0 [main|report|snapshot|toolkit]" >&2; exit 2 ;;
+  *) echo "usage: $0 [main|report|snapshot|compare|toolkit]" >&2; exit 2 ;;
 esac
 n=${QUILL_DISPLAY_FROM:-120}
 while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done

@@ -218,6 +218,17 @@ int ListViewControl::InsertColumn(const wchar_t* title, int index, int width, in
     return inserted;
 }
 
+int ListViewControl::DeleteColumn(int index)
+{
+    if (!list_ || !SendMessageW(list_, LVM_DELETECOLUMN, (WPARAM)index, 0))
+        return 0;
+    if (sortColumn_ == index)
+        sortColumn_ = -1;
+    else if (sortColumn_ > index)
+        --sortColumn_;
+    return 1;
+}
+
 int ListViewControl::EnableGroupView(bool on)
 {
     if (!list_)

@@ -101,6 +101,8 @@ public:
     // `width` in 96-DPI units; width flag 2 then sizes to the header, 1 to
     // the content. The new column's index or -1.
     int InsertColumn(const wchar_t* title, int index, int width, int format, int widthFlags);
+    // Removes column `index`; a sort by it ends.
+    int DeleteColumn(int index);
     int EnableGroupView(bool on);
     // 1 when the group was inserted and the control shows groups. The
     // state bits given are applied (the mask names them) and, where the

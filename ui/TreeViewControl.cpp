@@ -200,6 +200,11 @@ HTREEITEM TreeViewControl::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, c
         insert.item.mask |= TVIF_STATE;
         insert.item.state = insert.item.stateMask = TVIS_EXPANDED | TVIS_EXPANDEDONCE;
     }
+    if (state & TVIS_OVERLAYMASK) {
+        insert.item.mask |= TVIF_STATE;
+        insert.item.state |= state & TVIS_OVERLAYMASK;
+        insert.item.stateMask |= TVIS_OVERLAYMASK;
+    }
     return (HTREEITEM)SendMessageW(tree_, TVM_INSERTITEMW, 0, (LPARAM)&insert);
 }
 

@@ -224,35 +224,6 @@ TEST_F(MainWindowTest, MenuItemsCarryTheirLocalizedTextsAndTheirLettersChooseThe
 
 namespace {
 
-// The DPI and the high-contrast setting from the test, the rest of
-// OptionalApi from the system, for as long as it lives.
-struct FakeSystem {
-    static inline UINT dpi = 96;
-    static inline bool highContrast = false;
-    static UINT WINAPI Dpi(HWND) { return dpi; }
-    static int WINAPI Metric(int index, UINT forDpi) { return MulDiv(GetSystemMetrics(index), (int)forDpi, 96); }
-    static BOOL WINAPI Parameters(UINT action, UINT param, void* data, UINT winIni)
-    {
-        if (action != SPI_GETHIGHCONTRAST)
-            return SystemParametersInfoW(action, param, data, winIni);
-        ((HIGHCONTRASTW*)data)->dwFlags = highContrast ? HCF_HIGHCONTRASTON : 0;
-        return TRUE;
-    }
-    FakeSystem()
-    {
-        dpi = 96;
-        highContrast = false;
-        OptionalApiTable table = {};
-        table.GetDpiForWindow = &Dpi;
-        table.GetSystemMetricsForDpi = &Metric;
-        table.SystemParametersInfoW = &Parameters;
-        table.MonitorFromPoint = &::MonitorFromPoint;
-        table.GetMonitorInfoW = &::GetMonitorInfoW;
-        OptionalApi::Shared().UseFixedTable(table);
-    }
-    ~FakeSystem() { OptionalApi::Shared().UseSystem(); }
-};
-
 int IconWidth(HWND window, WPARAM which)
 {
     ICONINFO info = {};
@@ -334,24 +305,6 @@ TEST_F(MainWindowTest, ADpiChangeReloadsIconsAndGripAtTheNewSize)
 }
 
 namespace {
-
-// The main window's answer for a tree item about to be drawn.
-NMTVCUSTOMDRAW DrawTreeItem(HWND window, HWND tree, HTREEITEM item, bool selected)
-{
-    NMTVCUSTOMDRAW draw = {};
-    draw.nmcd.hdr = {tree, (UINT_PTR)GetDlgCtrlID(tree), (UINT)NM_CUSTOMDRAW};
-    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
-    SendMessageW(window, WM_NOTIFY, draw.nmcd.hdr.idFrom, (LPARAM)&draw);
-    TVITEMW request = {TVIF_PARAM, item};
-    SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)&request);
-    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
-    draw.nmcd.dwItemSpec = (DWORD_PTR)item;
-    draw.nmcd.lItemlParam = request.lParam;
-    draw.nmcd.uItemState = selected ? CDIS_SELECTED : 0;
-    draw.clrText = draw.clrTextBk = CLR_DEFAULT;
-    SendMessageW(window, WM_NOTIFY, draw.nmcd.hdr.idFrom, (LPARAM)&draw);
-    return draw;
-}
 
 Point Colours(const NMTVCUSTOMDRAW& draw)
 {

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "app/MainWindow.h"
+#include "common/DialogAnswerer.h"
 #include "common/ScopedTestKey.h"
 #include "common/SimulatedMachine.h"
 #include "resources/resource.h"
+#include "services/OptionalApi.h"
 
 #include <commctrl.h>
 
@@ -263,6 +265,75 @@ inline void ClickHeader(HWND dialog, HWND list, int column)
     click.iItem = -1;
     click.iSubItem = column;
     SendMessageW(dialog, WM_NOTIFY, click.hdr.idFrom, (LPARAM)&click);
+}
+
+// The DPI and the high-contrast setting from the test, the rest of
+// OptionalApi from the system, for as long as it lives.
+struct FakeSystem {
+    static inline UINT dpi = 96;
+    static inline bool highContrast = false;
+    static UINT WINAPI Dpi(HWND) { return dpi; }
+    static int WINAPI Metric(int index, UINT forDpi) { return MulDiv(GetSystemMetrics(index), (int)forDpi, 96); }
+    static BOOL WINAPI Parameters(UINT action, UINT param, void* data, UINT winIni)
+    {
+        if (action != SPI_GETHIGHCONTRAST)
+            return SystemParametersInfoW(action, param, data, winIni);
+        ((HIGHCONTRASTW*)data)->dwFlags = highContrast ? HCF_HIGHCONTRASTON : 0;
+        return TRUE;
+    }
+    FakeSystem()
+    {
+        dpi = 96;
+        highContrast = false;
+        OptionalApiTable table = {};
+        table.GetDpiForWindow = &Dpi;
+        table.GetSystemMetricsForDpi = &Metric;
+        table.SystemParametersInfoW = &Parameters;
+        table.MonitorFromPoint = &::MonitorFromPoint;
+        table.GetMonitorInfoW = &::GetMonitorInfoW;
+        OptionalApi::Shared().UseFixedTable(table);
+    }
+    ~FakeSystem() { OptionalApi::Shared().UseSystem(); }
+};
+
+// The main window's answer for a tree item about to be drawn.
+inline NMTVCUSTOMDRAW DrawTreeItem(HWND window, HWND tree, HTREEITEM item, bool selected)
+{
+    NMTVCUSTOMDRAW draw = {};
+    draw.nmcd.hdr = {tree, (UINT_PTR)GetDlgCtrlID(tree), (UINT)NM_CUSTOMDRAW};
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    SendMessageW(window, WM_NOTIFY, draw.nmcd.hdr.idFrom, (LPARAM)&draw);
+    TVITEMW request = {TVIF_PARAM, item};
+    SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)&request);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    draw.nmcd.dwItemSpec = (DWORD_PTR)item;
+    draw.nmcd.lItemlParam = request.lParam;
+    draw.nmcd.uItemState = selected ? CDIS_SELECTED : 0;
+    draw.clrText = draw.clrTextBk = CLR_DEFAULT;
+    SendMessageW(window, WM_NOTIFY, draw.nmcd.hdr.idFrom, (LPARAM)&draw);
+    return draw;
+}
+
+// Fills the file name of the system's Open or Save dialog and presses its
+// default button.
+inline DialogAnswerer::Action ChooseFile(const std::wstring& path)
+{
+    return [path](HWND box, int) {
+        const int fileName[] = {0x47C /* cmb13 */, 0x480 /* edt1 */};
+        for (int id : fileName)
+            if (GetDlgItem(box, id))
+                SendMessageW(GetDlgItem(box, id), WM_SETTEXT, 0, (LPARAM)path.c_str());
+        DialogAnswerer::Click(box, IDOK);
+    };
+}
+
+// Leaves the main window alone.
+inline DialogAnswerer::Action ExceptMainWindow(MainWindow& window, DialogAnswerer::Action action)
+{
+    return [&window, action](HWND box, int index) {
+        if (box != window.Window())
+            action(box, index);
+    };
 }
 
 // Points a window at the test's settings and at an update endpoint where

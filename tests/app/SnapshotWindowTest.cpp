@@ -96,19 +96,6 @@ void ReleaseControl()
     SetKeyboardState(keys);
 }
 
-// Fills the file name of the system's Open or Save dialog and presses its
-// default button.
-DialogAnswerer::Action ChooseFile(const std::wstring& path)
-{
-    return [path](HWND box, int) {
-        const int fileName[] = {0x47C /* cmb13 */, 0x480 /* edt1 */};
-        for (int id : fileName)
-            if (GetDlgItem(box, id))
-                SendMessageW(GetDlgItem(box, id), WM_SETTEXT, 0, (LPARAM)path.c_str());
-        DialogAnswerer::Click(box, IDOK);
-    };
-}
-
 // The boxes seen besides the main window itself, which is a dialog too.
 std::vector<DialogAnswerer::Seen> OtherBoxes(const DialogAnswerer& answerer)
 {
@@ -117,15 +104,6 @@ std::vector<DialogAnswerer::Seen> OtherBoxes(const DialogAnswerer& answerer)
         if (seen.caption.compare(0, 11, L"Quillmere [") != 0)
             others.push_back(seen);
     return others;
-}
-
-// Leaves the main window alone.
-DialogAnswerer::Action ExceptMainWindow(MainWindow& window, DialogAnswerer::Action action)
-{
-    return [&window, action](HWND box, int index) {
-        if (box != window.Window())
-            action(box, index);
-    };
 }
 
 class SnapshotWindowTest : public MainWindowTest {

@@ -164,6 +164,28 @@ def refresh_glyph():
             (polygon([(40, 4), (60, 20), (36, 30)]), GREEN)]
 
 
+# Marks of a comparison: a badge in the lower left corner, drawn over a
+# device's class icon (as an overlay image) or a property row's icon. Each
+# change has a shape and a sign of its own, so colour is not the only cue.
+ADDED = (0, 120, 0, 255)
+REMOVED = (112, 112, 112, 255)
+CHANGED = (0, 84, 200, 255)
+
+
+def badge(kind):
+    cx, cy = 20, 44
+    if kind == "added":
+        return [(circle(cx, cy, 20), PAPER), (circle(cx, cy, 17), ADDED),
+                (segment(cx - 9, cy, cx + 9, cy, 6), PAPER), (segment(cx, cy - 9, cx, cy + 9, 6), PAPER)]
+    if kind == "removed":
+        return [(rounded_rect(cx - 19, cy - 17, cx + 19, cy + 17, 5), PAPER),
+                (rounded_rect(cx - 16, cy - 14, cx + 16, cy + 14, 3), REMOVED),
+                (segment(cx - 9, cy, cx + 9, cy, 6), PAPER)]
+    return [(polygon([(cx, cy - 21), (cx + 21, cy), (cx, cy + 21), (cx - 21, cy)]), PAPER),
+            (polygon([(cx, cy - 17), (cx + 17, cy), (cx, cy + 17), (cx - 17, cy)]), CHANGED),
+            (circle(cx, cy, 5), PAPER)]
+
+
 GLYPHS = {
     101: ("program", program_glyph, SIZES),
     102: ("device", lambda: chip_glyph(BLUE), SIZES),
@@ -176,6 +198,12 @@ GLYPHS = {
     109: ("copy", copy_glyph, SIZES),
     110: ("tree", tree_glyph, SIZES),
     111: ("refresh", refresh_glyph, SIZES),
+    113: ("added", lambda: badge("added"), SIZES),
+    114: ("removed", lambda: badge("removed"), SIZES),
+    115: ("changed", lambda: badge("changed"), SIZES),
+    116: ("property_added", lambda: property_glyph() + badge("added"), SIZES),
+    117: ("property_removed", lambda: property_glyph() + badge("removed"), SIZES),
+    118: ("property_changed", lambda: property_glyph() + badge("changed"), SIZES),
 }
 
 
