@@ -8,6 +8,7 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>

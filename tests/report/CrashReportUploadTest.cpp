@@ -54,14 +54,16 @@ void KeepForTheDumpReader(const std::string& dump, const std::string& text)
     ASSERT_TRUE(GetExecutableDirectory(directory));
     folder.Format(L"%suploaded", directory.Text());
     CreateDirectoryW(folder.Text(), nullptr);
-    for (const auto& file : {std::make_pair(L"\\crasher_Debug.dmp", &dump),
-                             std::make_pair(L"\\crasher_Debug.txt", &text)}) {
+    const struct {
+        const wchar_t* name;
+        const std::string* bytes;
+    } files[] = {{L"\\crasher_Debug.dmp", &dump}, {L"\\crasher_Debug.txt", &text}};
+    for (const auto& file : files) {
         WideString path;
-        path.Format(L"%s%s", folder.Text(), file.first);
+        path.Format(L"%s%s", folder.Text(), file.name);
         HANDLE handle = CreateFileW(path.Text(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
-        ASSERT_TRUE(WriteFile(handle, file.second->data(), (DWORD)file.second->size(), &written,
-                              nullptr));
+        ASSERT_TRUE(WriteFile(handle, file.bytes->data(), (DWORD)file.bytes->size(), &written, nullptr));
         CloseHandle(handle);
     }
 }
