@@ -1054,11 +1054,18 @@ void MainWindow::SaveSnapshot()
 
 void MainWindow::OpenSnapshot()
 {
+    ChooseSnapshotThen(&SnapshotFileDialog::AskOpen, &MainWindow::OpenSnapshotFile);
+}
+
+// Asks for a snapshot in the folder last used and, when `use` takes the one
+// chosen, remembers its folder.
+void MainWindow::ChooseSnapshotThen(AskForFile ask, UseFile use)
+{
     WideString folder, path;
     SnapshotFolder(folder);
-    if (!SnapshotFileDialog::AskOpen(Window(), strings_, folder.Text(), path))
+    if (!ask(Window(), strings_, folder.Text(), path))
         return;
-    if (OpenSnapshotFile(path.Text()))
+    if ((this->*use)(path.Text()))
         RememberSnapshotFolder(path.Text());
 }
 
@@ -1221,12 +1228,7 @@ int MainWindow::CompareWithSnapshotFile(const wchar_t* path)
 
 void MainWindow::CompareWithSnapshot()
 {
-    WideString folder, path;
-    SnapshotFolder(folder);
-    if (!SnapshotFileDialog::AskCompare(Window(), strings_, folder.Text(), path))
-        return;
-    if (CompareWithSnapshotFile(path.Text()))
-        RememberSnapshotFolder(path.Text());
+    ChooseSnapshotThen(&SnapshotFileDialog::AskCompare, &MainWindow::CompareWithSnapshotFile);
 }
 
 void MainWindow::EndComparison()

@@ -138,6 +138,9 @@ private:
     void UpdateSnapshotState();
     void SaveSnapshot();
     void OpenSnapshot();
+    typedef int (*AskForFile)(HWND owner, StringTable& strings, const wchar_t* folder, WideString& path);
+    typedef int (MainWindow::*UseFile)(const wchar_t* path);
+    void ChooseSnapshotThen(AskForFile ask, UseFile use);
     int ServeSnapshot(const wchar_t* path);
     void SwitchMachine(DeviceBinding* binding);
     // Shows `binding`'s machine, ending a comparison shown.
